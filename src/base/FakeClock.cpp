@@ -26,7 +26,9 @@ void FakeClock::sleepFor(Duration duration) {
     return;
   }
   Instant until = monotonic_ + duration;
+  ++blocked_;
   advanced_.wait(lock, [&] { return monotonic_ >= until; });
+  --blocked_;
 }
 
 void FakeClock::advance(Duration duration) {
@@ -44,6 +46,11 @@ void FakeClock::setWallTime(Date date) {
 void FakeClock::setAutoAdvance(bool on) {
   std::lock_guard lock(mutex_);
   autoAdvance_ = on;
+}
+
+int FakeClock::blockedSleepers() const {
+  std::lock_guard lock(mutex_);
+  return blocked_;
 }
 
 Clock::Duration FakeClock::totalSlept() const {

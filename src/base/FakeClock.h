@@ -32,6 +32,8 @@ class FakeClock : public Clock {
   void setAutoAdvance(bool on);
   // Total time that threads have spent in sleepFor.
   Duration totalSlept() const;
+  // Threads blocked in sleepFor right now (auto-advance off).
+  int blockedSleepers() const;
 
  private:
   mutable std::mutex mutex_;
@@ -40,6 +42,7 @@ class FakeClock : public Clock {
   Instant monotonic_;   // guarded by mutex_
   bool autoAdvance_ = true;   // guarded by mutex_
   Duration slept_{};    // guarded by mutex_
+  int blocked_ = 0;     // guarded by mutex_
 };
 
 }  // namespace palvero

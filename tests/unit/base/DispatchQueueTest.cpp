@@ -67,6 +67,7 @@ TEST(FakeClockTest, BlockingSleepWaitsForAdvance) {
     clock.sleepFor(std::chrono::seconds(15));
     woke = true;
   });
+  while (clock.blockedSleepers() == 0) std::this_thread::yield();
   clock.advance(std::chrono::seconds(14));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(woke);
