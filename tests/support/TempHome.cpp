@@ -9,6 +9,7 @@
 
 #include "base/NotificationCenter.h"
 #include "platform/PreferencesStore.h"
+#include "state/DBManager.h"
 #include "state/LocalSettings.h"
 #include "state/LogWriter.h"
 
@@ -52,6 +53,7 @@ TempHome::~TempHome() {
 
 void TempHome::resetSingletons() {
   NotificationCenter::defaultCenter().resetForTesting();
+  DBManager::resetForTesting();
   LogWriter::resetForTesting();
   LocalSettings::resetForTesting();
   PreferencesStore::resetForTesting();

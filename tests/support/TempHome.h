@@ -22,7 +22,7 @@ class TempHome {
   std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
   // Resets the singletons of base, platform and state (preferences, settings,
-  // log writer, notification observers).
+  // database, log writer, notification observers).
   static void resetSingletons();
 
  private:
