@@ -1,0 +1,47 @@
+// Shared utility operations of the engine and its callers: hexadecimal text
+// of short blocks, file change times and the "yyyyMMdd HH:mm:ss" date texts.
+//
+// Every operation is a class operation, so an instance (the engine keeps one
+// as `functions`) and the class are interchangeable. Each concern lives in its
+// own Functions<Concern>.cpp; a new helper adds its declaration here under its
+// own heading and its definition in a new file.
+//
+// Thread contract: every operation is safe from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "base/Date.h"
+
+namespace palvero {
+
+class Functions {
+ public:
+  // --- Hexadecimal (FunctionsHex.cpp) ---
+
+  // Lower-case hexadecimal of every byte of `data`, two digits per byte. The
+  // length label is kept for the callers' sake; all of `data` is written.
+  static std::string HexStr(std::span<const uint8_t> data, size_t Length = 0);
+
+  // --- Dates (FunctionsDate.cpp) ---
+
+  // The current local time as "yyyyMMdd HH:mm:ss".
+  static std::string getCurrentTime();
+
+  // The later of the file's modification and creation (birth) times; when the
+  // file system records no birth time, the modification time. Symbolic links
+  // are not followed. On failure logs "Exception in GetFileDateTime: %@" and
+  // returns nothing (there is no creation date to fall back on).
+  static std::optional<Date> GetFileDateTime(const std::string& path);
+
+  // The empty text gives Date::distantPast(); a text with "|" gives nothing;
+  // anything else is read as "yyyyMMdd HH:mm:ss" in local time (nothing when
+  // it does not match).
+  static std::optional<Date> ParseModifiedDateTime(const std::string& text);
+};
+
+}  // namespace palvero
