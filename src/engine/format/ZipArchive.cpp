@@ -1,0 +1,264 @@
+#include "engine/format/ZipArchive.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "engine/format/ZipEntryName.h"
+#include "engine/format/ZipReader.h"
+#include "engine/format/ZipWriter.h"
+#include "platform/UniqueFd.h"
+
+namespace palvero {
+namespace {
+
+std::atomic<unsigned> gTempCounter{0};
+
+std::string uniqueSuffix() {
+  return std::to_string(::getpid()) + "-" + std::to_string(gTempCounter++);
+}
+
+std::string parentOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates `path` and its missing parents (as mkdir -p).
+bool makeFolders(const std::string& path) {
+  std::string current;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || (path[i] == '/' && i > 0)) {
+      current = path.substr(0, i);
+      if (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+  }
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Creates base/components[0]/... up to `count` components, refusing to pass
+// through anything that is not a real folder (a symbolic link in particular).
+bool makeInnerFolders(const std::string& base, const std::vector<std::string>& components, size_t count,
+                      std::string& error) {
+  std::string current = base;
+  for (size_t i = 0; i < count; ++i) {
+    current += "/" + components[i];
+    if (::mkdir(current.c_str(), 0755) == 0) continue;
+    if (errno != EEXIST) {
+      error = current + ": " + std::strerror(errno);
+      return false;
+    }
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      error = current + " exists and is not a folder";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool writeAll(int fd, std::span<const uint8_t> data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+ZipArchive::ZipArchive(ZipArchiveDelegate* delegate) : delegate_(delegate) {}
+
+ZipArchive::~ZipArchive() { discardWriter(); }
+
+void ZipArchive::report(const char* message, const std::string& detail) {
+  if (delegate_) delegate_->ErrorMessage(detail.empty() ? std::string(message) : std::string(message) + ": " + detail);
+}
+
+void ZipArchive::discardWriter() {
+  if (writer_) {
+    writer_.reset();
+    ::unlink(tempPath_.c_str());
+  }
+  tempPath_.clear();
+  finalPath_.clear();
+}
+
+bool ZipArchive::CreateZipFile2(const std::string& path) {
+  discardWriter();
+  tempPath_ = parentOf(path) + "/.palvero-zip-" + uniqueSuffix();
+  finalPath_ = path;
+  writer_ = std::make_unique<ZipWriter>();
+  if (!writer_->openFile(tempPath_)) {
+    report("Failed", "cannot create " + path + ": " + std::strerror(errno));
+    discardWriter();
+    return false;
+  }
+  return true;
+}
+
+bool ZipArchive::addFileToZip(const std::string& file, const std::string& newname) {
+  if (!writer_) return false;
+  if (!writer_->addFile(newname, file)) {
+    report("Failed", "cannot add " + file + " as " + newname);
+    return false;
+  }
+  return true;
+}
+
+bool ZipArchive::CloseZipFile2() {
+  if (!writer_) return false;
+  bool closed = writer_->close();
+  writer_.reset();
+  if (!closed || ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+    report("Failed", "cannot finish " + finalPath_);
+    ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    finalPath_.clear();
+    return false;
+  }
+  tempPath_.clear();
+  finalPath_.clear();
+  return true;
+}
+
+bool ZipArchive::UnzipOpenFile(const std::string& path) {
+  reader_ = std::make_unique<ZipReader>();
+  if (!reader_->openFile(path)) {
+    reader_.reset();
+    report("Failed", "cannot open " + path);
+    return false;
+  }
+  return true;
+}
+
+bool ZipArchive::UnzipCloseFile() {
+  if (!reader_) return false;
+  bool ok = reader_->close();
+  reader_.reset();
+  return ok;
+}
+
+bool ZipArchive::UnzipFileTo(const std::string& path, bool overWrite) {
+  if (!reader_) return false;
+
+  // Every name and the total size are checked before anything is written.
+  struct Planned {
+    std::vector<std::string> components;
+    bool directory;
+  };
+  std::vector<Planned> plan;
+  uint64_t declared = 0;
+  ZipReader::Step step = reader_->first();
+  for (; step == ZipReader::Step::kEntry; step = reader_->next()) {
+    auto info = reader_->currentInfo();
+    if (!info) {
+      report("Error occurs while getting file info", path);
+      return false;
+    }
+    if (info->isDirectory() && ZipEntryName::components(info->name).empty()) {
+      plan.push_back({{}, true});
+      continue;
+    }
+    if (!ZipEntryName::isSafeToExtract(info->name)) {
+      report("Failed", "entry name reaches outside the target folder: " + info->name);
+      return false;
+    }
+    declared += info->uncompressedSize;
+    if (declared > maxExtractedSize_) {
+      report("Failed", "archive holds more than " + std::to_string(maxExtractedSize_) + " bytes");
+      return false;
+    }
+    plan.push_back({ZipEntryName::components(info->name), info->isDirectory()});
+  }
+  if (step == ZipReader::Step::kError) {
+    report("Failed to reading zip file", path);
+    return false;
+  }
+  if (!makeFolders(path)) {
+    report("Error occurs", "cannot create " + path + ": " + std::strerror(errno));
+    return false;
+  }
+
+  uint64_t written = 0;
+  size_t index = 0;
+  for (step = reader_->first(); step == ZipReader::Step::kEntry; step = reader_->next(), ++index) {
+    if (index >= plan.size()) break;
+    const Planned& entry = plan[index];
+    std::string error;
+    if (entry.directory) {
+      if (!makeInnerFolders(path, entry.components, entry.components.size(), error)) {
+        report("Error occurs", error);
+        return false;
+      }
+      continue;
+    }
+    if (!makeInnerFolders(path, entry.components, entry.components.size() - 1, error)) {
+      report("Error occurs", error);
+      return false;
+    }
+    std::string target = path;
+    for (const auto& c : entry.components) target += "/" + c;
+    struct stat existing {};
+    if (!overWrite && ::lstat(target.c_str(), &existing) == 0 && delegate_ &&
+        !delegate_->OverWriteOperation(target)) {
+      continue;
+    }
+    auto info = reader_->currentInfo();
+    if (!info) {
+      report("Error occurs while getting file info", target);
+      return false;
+    }
+    std::string temp = parentOf(target) + "/.palvero-unzip-" + uniqueSuffix();
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd) {
+      report("Error occurs", "cannot create " + temp + ": " + std::strerror(errno));
+      return false;
+    }
+    uint64_t entryBytes = 0;
+    bool ok = reader_->readCurrent(
+        [&](std::span<const uint8_t> chunk) {
+          entryBytes += chunk.size();
+          return writeAll(fd.get(), chunk);
+        },
+        maxExtractedSize_ - written, error);
+    if (ok) {
+      if (auto mode = info->unixMode()) ::fchmod(fd.get(), (*mode & 0755) | 0600);
+      ok = fd.close() == 0;
+      if (!ok) error = "cannot write " + temp;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+      ok = false;
+      error = "cannot move into place " + target + ": " + std::strerror(errno);
+    }
+    if (!ok) {
+      ::unlink(temp.c_str());
+      report("Failed to reading zip file", info->name + ": " + error);
+      return false;
+    }
+    written += entryBytes;
+    auto micros = info->date.timePoint().time_since_epoch().count();
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(micros / 1000000);
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    if (::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+      report("Failed to set attributes", target);
+    }
+  }
+  if (step == ZipReader::Step::kError) {
+    report("Failed to reading zip file", path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace palvero
