@@ -20,6 +20,8 @@ namespace {
 // Digests alternate over slices this large so that the second one reads
 // bytes the first has just pulled into the cache.
 constexpr size_t kDigestSlice = 64 * 1024;
+// Chunks are read in slices this large and digested as they arrive.
+constexpr size_t kReadSlice = 256 * 1024;
 
 void logFailure(const std::string& text) {
   LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, text, kLogFailure);
@@ -94,14 +96,23 @@ std::optional<std::vector<FileBlock>> BlockCutter::CreateBlocksList(int64_t file
     const auto blockSize = static_cast<size_t>(GetBlockSize(static_cast<int64_t>(have)));
     int64_t offset = 0;
     int32_t position = 0;
+    const bool digestsUsed = FileBlock::IfSizeIsBlock(static_cast<int64_t>(blockSize));
     while (true) {
-      if (have < blockSize) {
-        have += readFully(fd.get(), buffer + have, blockSize - have);
+      // Top the buffer up to a whole chunk one slice at a time, digesting
+      // each slice while it is still in the cache.
+      if (digestsUsed) digestSlices({buffer, std::min(have, blockSize)});
+      while (have < blockSize) {
+        size_t n = readFully(fd.get(), buffer + have, std::min(kReadSlice, blockSize - have));
+        if (n == 0) break;
+        if (digestsUsed) digestSlices({buffer + have, n});
+        have += n;
       }
       size_t chunk = std::min(have, blockSize);
       if (chunk == 0) break;
       if (chunk == blockSize) {
-        auto block = CreateNewBlocks({buffer, chunk}, offset, position++);
+        auto block = digestsUsed ? finishBlock({buffer, chunk}, offset, position)
+                                 : CreateNewBlocks({buffer, chunk}, offset, position);
+        ++position;
         if (!block) throw std::runtime_error("no block at offset " + std::to_string(offset));
         blocks.push_back(std::move(*block));
         offset += static_cast<int64_t>(chunk);
@@ -109,6 +120,7 @@ std::optional<std::vector<FileBlock>> BlockCutter::CreateBlocksList(int64_t file
         if (have > 0) std::memmove(buffer, buffer + chunk, have);
         continue;
       }
+      resetDigests();
       // The short tail: its chunk takes a position without becoming a block.
       ++position;
       size_t start = 0;
@@ -130,6 +142,7 @@ std::optional<std::vector<FileBlock>> BlockCutter::CreateBlocksList(int64_t file
     }
     return blocks;
   } catch (const std::exception& e) {
+    resetDigests();
     logFailure(stringWithFormat("CreateBlocksList exception: %s: %s", FilePath.c_str(), e.what()));
     return std::nullopt;
   }
@@ -144,36 +157,57 @@ void BlockCutter::resetDigests() noexcept {
   }
 }
 
-void BlockCutter::digestBoth(std::span<const uint8_t> data, std::string& sha256, std::string& md5) {
+void BlockCutter::digestSlices(std::span<const uint8_t> data) {
   for (size_t at = 0; at < data.size(); at += kDigestSlice) {
     auto slice = data.subspan(at, std::min(kDigestSlice, data.size() - at));
     sha256_.update(slice);
     md5_.update(slice);
   }
-  sha256 = sha256_.finishHex();
-  md5 = md5_.finishHex();
 }
 
-std::optional<FileBlock> BlockCutter::CreateNewBlocks(std::span<const uint8_t> data, int64_t Offset,
-                                                      int32_t Position) {
+std::optional<FileBlock> BlockCutter::finishBlock(std::span<const uint8_t> data, int64_t offset, int32_t position) {
   try {
     FileBlock block;
-    if (FileBlock::IfSizeIsBlock(static_cast<int64_t>(data.size()))) {
-      digestBoth(data, block.checksum, block.smallChecksum);
-    } else {
-      block.checksum = Functions::HexStr(data, data.size());
-    }
-    block.length = static_cast<int64_t>(data.size());
-    block.offset = Offset;
-    block.position = Position;
-    block.FirstCheckInt = GetFirstCheckInt(data, 0);
-    block.LastCheckInt = GetLastCheckInt(data, 0, static_cast<int64_t>(data.size()));
+    block.checksum = sha256_.finishHex();
+    block.smallChecksum = md5_.finishHex();
+    fillBlock(block, data, offset, position);
     return block;
   } catch (const std::exception& e) {
     resetDigests();
     logFailure(stringWithFormat("CreateNewBlocks exception: %s", e.what()));
     return std::nullopt;
   }
+}
+
+void BlockCutter::fillBlock(FileBlock& block, std::span<const uint8_t> data, int64_t offset, int32_t position) {
+  block.length = static_cast<int64_t>(data.size());
+  block.offset = offset;
+  block.position = position;
+  block.FirstCheckInt = GetFirstCheckInt(data, 0);
+  block.LastCheckInt = GetLastCheckInt(data, 0, static_cast<int64_t>(data.size()));
+}
+
+std::optional<FileBlock> BlockCutter::CreateNewBlocks(std::span<const uint8_t> data, int64_t Offset,
+                                                      int32_t Position) {
+  if (!FileBlock::IfSizeIsBlock(static_cast<int64_t>(data.size()))) {
+    try {
+      FileBlock block;
+      block.checksum = Functions::HexStr(data, data.size());
+      fillBlock(block, data, Offset, Position);
+      return block;
+    } catch (const std::exception& e) {
+      logFailure(stringWithFormat("CreateNewBlocks exception: %s", e.what()));
+      return std::nullopt;
+    }
+  }
+  try {
+    digestSlices(data);
+  } catch (const std::exception& e) {
+    resetDigests();
+    logFailure(stringWithFormat("CreateNewBlocks exception: %s", e.what()));
+    return std::nullopt;
+  }
+  return finishBlock(data, Offset, Position);
 }
 
 std::optional<std::string> BlockCutter::GetChecksum(std::span<const uint8_t> data, int64_t /*Offset*/,

@@ -83,7 +83,11 @@ class BlockCutter {
 
  private:
   void resetDigests() noexcept;
-  void digestBoth(std::span<const uint8_t> data, std::string& sha256, std::string& md5);
+  // Feeds `data` to both digests in cache-sized slices.
+  void digestSlices(std::span<const uint8_t> data);
+  // The block of `data`, whose bytes the digests have just been fed.
+  std::optional<FileBlock> finishBlock(std::span<const uint8_t> data, int64_t offset, int32_t position);
+  static void fillBlock(FileBlock& block, std::span<const uint8_t> data, int64_t offset, int32_t position);
 
   EvpDigest sha256_;
   EvpDigest md5_;
