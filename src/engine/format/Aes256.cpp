@@ -36,37 +36,41 @@ long long run(bool encrypt, const uint8_t* in, size_t size, uint8_t* out, const 
   return static_cast<long long>(written + static_cast<size_t>(finalLength));
 }
 
-bool inPlace(bool encrypt, Bytes& data, const CipherKey& key) {
+// Runs the cipher over `size` bytes at `in` into `out`, which already holds
+// size + 16 bytes (`in` may point into it). `out` is cleared on failure.
+bool crypt(bool encrypt, const uint8_t* in, size_t size, Bytes& out, const CipherKey& key) {
   try {
-    size_t size = data.size();
-    data.resize(size + Aes256Cbc::kBlockSize);
-    long long n = run(encrypt, data.data(), size, data.data(), key);
-    if (n < 0) {
-      data.clear();
-      return false;
+    long long n = run(encrypt, in, size, out.data(), key);
+    if (n >= 0) {
+      out.resize(static_cast<size_t>(n));
+      return true;
     }
-    data.resize(static_cast<size_t>(n));
-    return true;
+  } catch (const std::exception&) {
+    // Reported as failure below.
+  }
+  out.clear();
+  return false;
+}
+
+bool inPlace(bool encrypt, Bytes& data, const CipherKey& key) {
+  size_t size = data.size();
+  try {
+    data.resize(size + Aes256Cbc::kBlockSize);
   } catch (const std::exception&) {
     data.clear();
     return false;
   }
+  return crypt(encrypt, data.data(), size, data, key);
 }
 
 bool copying(bool encrypt, std::span<const uint8_t> in, const CipherKey& key, Bytes& out) {
   try {
     out.resize(in.size() + Aes256Cbc::kBlockSize);
-    long long n = run(encrypt, in.data(), in.size(), out.data(), key);
-    if (n < 0) {
-      out.clear();
-      return false;
-    }
-    out.resize(static_cast<size_t>(n));
-    return true;
   } catch (const std::exception&) {
     out.clear();
     return false;
   }
+  return crypt(encrypt, in.data(), in.size(), out, key);
 }
 
 std::optional<Bytes> withTextKey(bool encrypt, std::span<const uint8_t> data, std::string_view cipherText) {

@@ -12,14 +12,18 @@ const CipherKey* Security::keyFor(const std::string& cipherText) {
   return cachedKey_ ? &*cachedKey_ : nullptr;
 }
 
-bool Security::EncryptStream(Bytes& stream, const std::string& Key) {
-  const CipherKey* key = keyFor(Key);
+bool Security::inPlace(bool encrypt, Bytes& stream, const std::string& cipherText) {
+  const CipherKey* key = keyFor(cipherText);
   if (!key) {
     stream.clear();
     return false;
   }
-  return Aes256Cbc::encryptInPlace(stream, *key);
+  return encrypt ? Aes256Cbc::encryptInPlace(stream, *key) : Aes256Cbc::decryptInPlace(stream, *key);
 }
+
+bool Security::EncryptStream(Bytes& stream, const std::string& Key) { return inPlace(true, stream, Key); }
+
+bool Security::DecryptRefStream(Bytes& stream, const std::string& Key) { return inPlace(false, stream, Key); }
 
 std::optional<Bytes> Security::DecryptStream(const Bytes& stream, const std::string& Key) {
   const CipherKey* key = keyFor(Key);
@@ -27,15 +31,6 @@ std::optional<Bytes> Security::DecryptStream(const Bytes& stream, const std::str
   Bytes out;
   if (!Aes256Cbc::decrypt(stream, *key, out)) return std::nullopt;
   return out;
-}
-
-bool Security::DecryptRefStream(Bytes& stream, const std::string& Key) {
-  const CipherKey* key = keyFor(Key);
-  if (!key) {
-    stream.clear();
-    return false;
-  }
-  return Aes256Cbc::decryptInPlace(stream, *key);
 }
 
 }  // namespace palvero

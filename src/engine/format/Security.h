@@ -27,6 +27,7 @@ class Security {
 
  private:
   const CipherKey* keyFor(const std::string& cipherText);
+  bool inPlace(bool encrypt, Bytes& stream, const std::string& cipherText);
 
   std::string cachedText_;
   std::optional<CipherKey> cachedKey_;

@@ -117,18 +117,16 @@ bool ZipArchive::addFileToZip(const std::string& file, const std::string& newnam
 
 bool ZipArchive::CloseZipFile2() {
   if (!writer_) return false;
-  bool closed = writer_->close();
+  bool ok = writer_->close();
   writer_.reset();
-  if (!closed || ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+  ok = ok && ::rename(tempPath_.c_str(), finalPath_.c_str()) == 0;
+  if (!ok) {
     report("Failed", "cannot finish " + finalPath_);
     ::unlink(tempPath_.c_str());
-    tempPath_.clear();
-    finalPath_.clear();
-    return false;
   }
   tempPath_.clear();
   finalPath_.clear();
-  return true;
+  return ok;
 }
 
 bool ZipArchive::UnzipOpenFile(const std::string& path) {
