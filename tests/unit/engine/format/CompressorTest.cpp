@@ -99,6 +99,19 @@ TEST_F(CompressorTest, PythonReadsOurArchives) {
   }
 }
 
+TEST_F(CompressorTest, PackingFailureIsReportedAndLogged) {
+  // Zip entry names hold at most 65,535 bytes.
+  Bytes out{1, 2, 3};
+  std::string errorText;
+  int32_t errorType = 0;
+  EXPECT_FALSE(compressor_.CompressPackageStream(bytesFromString("data"), out, std::string(70000, 'n'), "Octet",
+                                                 errorText, errorType, "b0"));
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(errorText.rfind("Could not compress file, general stream:", 0), 0u) << errorText;
+  EXPECT_EQ(errorType, 1);
+  EXPECT_NE(log().find("Exception in CompressPackageStream: "), std::string::npos);
+}
+
 TEST_F(CompressorTest, WeReadPythonArchives) {
   Bytes data = testing::compressibleText(rng_, 300000);
   std::string dataPath = save(data, "data.bin");

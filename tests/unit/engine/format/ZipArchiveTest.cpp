@@ -236,6 +236,23 @@ TEST_F(ZipArchiveTest, CompoundJoinNamesEntriesByPartName) {
   EXPECT_LE(std::abs(date.timeIntervalSince1970() - 1700000000), 2.0);
 }
 
+TEST_F(ZipArchiveTest, DatesOutsideTheZipRangeAreClamped) {
+  std::string scratch = home_ / "scratch";
+  testing::writeFile(scratch + "/old.txt", "old");
+  testing::writeFile(scratch + "/new.txt", "new");
+  struct timespec old[2] = {{0, 0}, {0, 0}};               // 1970
+  struct timespec future[2] = {{5000000000, 0}, {5000000000, 0}};  // 2128
+  ASSERT_EQ(::utimensat(AT_FDCWD, (scratch + "/old.txt").c_str(), old, 0), 0);
+  ASSERT_EQ(::utimensat(AT_FDCWD, (scratch + "/new.txt").c_str(), future, 0), 0);
+  Compressor compressor;
+  std::string result = home_ / "dates.zip";
+  ASSERT_TRUE(compressor.CompressFromStreamCompound({FilePart("old.txt", 3), FilePart("new.txt", 3)}, result, scratch,
+                                                    "r0"));
+  Value described = testing::pythonDescribe(home_, result);
+  EXPECT_EQ(described["entries"][0]["date"], Value::parse("[1980, 1, 1, 0, 0, 0]"));
+  EXPECT_EQ(described["entries"][1]["date"], Value::parse("[2107, 12, 31, 23, 59, 58]"));
+}
+
 TEST_F(ZipArchiveTest, FailedCompoundJoinLeavesTheTargetAlone) {
   std::string scratch = home_ / "scratch";
   testing::writeFile(scratch + "/a.xml", "a");
