@@ -187,8 +187,7 @@ void BlockCutter::fillBlock(FileBlock& block, std::span<const uint8_t> data, int
   block.LastCheckInt = GetLastCheckInt(data, 0, static_cast<int64_t>(data.size()));
 }
 
-std::optional<FileBlock> BlockCutter::CreateNewBlocks(std::span<const uint8_t> data, int64_t Offset,
-                                                      int32_t Position) {
+std::optional<FileBlock> BlockCutter::CreateNewBlocks(std::span<const uint8_t> data, int64_t Offset, int32_t Position) {
   if (!FileBlock::IfSizeIsBlock(static_cast<int64_t>(data.size()))) {
     try {
       FileBlock block;

@@ -126,7 +126,8 @@ std::optional<CipherKey> CipherKey::derive(std::string_view cipherText) {
   if (auto tail = utf8FromUtf16(std::u16string_view(k).substr(k.size() - 32))) {
     IconvConverter toCp1251("WINDOWS-1251", "UTF-8");
     auto encoded = toCp1251.convert(*tail);
-    if (encoded && encoded->size() == result.key.size()) std::copy(encoded->begin(), encoded->end(), result.key.begin());
+    if (encoded && encoded->size() == result.key.size())
+      std::copy(encoded->begin(), encoded->end(), result.key.begin());
   }
   return result;
 }

@@ -55,8 +55,8 @@ std::optional<size_t> entryFullExtractionReaches(std::vector<Candidate> candidat
 }  // namespace
 
 bool Compressor::CompressPackageStream(const Bytes& source, Bytes& TargetStream, const std::string& PartName,
-                                       const std::string& /*_ContentType*/, std::string& ErrorText,
-                                       int32_t& ErrorType, const std::string& /*ThreadIndex*/) {
+                                       const std::string& /*_ContentType*/, std::string& ErrorText, int32_t& ErrorType,
+                                       const std::string& /*ThreadIndex*/) {
   std::string reason;
   try {
     // Room for the data, two headers with the name, and deflate's worst case.
@@ -120,8 +120,8 @@ bool Compressor::DecompressFromStream(const Bytes& source, Bytes& TargetStream, 
     reason = e.what();
   }
   logFailure(stringWithFormat("Exception in DecompressFromStream: %s", reason.c_str()));
-  logFailure(stringWithFormat("Details: source stream length: %zu ; target length: %zu", source.size(),
-                              TargetStream.size()));
+  logFailure(
+      stringWithFormat("Details: source stream length: %zu ; target length: %zu", source.size(), TargetStream.size()));
   TargetStream.clear();
   return false;
 }

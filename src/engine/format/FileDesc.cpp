@@ -9,8 +9,7 @@ namespace palvero {
 
 std::string FileDesc::ToVerFileString() const {
   std::string date = LastChangedData ? LastChangedData->format(Date::kSettingsPattern) : std::string();
-  std::string out =
-      stringWithFormat("0|%s|%lld|%s", FileName.c_str(), static_cast<long long>(Length), date.c_str());
+  std::string out = stringWithFormat("0|%s|%lld|%s", FileName.c_str(), static_cast<long long>(Length), date.c_str());
   for (const FilePart& part : FileParts) {
     out += '\n';
     out += part.ToVerFileString();

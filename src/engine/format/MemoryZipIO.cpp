@@ -1,11 +1,11 @@
 // minizip first: its ioapi.h sets the large-file macros before libc headers.
 #include <minizip/ioapi.h>
 //
-#include "engine/format/MemoryZipIO.h"
-
 #include <algorithm>
 #include <cstring>
 #include <exception>
+
+#include "engine/format/MemoryZipIO.h"
 
 namespace palvero {
 
@@ -55,19 +55,24 @@ uLong MemoryZipIO::write(voidpf opaque, voidpf /*stream*/, const void* buf, uLon
   }
 }
 
-ZPOS64_T MemoryZipIO::tell(voidpf opaque, voidpf /*stream*/) {
-  return static_cast<MemoryZipIO*>(opaque)->position_;
-}
+ZPOS64_T MemoryZipIO::tell(voidpf opaque, voidpf /*stream*/) { return static_cast<MemoryZipIO*>(opaque)->position_; }
 
 long MemoryZipIO::seek(voidpf opaque, voidpf /*stream*/, ZPOS64_T offset, int origin) {
   auto* self = static_cast<MemoryZipIO*>(opaque);
   size_t total = self->size();
   ZPOS64_T base = 0;
   switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-    case ZLIB_FILEFUNC_SEEK_CUR: base = self->position_; break;
-    case ZLIB_FILEFUNC_SEEK_END: base = total; break;
-    default: return -1;
+    case ZLIB_FILEFUNC_SEEK_SET:
+      base = 0;
+      break;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+      base = self->position_;
+      break;
+    case ZLIB_FILEFUNC_SEEK_END:
+      base = total;
+      break;
+    default:
+      return -1;
   }
   // Offsets arrive unsigned; a backwards seek from the end wraps around.
   ZPOS64_T target = base + offset;

@@ -19,9 +19,7 @@ namespace {
 
 std::atomic<unsigned> gTempCounter{0};
 
-std::string uniqueSuffix() {
-  return std::to_string(::getpid()) + "-" + std::to_string(gTempCounter++);
-}
+std::string uniqueSuffix() { return std::to_string(::getpid()) + "-" + std::to_string(gTempCounter++); }
 
 std::string parentOf(const std::string& path) {
   auto slash = path.rfind('/');
@@ -207,8 +205,7 @@ bool ZipArchive::UnzipFileTo(const std::string& path, bool overWrite) {
     std::string target = path;
     for (const auto& c : entry.components) target += "/" + c;
     struct stat existing {};
-    if (!overWrite && ::lstat(target.c_str(), &existing) == 0 && delegate_ &&
-        !delegate_->OverWriteOperation(target)) {
+    if (!overWrite && ::lstat(target.c_str(), &existing) == 0 && delegate_ && !delegate_->OverWriteOperation(target)) {
       continue;
     }
     auto info = reader_->currentInfo();

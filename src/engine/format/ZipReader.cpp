@@ -1,8 +1,6 @@
 // minizip first: its ioapi.h sets the large-file macros before libc headers.
 #include <minizip/unzip.h>
 //
-#include "engine/format/ZipReader.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "engine/format/MemoryZipIO.h"
+#include "engine/format/ZipReader.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
@@ -146,8 +145,8 @@ bool ZipReader::readCurrent(const Sink& sink, uint64_t maxSize, std::string& err
     return false;
   }
   if (info->uncompressedSize > maxSize) {
-    error = "entry of " + std::to_string(info->uncompressedSize) + " bytes exceeds the limit of " +
-            std::to_string(maxSize);
+    error =
+        "entry of " + std::to_string(info->uncompressedSize) + " bytes exceeds the limit of " + std::to_string(maxSize);
     return false;
   }
   if (unzOpenCurrentFile(handle_) != UNZ_OK) {
@@ -188,8 +187,8 @@ bool ZipReader::readCurrent(const Sink& sink, uint64_t maxSize, std::string& err
     return false;
   }
   if (total != info->uncompressedSize) {
-    error = "entry holds " + std::to_string(total) + " bytes, its header says " +
-            std::to_string(info->uncompressedSize);
+    error =
+        "entry holds " + std::to_string(total) + " bytes, its header says " + std::to_string(info->uncompressedSize);
     return false;
   }
   return true;

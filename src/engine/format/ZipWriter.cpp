@@ -1,8 +1,6 @@
 // minizip first: its ioapi.h sets the large-file macros before libc headers.
 #include <minizip/zip.h>
 //
-#include "engine/format/ZipWriter.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 #include <ctime>
 
 #include "engine/format/MemoryZipIO.h"
+#include "engine/format/ZipWriter.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
@@ -102,8 +101,8 @@ bool ZipWriter::addFile(const std::string& name, const std::string& sourcePath) 
   UniqueFd fd(::open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat st {};
   if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  Date modified(Date::TimePoint(std::chrono::microseconds(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000 +
-                                                          st.st_mtim.tv_nsec / 1000)));
+  Date modified(Date::TimePoint(
+      std::chrono::microseconds(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000)));
   if (!openEntry(name, modified, static_cast<uint64_t>(st.st_size))) return false;
   Bytes buffer(kWriteSlice);
   bool ok = true;

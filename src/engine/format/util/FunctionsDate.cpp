@@ -22,10 +22,9 @@ std::string Functions::getCurrentTime() { return Date::now().format(Date::kSetti
 std::optional<Date> Functions::GetFileDateTime(const std::string& path) {
   struct statx st {};
   if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_MTIME | STATX_BTIME, &st) != 0) {
-    LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther,
-                                       stringWithFormat("Exception in GetFileDateTime: %s: %s", path.c_str(),
-                                                        std::strerror(errno)),
-                                       kLogFailure);
+    LogWriter::sharedLogger().logEntry(
+        kGeneralLogEvent, kSessionOther,
+        stringWithFormat("Exception in GetFileDateTime: %s: %s", path.c_str(), std::strerror(errno)), kLogFailure);
     return std::nullopt;
   }
   Date modified = dateFromTimestamp(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);

@@ -131,8 +131,8 @@ class BlockCutterPropertyTest : public ::testing::Test {
         ASSERT_EQ(b.smallChecksum, "");
       }
       auto le = [&](size_t at) {
-        return static_cast<int32_t>(uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 |
-                                    uint32_t{bytes[at + 2]} << 16 | uint32_t{bytes[at + 3]} << 24);
+        return static_cast<int32_t>(uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
+                                    uint32_t{bytes[at + 3]} << 24);
       };
       ASSERT_EQ(b.FirstCheckInt, n >= 8 ? le(4) : 0);
       ASSERT_EQ(b.LastCheckInt, n >= 8 ? le(n - 8) : 0);
@@ -165,8 +165,8 @@ class BlockCutterPropertyTest : public ::testing::Test {
 
 TEST_F(BlockCutterPropertyTest, SmallAndMediumSizesAroundEveryBoundary) {
   std::vector<int64_t> sizes = {0, 1, 7, 8, 9, 255, 256, 257, 258};
-  for (int64_t boundary : {int64_t{256000}, int64_t{512000}, int64_t{1024000}, int64_t{1280000},
-                           int64_t{2048000}, int64_t{2304000}, int64_t{4096000}}) {
+  for (int64_t boundary : {int64_t{256000}, int64_t{512000}, int64_t{1024000}, int64_t{1280000}, int64_t{2048000},
+                           int64_t{2304000}, int64_t{4096000}}) {
     for (int64_t delta : {-1, 0, 1}) sizes.push_back(boundary + delta);
     sizes.push_back(boundary + static_cast<int64_t>(rng_() % 5000) - 2500);
   }

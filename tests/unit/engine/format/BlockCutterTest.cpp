@@ -1,5 +1,3 @@
-#include "engine/format/BlockCutter.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +7,7 @@
 #include <thread>
 
 #include "FormatTestSupport.h"
+#include "engine/format/BlockCutter.h"
 #include "engine/format/util/Functions.h"
 #include "state/LogWriter.h"
 #include "support/TempHome.h"
@@ -65,11 +64,11 @@ TEST_F(BlockCutterTest, SizeRules) {
   struct Case {
     int64_t length, cut, ladder;
   };
-  for (const Case& c : {Case{0, 256000, 0}, Case{1, 256000, 1}, Case{255999, 256000, 255999},
-                        Case{256000, 256000, 256000}, Case{1023999, 256000, 256000}, Case{1024000, 256000, 1024000},
-                        Case{2047999, 256000, 1024000}, Case{2048000, 256000, 2048000},
-                        Case{102399999, 256000, 2048000}, Case{102400000, 1024000, 2048000},
-                        Case{204799999, 1024000, 2048000}, Case{204800000, 2048000, 2048000}}) {
+  for (const Case& c :
+       {Case{0, 256000, 0}, Case{1, 256000, 1}, Case{255999, 256000, 255999}, Case{256000, 256000, 256000},
+        Case{1023999, 256000, 256000}, Case{1024000, 256000, 1024000}, Case{2047999, 256000, 1024000},
+        Case{2048000, 256000, 2048000}, Case{102399999, 256000, 2048000}, Case{102400000, 1024000, 2048000},
+        Case{204799999, 1024000, 2048000}, Case{204800000, 2048000, 2048000}}) {
     SCOPED_TRACE(c.length);
     EXPECT_EQ(BlockCutter::GetOptimumBlockSize(c.length), c.cut);
     EXPECT_EQ(BlockCutter::GetBlockSize(c.length), c.ladder);

@@ -1,5 +1,3 @@
-#include "engine/format/Compressor.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +5,7 @@
 
 #include "ZipTestSupport.h"
 #include "engine/format/BlockCutter.h"
+#include "engine/format/Compressor.h"
 #include "engine/format/ZipWriter.h"
 #include "platform/Env.h"
 #include "state/LogWriter.h"
@@ -86,7 +85,8 @@ TEST_F(CompressorTest, PythonReadsOurArchives) {
     EXPECT_EQ(entry["size"], c.data.size());
     EXPECT_TRUE(entry["level6"].get<bool>()) << "deflate level 6, raw stream";
     EXPECT_EQ(entry["flags"].get<int>() & 1, 0) << "no password";
-    bool ascii = std::all_of(c.name.begin(), c.name.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+    bool ascii =
+        std::all_of(c.name.begin(), c.name.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
     EXPECT_EQ((entry["flags"].get<int>() & 0x800) != 0, !ascii) << "UTF-8 name flag";
     EXPECT_EQ(entry["comment"], "");
     EXPECT_EQ(described["comment"], "");
@@ -131,8 +131,9 @@ TEST_F(CompressorTest, WeReadPythonArchives) {
        "  def flush(s): s.f.flush()\n"
        "sink = Sink()\nz = zipfile.ZipFile(sink, 'w', zipfile.ZIP_DEFLATED)\n"
        "with z.open('ABC', 'w') as f: f.write(open(sys.argv[2], 'rb').read())\nz.close(); sink.f.close()"},
-      {"absolute name", "zipfile.ZipFile(out, 'w').writestr('/home/u/x.txt', open(sys.argv[2], 'rb').read(), "
-                        "zipfile.ZIP_DEFLATED)"},
+      {"absolute name",
+       "zipfile.ZipFile(out, 'w').writestr('/home/u/x.txt', open(sys.argv[2], 'rb').read(), "
+       "zipfile.ZIP_DEFLATED)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -161,8 +162,8 @@ TEST_F(CompressorTest, EntryChoiceFollowsTheFirstNameOfEachLevel) {
       {"empty folder first", "z = zipfile.ZipFile(out, 'w')\nz.writestr('a/', '')\nz.writestr('b.txt', 'bee')",
        std::nullopt},
       {"no entries", "zipfile.ZipFile(out, 'w').close()", std::nullopt},
-      {"backslashes are folders", "z = zipfile.ZipFile(out, 'w')\nz.writestr('x\\\\y.txt', 'why')\nz.writestr('z.txt', 'zed')",
-       "why"},
+      {"backslashes are folders",
+       "z = zipfile.ZipFile(out, 'w')\nz.writestr('x\\\\y.txt', 'why')\nz.writestr('z.txt', 'zed')", "why"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -177,7 +178,9 @@ TEST_F(CompressorTest, EntryChoiceFollowsTheFirstNameOfEachLevel) {
 }
 
 TEST_F(CompressorTest, BytesThatAreNotAnArchiveFailAndLeaveNothing) {
-  const Bytes cases[] = {{}, bytesFromString("0|/a|5|20240131 17:05:09"), testing::randomBytes(rng_, 100000),
+  const Bytes cases[] = {{},
+                         bytesFromString("0|/a|5|20240131 17:05:09"),
+                         testing::randomBytes(rng_, 100000),
                          bytesFromString("PK\x05\x06")};
   for (const Bytes& data : cases) {
     EXPECT_FALSE(unpack(data));
@@ -259,8 +262,8 @@ TEST_F(CompressorTest, TwoThreadsPackingTheSameBlockGetTwoCorrectArchives) {
       std::string errorText;
       int32_t errorType = 0;
       for (int round = 0; round < 20; ++round) {
-        ok[i] = own.CompressPackageStream(data, results[i], name, "Octet", errorText, errorType,
-                                          "b" + std::to_string(i));
+        ok[i] =
+            own.CompressPackageStream(data, results[i], name, "Octet", errorText, errorType, "b" + std::to_string(i));
         if (!ok[i]) return;
       }
     });

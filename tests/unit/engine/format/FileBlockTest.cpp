@@ -1,10 +1,9 @@
-#include "engine/format/FileBlock.h"
-
 #include <gtest/gtest.h>
 
 #include <unordered_set>
 
 #include "base/Value.h"
+#include "engine/format/FileBlock.h"
 #include "engine/format/FileBlockToSend.h"
 #include "engine/format/util/Functions.h"
 #include "state/LogWriter.h"
@@ -47,8 +46,8 @@ TEST_F(FileBlockTest, FromJsonTakesTheFirstElementAndRejectsOtherShapes) {
   ASSERT_TRUE(textSize);
   EXPECT_EQ(textSize->length, 2048000);
   for (const char* bad : {"", "[]", "{}", "[1]", R"({"size": 5, "checksum": "A"})", R"([{"size": 5}])",
-                          R"([{"checksum": "A"}])", R"([{"size": 5, "checksum": 7}])", R"([{"size": null, "checksum": "A"}])",
-                          "[{\"size\": 5, \"checksum\": \"A\"", "not json"}) {
+                          R"([{"checksum": "A"}])", R"([{"size": 5, "checksum": 7}])",
+                          R"([{"size": null, "checksum": "A"}])", "[{\"size\": 5, \"checksum\": \"A\"", "not json"}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(FileBlock::fromJSON(bad));
   }
@@ -164,7 +163,8 @@ TEST_F(FileBlockTest, BlockToSendJsonCarriesTheBodyMd5AndFullLengthCountsIt) {
   Bytes body = bytesFromString("The quick brown fox jumps over the lazy dog");
   FileBlockToSend send(body, "ABCDEF.pvzip", 256000);
   std::string json = send.toJson();
-  EXPECT_EQ(json, "{ \"name\": \"ABCDEF.pvzip\", \"size\": 256000, \"checksum\": \"9E107D9D372BB6826BD81D3542A419D6\"}");
+  EXPECT_EQ(json,
+            "{ \"name\": \"ABCDEF.pvzip\", \"size\": 256000, \"checksum\": \"9E107D9D372BB6826BD81D3542A419D6\"}");
   EXPECT_EQ(send.fullLength(), static_cast<int64_t>(body.size() + json.size()));
   EXPECT_EQ(FileBlockToSend({}, "X", 5).fullLength(), 0);
   EXPECT_TRUE(send == FileBlockToSend(Bytes{1}, "ABCDEF.pvzip", 1));

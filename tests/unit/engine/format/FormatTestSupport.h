@@ -54,8 +54,8 @@ inline Bytes randomBytes(std::mt19937_64& rng, size_t size) {
 
 // Text that deflates well but not trivially: words drawn from a small list.
 inline Bytes compressibleText(std::mt19937_64& rng, size_t size) {
-  static const char* const kWords[] = {"backup ", "block ", "version ", "restore ", "palvero ", "file ",
-                                       "checksum ", "archive ", "the ", "of ", "and ", "\n"};
+  static const char* const kWords[] = {"backup ",   "block ",   "version ", "restore ", "palvero ", "file ",
+                                       "checksum ", "archive ", "the ",     "of ",      "and ",     "\n"};
   Bytes out;
   out.reserve(size + 16);
   while (out.size() < size) {

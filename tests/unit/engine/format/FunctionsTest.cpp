@@ -1,7 +1,5 @@
-#include "engine/format/util/Functions.h"
-
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,9 +7,10 @@
 #include <ctime>
 #include <filesystem>
 
-#include "base/Clock.h"
 #include "base/Bytes.h"
+#include "base/Clock.h"
 #include "base/FakeClock.h"
+#include "engine/format/util/Functions.h"
 #include "state/LogWriter.h"
 #include "support/TempHome.h"
 

@@ -1,10 +1,9 @@
-#include "engine/format/Security.h"
-
 #include <gtest/gtest.h>
 
 #include "FormatTestSupport.h"
 #include "engine/format/Aes256.h"
 #include "engine/format/CipherKey.h"
+#include "engine/format/Security.h"
 #include "support/TempHome.h"
 
 namespace palvero {
@@ -181,7 +180,9 @@ TEST_F(SecurityTest, DamagedCipherTextFailsWithoutPartialOutput) {
   Bytes shortened(good.begin(), good.end() - 16);
   Bytes flippedPadding = good;
   flippedPadding[good.size() - 17] ^= 0x80;  // flips the high bit of the last padding byte
-  const Case cases[] = {{"truncated", truncated}, {"empty", {}}, {"flipped padding", flippedPadding},
+  const Case cases[] = {{"truncated", truncated},
+                        {"empty", {}},
+                        {"flipped padding", flippedPadding},
                         {"one block", Bytes(good.begin(), good.begin() + 16)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -1,7 +1,6 @@
-#include "engine/format/VersionFile.h"
-
 #include <gtest/gtest.h>
 
+#include "engine/format/VersionFile.h"
 #include "platform/Env.h"
 #include "state/LogWriter.h"
 #include "support/TempHome.h"
@@ -41,8 +40,11 @@ TEST_F(VersionFileTest, WritesTheExactText) {
   EXPECT_EQ(text,
             "0|/Users/user/Documents/report.pdf|300000|20240131 17:05:09\n"
             "1|/Users/user/Documents/report.pdf|300000\n"
-            "2:0:" + std::string(64, 'A') + ":256000:" + std::string(32, 'B') + ":1:-2\n"
-            "2:2:" + std::string(64, 'C') + ":44000:" + std::string(32, 'D') + ":3:4");
+            "2:0:" +
+                std::string(64, 'A') + ":256000:" + std::string(32, 'B') +
+                ":1:-2\n"
+                "2:2:" +
+                std::string(64, 'C') + ":44000:" + std::string(32, 'D') + ":3:4");
   FileDesc empty;
   EXPECT_EQ(VersionFile::FormatFileVersionInfo(empty), "0||0|");
   FileDesc folder(Date::fromLocalComponents(2023, 12, 1, 0, 0, 0), "/home/u/folder", 0);
@@ -93,7 +95,10 @@ TEST_F(VersionFileTest, ReaderTolerances) {
       {"empty lines are skipped", desc + "\n\n" + part + "\n\n" + blk + "\n\n", true, {1}},
       {"description on the second line", part + "\n" + desc, true, {}},
       {"description found late, parts from line two", "junk\n" + part + "\n" + desc + "\n" + blk, true, {1}},
-      {"unreadable part line ends parts", desc + "\n" + part + "\n" + blk + "\n1|short\n" + part + "\n" + blk, true, {1}},
+      {"unreadable part line ends parts",
+       desc + "\n" + part + "\n" + blk + "\n1|short\n" + part + "\n" + blk,
+       true,
+       {1}},
       {"block before any part", desc + "\n" + blk + "\n" + part, true, {0}},
       {"unreadable block line skipped", desc + "\n" + part + "\n2:1:AA:300:BB:5\n" + blk, true, {1}},
       {"five-field block line", desc + "\n" + part + "\n2:7:ABCD:1000:EF01", true, {1}},

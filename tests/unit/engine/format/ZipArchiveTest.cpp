@@ -1,9 +1,6 @@
-#include "engine/format/ZipArchive.h"
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include <fcntl.h>
 
 #include <filesystem>
 #include <map>
@@ -12,6 +9,7 @@
 #include "ZipTestSupport.h"
 #include "engine/format/BlockCutter.h"
 #include "engine/format/Compressor.h"
+#include "engine/format/ZipArchive.h"
 #include "engine/format/ZipWriter.h"
 #include "platform/Env.h"
 #include "state/LogWriter.h"
@@ -75,14 +73,20 @@ TEST_F(ZipArchiveTest, ExtractsFoldersFilesAndDates) {
   EXPECT_EQ(testing::readFile(out + "/win/path.txt"), "w");
   struct stat st {};
   ASSERT_EQ(::stat((out + "/dir/sub/inner.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtim.tv_sec, static_cast<time_t>(Date::fromLocalComponents(2021, 6, 15, 10, 20, 30).timeIntervalSince1970()));
+  EXPECT_EQ(st.st_mtim.tv_sec,
+            static_cast<time_t>(Date::fromLocalComponents(2021, 6, 15, 10, 20, 30).timeIntervalSince1970()));
   EXPECT_TRUE(delegate_.messages.empty());
   for (const auto& name : everything()) EXPECT_EQ(name.find(".palvero-"), std::string::npos) << name;
 }
 
 TEST_F(ZipArchiveTest, ZipSlipArchivesAreRefusedWhole) {
-  const char* const evil[] = {"../evil.txt", "/tmp/palvero-absolute-evil.txt", "a/../../evil.txt",
-                              "a\\..\\..\\evil.txt", "..", "\\evil.txt", "ok/../../../evil.txt"};
+  const char* const evil[] = {"../evil.txt",
+                              "/tmp/palvero-absolute-evil.txt",
+                              "a/../../evil.txt",
+                              "a\\..\\..\\evil.txt",
+                              "..",
+                              "\\evil.txt",
+                              "ok/../../../evil.txt"};
   for (const char* name : evil) {
     SCOPED_TRACE(name);
     std::string archivePath = home_ / "slip.zip";
@@ -179,7 +183,8 @@ TEST_F(ZipArchiveTest, LyingHeadersAndDamageLeaveNoFileUnderItsName) {
   EXPECT_FALSE(fs::exists(out + "/zeros.bin"));
   for (const auto& name : everything()) EXPECT_EQ(name.find(".palvero-"), std::string::npos) << name;
   ASSERT_FALSE(delegate_.messages.empty());
-  EXPECT_EQ(delegate_.messages.back().rfind("Failed to reading zip file: zeros.bin", 0), 0u) << delegate_.messages.back();
+  EXPECT_EQ(delegate_.messages.back().rfind("Failed to reading zip file: zeros.bin", 0), 0u)
+      << delegate_.messages.back();
 
   // Cut archives are not opened at all.
   for (size_t keep : {zip.size() - 1, zip.size() - 10, zip.size() / 2, size_t{10}}) {
@@ -191,12 +196,13 @@ TEST_F(ZipArchiveTest, LyingHeadersAndDamageLeaveNoFileUnderItsName) {
 
 TEST_F(ZipArchiveTest, UnixPermissionsAreKeptWithoutSpecialBits) {
   std::string archivePath = home_ / "perm.zip";
-  testing::pythonWrite(home_, archivePath,
-                       "z = zipfile.ZipFile(out, 'w')\n"
-                       "i = zipfile.ZipInfo('run.sh'); i.create_system = 3; i.external_attr = (stat.S_IFREG | 0o4777) << 16\n"
-                       "z.writestr(i, '#!/bin/sh\\n')\n"
-                       "j = zipfile.ZipInfo('ro.txt'); j.create_system = 3; j.external_attr = (stat.S_IFREG | 0o444) << 16\n"
-                       "z.writestr(j, 'r')\nz.writestr('plain.txt', 'p')\nz.close()");
+  testing::pythonWrite(
+      home_, archivePath,
+      "z = zipfile.ZipFile(out, 'w')\n"
+      "i = zipfile.ZipInfo('run.sh'); i.create_system = 3; i.external_attr = (stat.S_IFREG | 0o4777) << 16\n"
+      "z.writestr(i, '#!/bin/sh\\n')\n"
+      "j = zipfile.ZipInfo('ro.txt'); j.create_system = 3; j.external_attr = (stat.S_IFREG | 0o444) << 16\n"
+      "z.writestr(j, 'r')\nz.writestr('plain.txt', 'p')\nz.close()");
   std::string out = home_ / "out";
   ASSERT_TRUE(extract(archivePath, out));
   EXPECT_EQ(fs::status(out + "/run.sh").permissions() & fs::perms::all, fs::perms(0755));
@@ -240,14 +246,14 @@ TEST_F(ZipArchiveTest, DatesOutsideTheZipRangeAreClamped) {
   std::string scratch = home_ / "scratch";
   testing::writeFile(scratch + "/old.txt", "old");
   testing::writeFile(scratch + "/new.txt", "new");
-  struct timespec old[2] = {{0, 0}, {0, 0}};               // 1970
+  struct timespec old[2] = {{0, 0}, {0, 0}};                       // 1970
   struct timespec future[2] = {{5000000000, 0}, {5000000000, 0}};  // 2128
   ASSERT_EQ(::utimensat(AT_FDCWD, (scratch + "/old.txt").c_str(), old, 0), 0);
   ASSERT_EQ(::utimensat(AT_FDCWD, (scratch + "/new.txt").c_str(), future, 0), 0);
   Compressor compressor;
   std::string result = home_ / "dates.zip";
-  ASSERT_TRUE(compressor.CompressFromStreamCompound({FilePart("old.txt", 3), FilePart("new.txt", 3)}, result, scratch,
-                                                    "r0"));
+  ASSERT_TRUE(
+      compressor.CompressFromStreamCompound({FilePart("old.txt", 3), FilePart("new.txt", 3)}, result, scratch, "r0"));
   Value described = testing::pythonDescribe(home_, result);
   EXPECT_EQ(described["entries"][0]["date"], Value::parse("[1980, 1, 1, 0, 0, 0]"));
   EXPECT_EQ(described["entries"][1]["date"], Value::parse("[2107, 12, 31, 23, 59, 58]"));
@@ -259,12 +265,12 @@ TEST_F(ZipArchiveTest, FailedCompoundJoinLeavesTheTargetAlone) {
   std::string result = home_ / "keep.docx";
   testing::writeFile(result, "previous");
   Compressor compressor;
-  EXPECT_FALSE(compressor.CompressFromStreamCompound({FilePart("a.xml", 1), FilePart("missing.xml", 1)}, result,
-                                                     scratch, "r0"));
+  EXPECT_FALSE(
+      compressor.CompressFromStreamCompound({FilePart("a.xml", 1), FilePart("missing.xml", 1)}, result, scratch, "r0"));
   EXPECT_EQ(testing::readFile(result), "previous");
   for (const auto& name : everything()) EXPECT_EQ(name.find(".palvero-"), std::string::npos) << name;
-  EXPECT_FALSE(compressor.CompressFromStreamCompound({FilePart("a.xml", 1)}, home_ / "no/such/folder/x.docx", scratch,
-                                                     "r0"));
+  EXPECT_FALSE(
+      compressor.CompressFromStreamCompound({FilePart("a.xml", 1)}, home_ / "no/such/folder/x.docx", scratch, "r0"));
 }
 
 class UpdaterTest : public ZipArchiveTest {
@@ -303,10 +309,12 @@ TEST_F(UpdaterTest, BadArchivesAreDeletedAndLeaveNoUpdater) {
   };
   const Case cases[] = {
       {"not a zip", "open(out, 'wb').write(b'<html>502 Bad Gateway</html>')"},
-      {"zip slip", "z = zipfile.ZipFile(out, 'w')\nz.writestr('PalveroUpdater.app/ok', 'x')\n"
-                   "z.writestr(zipfile.ZipInfo('../../../escaped'), 'x')\nz.close()"},
-      {"truncated", "z = zipfile.ZipFile(out, 'w')\nz.writestr('PalveroUpdater.app/ok', 'x' * 1000)\nz.close()\n"
-                    "d = open(out, 'rb').read(); open(out, 'wb').write(d[:-30])"},
+      {"zip slip",
+       "z = zipfile.ZipFile(out, 'w')\nz.writestr('PalveroUpdater.app/ok', 'x')\n"
+       "z.writestr(zipfile.ZipInfo('../../../escaped'), 'x')\nz.close()"},
+      {"truncated",
+       "z = zipfile.ZipFile(out, 'w')\nz.writestr('PalveroUpdater.app/ok', 'x' * 1000)\nz.close()\n"
+       "d = open(out, 'rb').read(); open(out, 'wb').write(d[:-30])"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

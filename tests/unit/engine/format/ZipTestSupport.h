@@ -51,7 +51,6 @@ inline void pythonWrite(const TempHome& home, const std::string& path, const std
   ASSERT_EQ(result.exitCode, 0) << result.output;
 }
 
-
 // Offsets of the local header and central directory record of the first entry.
 inline size_t findSignature(const Bytes& zip, uint32_t signature, size_t from = 0) {
   for (size_t i = from; i + 4 <= zip.size(); ++i) {
