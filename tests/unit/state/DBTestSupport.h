@@ -72,7 +72,7 @@ class DBTest : public ::testing::Test {
   static std::vector<BackupFile> files(size_t count, const std::string& prefix = "/home/u/f", int64_t size = 1) {
     std::vector<BackupFile> out;
     out.reserve(count);
-    char number[16];
+    char number[32];
     for (size_t i = 0; i < count; ++i) {
       std::snprintf(number, sizeof number, "%06zu", i);
       out.push_back(file(prefix + number, size));
