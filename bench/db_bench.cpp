@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,123 +82,117 @@ void fillBlocks(const std::string& path) {
   manager.CreateDatabase();
   manager.closeDatabase();
   RawDb raw(path);
-  raw.exec("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
-           std::to_string(kCachedBlocks) +
+  raw.exec("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " + std::to_string(kCachedBlocks) +
            ") INSERT INTO BLOCKS (ID, DATE) SELECT upper(hex(randomblob(32))), "
            "strftime('%Y-%m-%d %H:%M:%S +0000', 1700000000 + x / 100, 'unixepoch') FROM n");
+}
+
+// Times `work` once per iteration on a fresh database file that `prepare`
+// (untimed) has made ready; the file is removed afterwards.
+template <class Context, class Prepare, class Work>
+void onFreshDatabase(benchmark::State& state, Prepare prepare, Work work) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string path = newDatabasePath();
+    {
+      std::unique_ptr<Context> context = prepare(path);
+      state.ResumeTiming();
+      if (!work(*context)) state.SkipWithError("wrong result");
+      state.PauseTiming();
+    }
+    removeDatabase(path);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+
+std::unique_ptr<DBManager> emptyQueue(const std::string& path) {
+  auto manager = std::make_unique<DBManager>(path);
+  manager->CreateDatabase();
+  return manager;
+}
+
+std::unique_ptr<DBManager> fullQueue(const std::string& path) {
+  auto manager = std::make_unique<DBManager>(path);
+  for (const auto& batch : batches()) manager->InsertOrUpdateFileToDatabase(batch, true);
+  return manager;
 }
 
 // --- Queue writes --------------------------------------------------------------
 
 void BM_QueueInsert(benchmark::State& state) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::string path = newDatabasePath();
-    {
-      DBManager manager(path);
-      manager.CreateDatabase();
-      state.ResumeTiming();
-      for (const auto& batch : batches()) {
-        if (!manager.InsertOrUpdateFileToDatabase(batch, true)) state.SkipWithError("insert failed");
-      }
-      state.PauseTiming();
-    }
-    removeDatabase(path);
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * kRows);
+  onFreshDatabase<DBManager>(state, emptyQueue, [](DBManager& manager) {
+    bool ok = true;
+    for (const auto& batch : batches()) ok = manager.InsertOrUpdateFileToDatabase(batch, true) && ok;
+    return ok;
+  });
 }
 BENCHMARK(BM_QueueInsert)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Failed writes count tries with a sub-select per row.
 void BM_QueueInsertFailed(benchmark::State& state) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::string path = newDatabasePath();
-    {
-      DBManager manager(path);
-      for (const auto& batch : batches()) manager.InsertOrUpdateFileToDatabase(batch, true);
-      state.ResumeTiming();
-      for (const auto& batch : batches()) {
-        if (!manager.InsertOrUpdateFilesWithErrorsToDatabase(batch, true)) state.SkipWithError("insert failed");
-      }
-      state.PauseTiming();
-    }
-    removeDatabase(path);
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * kRows);
+  onFreshDatabase<DBManager>(state, fullQueue, [](DBManager& manager) {
+    bool ok = true;
+    for (const auto& batch : batches()) ok = manager.InsertOrUpdateFilesWithErrorsToDatabase(batch, true) && ok;
+    return ok;
+  });
 }
 BENCHMARK(BM_QueueInsertFailed)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+std::unique_ptr<RawDb> rawEmptyQueue(const std::string& path) {
+  emptyQueue(path);
+  return std::make_unique<RawDb>(path);
+}
+
 // Baseline: the same rows through raw prepared statements, one transaction per batch.
 void BM_BaselineRawInsert(benchmark::State& state) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::string path = newDatabasePath();
-    {
-      DBManager(path).CreateDatabase();
-      RawDb raw(path);
-      sqlite3_stmt* insert = nullptr;
-      sqlite3_prepare_v2(raw.db,
-                         "INSERT OR REPLACE INTO FILESTOBACKUP (PATH, STATUS, SIZE, BACKUPDATE) VALUES (?, ?, ?, ?)",
-                         -1, &insert, nullptr);
-      state.ResumeTiming();
-      for (const auto& batch : batches()) {
-        raw.exec("BEGIN IMMEDIATE");
-        for (const auto& f : batch) {
-          sqlite3_bind_text(insert, 1, f.path.data(), static_cast<int>(f.path.size()), SQLITE_STATIC);
-          sqlite3_bind_int64(insert, 2, f.status);
-          sqlite3_bind_int64(insert, 3, f.size);
-          sqlite3_bind_text(insert, 4, f.date.data(), static_cast<int>(f.date.size()), SQLITE_STATIC);
-          sqlite3_step(insert);
-          sqlite3_reset(insert);
-        }
-        raw.exec("COMMIT");
+  onFreshDatabase<RawDb>(state, rawEmptyQueue, [](RawDb& raw) {
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(raw.db,
+                       "INSERT OR REPLACE INTO FILESTOBACKUP (PATH, STATUS, SIZE, BACKUPDATE) VALUES (?, ?, ?, ?)", -1,
+                       &insert, nullptr);
+    bool ok = true;
+    for (const auto& batch : batches()) {
+      raw.exec("BEGIN IMMEDIATE");
+      for (const auto& f : batch) {
+        sqlite3_bind_text(insert, 1, f.path.data(), static_cast<int>(f.path.size()), SQLITE_STATIC);
+        sqlite3_bind_int64(insert, 2, f.status);
+        sqlite3_bind_int64(insert, 3, f.size);
+        sqlite3_bind_text(insert, 4, f.date.data(), static_cast<int>(f.date.size()), SQLITE_STATIC);
+        ok = sqlite3_step(insert) == SQLITE_DONE && ok;
+        sqlite3_reset(insert);
       }
-      state.PauseTiming();
-      sqlite3_finalize(insert);
+      raw.exec("COMMIT");
     }
-    removeDatabase(path);
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * kRows);
+    sqlite3_finalize(insert);
+    return ok;
+  });
 }
 BENCHMARK(BM_BaselineRawInsert)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Baseline: one formatted INSERT ... SELECT ... UNION SELECT statement per batch.
 void BM_BaselineUnionStatement(benchmark::State& state) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::string path = newDatabasePath();
-    {
-      DBManager(path).CreateDatabase();
-      RawDb raw(path);
-      state.ResumeTiming();
-      for (const auto& batch : batches()) {
-        std::string sql;
-        char part[256];
-        for (size_t i = 0; i < batch.size(); ++i) {
-          const auto& f = batch[i];
-          std::string escaped = DBManager::EscapeSymbols(f.path);
-          if (i == 0) {
-            sql = "INSERT OR REPLACE INTO FILESTOBACKUP (PATH, STATUS, SIZE, BACKUPDATE) SELECT '" + escaped + "'";
-            std::snprintf(part, sizeof part, " AS PATH, '%d' AS STATUS, '%lld' AS SIZE, '", f.status,
-                          static_cast<long long>(f.size));
-            sql += part + DBManager::EscapeSymbols(f.date) + "' AS BACKUPTIME";
-          } else {
-            std::snprintf(part, sizeof part, "','%d','%lld','", f.status, static_cast<long long>(f.size));
-            sql += " UNION SELECT '" + escaped + part + DBManager::EscapeSymbols(f.date) + "'";
-          }
+  onFreshDatabase<RawDb>(state, rawEmptyQueue, [](RawDb& raw) {
+    for (const auto& batch : batches()) {
+      std::string sql;
+      char part[256];
+      for (size_t i = 0; i < batch.size(); ++i) {
+        const auto& f = batch[i];
+        std::string escaped = DBManager::EscapeSymbols(f.path);
+        if (i == 0) {
+          sql = "INSERT OR REPLACE INTO FILESTOBACKUP (PATH, STATUS, SIZE, BACKUPDATE) SELECT '" + escaped + "'";
+          std::snprintf(part, sizeof part, " AS PATH, '%d' AS STATUS, '%lld' AS SIZE, '", f.status,
+                        static_cast<long long>(f.size));
+          sql += part + DBManager::EscapeSymbols(f.date) + "' AS BACKUPTIME";
+        } else {
+          std::snprintf(part, sizeof part, "','%d','%lld','", f.status, static_cast<long long>(f.size));
+          sql += " UNION SELECT '" + escaped + part + DBManager::EscapeSymbols(f.date) + "'";
         }
-        raw.exec(sql + ";");
       }
-      state.PauseTiming();
+      raw.exec(sql + ";");
     }
-    removeDatabase(path);
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * kRows);
+    return true;
+  });
 }
 BENCHMARK(BM_BaselineUnionStatement)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -206,27 +201,16 @@ BENCHMARK(BM_BaselineUnionStatement)->Unit(benchmark::kMillisecond)->UseRealTime
 // What a backup run does: take 400 waiting rows, write them back as done,
 // until none is left.
 void BM_QueueSelectUntilEmpty(benchmark::State& state) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::string path = newDatabasePath();
-    {
-      DBManager manager(path);
-      for (const auto& batch : batches()) manager.InsertOrUpdateFileToDatabase(batch, true);
-      state.ResumeTiming();
-      int64_t seen = 0;
-      for (;;) {
-        auto batch = manager.SelectFileFromDatabase(true, kQueueWaiting);
-        if (batch.empty()) break;
-        seen += static_cast<int64_t>(batch.size());
-        manager.InsertOrUpdateBackupedFilesToDatabase(batch, true);
-      }
-      state.PauseTiming();
-      if (seen != kRows) state.SkipWithError("rows lost");
+  onFreshDatabase<DBManager>(state, fullQueue, [](DBManager& manager) {
+    int64_t seen = 0;
+    for (;;) {
+      auto batch = manager.SelectFileFromDatabase(true, kQueueWaiting);
+      if (batch.empty()) break;
+      seen += static_cast<int64_t>(batch.size());
+      manager.InsertOrUpdateBackupedFilesToDatabase(batch, true);
     }
-    removeDatabase(path);
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * kRows);
+    return seen == kRows;
+  });
 }
 BENCHMARK(BM_QueueSelectUntilEmpty)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -299,7 +283,8 @@ void BM_InsertBlocks10AtLimit(benchmark::State& state) {
   std::vector<std::string> checksums(10);
   manager.getCachedBlocksCount();  // opens the connection and counts once
   for (auto _ : state) {
-    for (size_t i = 0; i < checksums.size(); ++i) checksums[i] = "NEW" + std::to_string(round) + "-" + std::to_string(i);
+    for (size_t i = 0; i < checksums.size(); ++i)
+      checksums[i] = "NEW" + std::to_string(round) + "-" + std::to_string(i);
     ++round;
     if (!manager.insertOrUpdateBlocks(checksums)) state.SkipWithError("insert failed");
   }

@@ -102,8 +102,8 @@ std::string DBManager::timestampText(const Date& date) {
   std::tm tm{};
   gmtime_r(&seconds, &tm);
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d +0000", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d +0000", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec);
   return text;
 }
 
@@ -305,7 +305,8 @@ void DBManager::setAsideLocked(const std::string& reason) {
 
 // --- Running operations ------------------------------------------------------
 
-bool DBManager::perform(const OperationMessages& messages, const std::function<void(SqliteConnection&)>& body) {
+bool DBManager::perform(Operation operation, const std::function<void(SqliteConnection&)>& body) {
+  const OperationMessages& messages = messagesFor(operation);
   std::lock_guard lock(mutex_);
   if (!ensureOpenLocked()) {
     logLine(messages.cannotOpen, kLogFailure);

@@ -172,11 +172,37 @@ class DBManager {
   static std::string timestampText(const Date& date);
 
  private:
+  // Operations that log their own fixed lines (several share one set).
+  enum class Operation {
+    kInsertFile,
+    kInsertWithErrors,
+    kInsertBackuped,
+    kChangeFailed,
+    kRemoveFile,
+    kRemoveAll,
+    kRemoveFinished,
+    kRenamedFolder,
+    kReturnFailed,
+    kSelect,
+    kSelectFailed,
+    kSelectForDelete,
+    kCountFiles,
+    kCountFailed,
+    kSizeOfFiles,
+    kSizeOfBackuped,
+    kInsertBlocks,
+    kRemoveCachedBlocks,
+    kCountBlocks,
+    kCheckBlocks,
+    kRemoveAllCachedBlocks,
+    kRemoveAllBlocks,
+  };
   struct OperationMessages {
     const char* cannotOpen;
     const char* sqliteProblem;  // may hold "%i" for the result code
     const char* exception;      // holds "%@" for the reason
   };
+  static const OperationMessages& messagesFor(Operation operation);
   struct QueueRow;
   enum class WriteKind { kAsGiven, kCountTry, kDone };
 
@@ -190,7 +216,7 @@ class DBManager {
 
   // Runs `body` on the open connection under the lock; logs the matching line
   // and returns false on any failure.
-  bool perform(const OperationMessages& messages, const std::function<void(SqliteConnection&)>& body);
+  bool perform(Operation operation, const std::function<void(SqliteConnection&)>& body);
   bool ensureOpenLocked();
   bool openLocked(bool announce);
   void prepareNewFileLocked();
@@ -205,13 +231,12 @@ class DBManager {
   // Writes the rows that `makeRows` gives (called under the lock, so that a
   // bad record is reported like any other failure) in one transaction.
   bool writeRows(const std::function<std::vector<QueueRow>()>& makeRows, bool IsForBackup, WriteKind kind,
-                 int32_t status, const OperationMessages& messages);
+                 int32_t status, Operation operation);
   static std::vector<QueueRow> rowsFrom(const std::vector<BackupFile>& records);
   static std::vector<QueueRow> rowsFrom(const Value& records);
-  std::vector<BackupFile> selectBackupFiles(const std::string& sql, std::optional<int64_t> status,
-                                            const OperationMessages& messages);
-  int64_t selectNumber(const std::string& sql, const OperationMessages& messages);
-  bool execute(const std::string& sql, const OperationMessages& messages);
+  std::vector<BackupFile> selectBackupFiles(const std::string& sql, std::optional<int64_t> status, Operation operation);
+  int64_t selectNumber(const std::string& sql, Operation operation);
+  bool execute(const std::string& sql, Operation operation);
 
   int64_t blockCountLocked(SqliteConnection& db);
   int64_t evictBlocksLocked(SqliteConnection& db, int64_t count);
@@ -219,11 +244,11 @@ class DBManager {
   const std::string databasePath_;
 
   mutable std::mutex mutex_;
-  SqliteConnection connection_;                // guarded by mutex_
-  dev_t openedDevice_ = 0;                     // guarded by mutex_
-  ino_t openedInode_ = 0;                      // guarded by mutex_
-  std::optional<int64_t> cachedBlockCount_;    // guarded by mutex_
-  int64_t blockCountDataVersion_ = 0;          // guarded by mutex_
+  SqliteConnection connection_;              // guarded by mutex_
+  dev_t openedDevice_ = 0;                   // guarded by mutex_
+  ino_t openedInode_ = 0;                    // guarded by mutex_
+  std::optional<int64_t> cachedBlockCount_;  // guarded by mutex_
+  int64_t blockCountDataVersion_ = 0;        // guarded by mutex_
 };
 
 }  // namespace palvero

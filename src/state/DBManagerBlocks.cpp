@@ -40,12 +40,9 @@ int64_t DBManager::evictBlocksLocked(SqliteConnection& db, int64_t count) {
 }
 
 bool DBManager::insertOrUpdateBlocks(const std::vector<std::string>& checksums) {
-  static constexpr OperationMessages kMessages{"Cannot open database. insertOrUpdateBlocks method.",
-                                               "SQLite problem in insertOrUpdateBlocks",
-                                               "Exception in insertOrUpdateBlocks: %@"};
   if (checksums.empty()) return true;
   const std::string now = timestampText(Date::now());
-  return perform(kMessages, [&](SqliteConnection& db) {
+  return perform(Operation::kInsertBlocks, [&](SqliteConnection& db) {
     int64_t cached = blockCountLocked(db);
     int64_t added = 0;
     SqliteTransaction transaction(db);
@@ -72,12 +69,9 @@ bool DBManager::insertOrUpdateBlocks(const std::vector<std::string>& checksums) 
 }
 
 bool DBManager::removeCachedBlocksFor(int64_t cached, int64_t andBlocksCount) {
-  static constexpr OperationMessages kMessages{"Cannot open database. insertOrUpdateBlocks method.",
-                                               "SQLite problem in insertOrUpdateBlocks",
-                                               "Exception in removeCachedBlocks: %@"};
   int64_t excess = cached + andBlocksCount - kMaxCachedBlocks;
   if (excess <= 0) return true;
-  return perform(kMessages, [&](SqliteConnection& db) {
+  return perform(Operation::kRemoveCachedBlocks, [&](SqliteConnection& db) {
     int64_t count = blockCountLocked(db);
     int64_t removed = evictBlocksLocked(db, excess);
     cachedBlockCount_ = count - removed;
@@ -85,11 +79,9 @@ bool DBManager::removeCachedBlocksFor(int64_t cached, int64_t andBlocksCount) {
 }
 
 std::unordered_set<std::string> DBManager::cachedChecksumsAmong(const std::vector<std::string>& checksums) {
-  static constexpr OperationMessages kMessages{"Cannot open database. checkBlocks method.",
-                                               "SQLite problem in checkBlocks: %i", "Exception in checkBlocks: %@"};
   std::unordered_set<std::string> cached;
   if (checksums.empty()) return cached;
-  bool done = perform(kMessages, [&](SqliteConnection& db) {
+  bool done = perform(Operation::kCheckBlocks, [&](SqliteConnection& db) {
     for (size_t start = 0; start < checksums.size(); start += kCheckChunk) {
       size_t count = std::min(kCheckChunk, checksums.size() - start);
       std::string sql = "SELECT ID FROM BLOCKS WHERE ID IN (?";
@@ -114,29 +106,20 @@ std::vector<std::string> DBManager::checkBlocks(const std::vector<std::string>& 
 }
 
 int64_t DBManager::getCachedBlocksCount() {
-  static constexpr OperationMessages kMessages{"Cannot open database. getCachedBlocksCount method.",
-                                               "SQLite problem in insertOrUpdateBlocks",
-                                               "Exception in getCachedBlocksCount: %@"};
   int64_t count = 0;
-  bool done = perform(kMessages, [&](SqliteConnection& db) { count = blockCountLocked(db); });
+  bool done = perform(Operation::kCountBlocks, [&](SqliteConnection& db) { count = blockCountLocked(db); });
   return done ? count : 0;
 }
 
 bool DBManager::removeAllCachedBlocks() {
-  static constexpr OperationMessages kMessages{"Cannot open database. RemoveAllCashedBlocks method.",
-                                               "SQLite problem in removeAllCashedBlocks: %i",
-                                               "Exception in removeAllCashedBlocks: %@"};
-  return perform(kMessages, [&](SqliteConnection& db) {
+  return perform(Operation::kRemoveAllCachedBlocks, [&](SqliteConnection& db) {
     db.cached("DELETE FROM BLOCKS")->run();
     cachedBlockCount_.reset();
   });
 }
 
 bool DBManager::removeAllBlocks() {
-  static constexpr OperationMessages kMessages{"Cannot open database. removeAllBlocks method.",
-                                               "SQLite problem in removeAllBlocks",
-                                               "Exception when trying to remove all blocks from database: %@"};
-  return perform(kMessages, [&](SqliteConnection& db) {
+  return perform(Operation::kRemoveAllBlocks, [&](SqliteConnection& db) {
     db.cached("DELETE FROM BLOCKS")->run();
     cachedBlockCount_.reset();
   });

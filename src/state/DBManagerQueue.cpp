@@ -135,11 +135,11 @@ const char* writeStatement(bool IsForBackup, int kind) {
 }  // namespace
 
 bool DBManager::writeRows(const std::function<std::vector<QueueRow>()>& makeRows, bool IsForBackup, WriteKind kind,
-                          int32_t status, const OperationMessages& messages) {
+                          int32_t status, Operation operation) {
   const std::string sql = writeStatement(IsForBackup, static_cast<int>(kind));
   const bool asGiven = kind == WriteKind::kAsGiven;
   const std::string now = timestampText(Date::now());
-  return perform(messages, [&](SqliteConnection& db) {
+  return perform(operation, [&](SqliteConnection& db) {
     std::vector<QueueRow> rows = makeRows();
     normalizeBatch(rows);
     if (rows.empty()) return;
@@ -176,44 +176,28 @@ bool DBManager::writeRows(const std::function<std::vector<QueueRow>()>& makeRows
 // --- Writes ------------------------------------------------------------------
 
 bool DBManager::InsertOrUpdateFileToDatabase(const std::vector<BackupFile>& records, bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. InsertOrUpdateFileToDatabase method.",
-                                               "SQLite problem in InsertOrUpdateFileToDatabase: %i",
-                                               "Exception in insert or update to database: %@"};
   if (records.empty()) return true;
-  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kAsGiven, 0, kMessages);
+  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kAsGiven, 0, Operation::kInsertFile);
 }
 
 bool DBManager::InsertOrUpdateFileToDatabase(const Value& records, bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. InsertOrUpdateFileToDatabase method.",
-                                               "SQLite problem in InsertOrUpdateFileToDatabase: %i",
-                                               "Exception in insert or update to database: %@"};
   if (records.is_array() && records.empty()) return true;
-  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kAsGiven, 0, kMessages);
+  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kAsGiven, 0, Operation::kInsertFile);
 }
 
-namespace {
-constexpr const char* kErrorsCannotOpen = "Cannot open database. InsertOrUpdateFilesWithErrorsToDatabase method.";
-constexpr const char* kErrorsProblem = "SQLite problem in InsertOrUpdateFilesWithErrorsToDatabase: %i";
-constexpr const char* kErrorsException = "Exception in insert files with errors to database: %@";
-constexpr const char* kBackupedCannotOpen = "Cannot open database. InsertOrUpdateBackupedFilesToDatabase method.";
-constexpr const char* kBackupedProblem = "SQLite problem in InsertOrUpdateBackupedFilesToDatabase: %i";
-constexpr const char* kBackupedException = "Exception in insert backuped files to database: %@";
-}  // namespace
-
 bool DBManager::InsertOrUpdateFilesWithErrorsToDatabase(const std::vector<BackupFile>& records, bool IsForBackup) {
-  static constexpr OperationMessages kMessages{kErrorsCannotOpen, kErrorsProblem, kErrorsException};
   if (records.empty()) return true;
-  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kCountTry, kQueueFailed, kMessages);
+  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kCountTry, kQueueFailed,
+                   Operation::kInsertWithErrors);
 }
 
 bool DBManager::InsertOrUpdateFilesWithErrorsToDatabase(const Value& records, bool IsForBackup) {
-  static constexpr OperationMessages kMessages{kErrorsCannotOpen, kErrorsProblem, kErrorsException};
   if (records.is_array() && records.empty()) return true;
-  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kCountTry, kQueueFailed, kMessages);
+  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kCountTry, kQueueFailed,
+                   Operation::kInsertWithErrors);
 }
 
 bool DBManager::InsertOrUpdateDeletedFilesToDatabase(const std::vector<std::string>& paths, bool IsForBackup) {
-  static constexpr OperationMessages kMessages{kErrorsCannotOpen, kErrorsProblem, kErrorsException};
   if (paths.empty()) return true;
   return writeRows(
       [&] {
@@ -228,42 +212,37 @@ bool DBManager::InsertOrUpdateDeletedFilesToDatabase(const std::vector<std::stri
         }
         return rows;
       },
-      IsForBackup, WriteKind::kCountTry, kQueueToDelete, kMessages);
+      IsForBackup, WriteKind::kCountTry, kQueueToDelete, Operation::kInsertWithErrors);
 }
 
 bool DBManager::InsertOrUpdateBackupedFilesToDatabase(const std::vector<BackupFile>& records, bool IsForBackup) {
-  static constexpr OperationMessages kMessages{kBackupedCannotOpen, kBackupedProblem, kBackupedException};
   if (records.empty()) return true;
-  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kDone, kQueueDone, kMessages);
+  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kDone, kQueueDone,
+                   Operation::kInsertBackuped);
 }
 
 bool DBManager::InsertOrUpdateBackupedFilesToDatabase(const Value& records, bool IsForBackup) {
-  static constexpr OperationMessages kMessages{kBackupedCannotOpen, kBackupedProblem, kBackupedException};
   if (records.is_array() && records.empty()) return true;
-  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kDone, kQueueDone, kMessages);
+  return writeRows([&] { return rowsFrom(records); }, IsForBackup, WriteKind::kDone, kQueueDone,
+                   Operation::kInsertBackuped);
 }
 
 bool DBManager::changeFailedFilesStatus(const std::vector<BackupFile>& records) {
-  static constexpr OperationMessages kMessages{"Cannot open database. changeFailedFilesStatus method.",
-                                               "SQLite problem in changeFailedFilesStatus: %i",
-                                               "Exception in changeFailedFilesStatus: %@"};
   if (records.empty()) return true;
-  return writeRows([&] { return rowsFrom(records); }, true, WriteKind::kCountTry, kQueueWaiting, kMessages);
+  return writeRows([&] { return rowsFrom(records); }, true, WriteKind::kCountTry, kQueueWaiting,
+                   Operation::kChangeFailed);
 }
 
 // --- Removals ----------------------------------------------------------------
 
-bool DBManager::execute(const std::string& sql, const OperationMessages& messages) {
-  return perform(messages, [&](SqliteConnection& db) { db.cached(sql)->run(); });
+bool DBManager::execute(const std::string& sql, Operation operation) {
+  return perform(operation, [&](SqliteConnection& db) { db.cached(sql)->run(); });
 }
 
 bool DBManager::RemoveFileFromDatabase(const std::vector<std::string>& paths, bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. RemoveFileFromDatabase method.",
-                                               "SQLite problem in RemoveFileFromDatabase: %i",
-                                               "Exception in remove file from database: %@"};
   if (paths.empty()) return true;
   const std::string sql = stringWithFormat("DELETE FROM %s WHERE PATH = ?", tableFor(IsForBackup));
-  return perform(kMessages, [&](SqliteConnection& db) {
+  return perform(Operation::kRemoveFile, [&](SqliteConnection& db) {
     SqliteTransaction transaction(db);
     auto remove = db.cached(sql);
     for (const std::string& path : paths) {
@@ -276,37 +255,26 @@ bool DBManager::RemoveFileFromDatabase(const std::vector<std::string>& paths, bo
 }
 
 bool DBManager::RemoveAllFilesFromDatabase(bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. RemoveAllFilesFromDatabase method.",
-                                               "SQLite problem in RemoveAllFilesFromDatabase: %i",
-                                               "Exception in remove all files from database: %@"};
-  return execute(stringWithFormat("DELETE FROM %s", tableFor(IsForBackup)), kMessages);
+  return execute(stringWithFormat("DELETE FROM %s", tableFor(IsForBackup)), Operation::kRemoveAll);
 }
 
 bool DBManager::RemoveAllFilesToDeleteFromDatabase(bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. RemoveAllFilesFromDatabase method.",
-                                               "SQLite problem in RemoveAllFilesFromDatabase: %i",
-                                               "Exception in remove all files from database: %@"};
-  return execute(stringWithFormat("DELETE FROM %s WHERE STATUS = 3", tableFor(IsForBackup)), kMessages);
+  return execute(stringWithFormat("DELETE FROM %s WHERE STATUS = 3", tableFor(IsForBackup)), Operation::kRemoveAll);
 }
 
 bool DBManager::RemoveFinishedFilesFromDatabase(bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. RemoveFinishedFilesFromDatabase method.",
-                                               "SQLite problem in RemoveFinishedFilesFromDatabase: %i",
-                                               "Exception in remove finished files from database: %@"};
-  return execute(stringWithFormat("DELETE FROM %s WHERE STATUS = 2", tableFor(IsForBackup)), kMessages);
+  return execute(stringWithFormat("DELETE FROM %s WHERE STATUS = 2", tableFor(IsForBackup)),
+                 Operation::kRemoveFinished);
 }
 
 bool DBManager::DeleteFilesFromRenamedFolder(const std::string& folder) {
-  static constexpr OperationMessages kMessages{"Cannot open database. DeleteFilesFromRenamedFolder method.",
-                                               "SQLite problem in DeleteFilesFromRenamedFolder: %i",
-                                               "Exception in DeleteFilesFromRenamedFolder: %@"};
   if (folder.empty()) return true;
   // Every text that begins with `folder` sorts at or after it and before the
   // first text that is greater in its prefix: a range on the PATH key.
   std::string upper = folder;
   while (!upper.empty() && static_cast<unsigned char>(upper.back()) == 0xff) upper.pop_back();
   if (!upper.empty()) upper.back() = static_cast<char>(static_cast<unsigned char>(upper.back()) + 1);
-  return perform(kMessages, [&](SqliteConnection& db) {
+  return perform(Operation::kRenamedFolder, [&](SqliteConnection& db) {
     if (upper.empty()) {
       auto remove = db.cached("DELETE FROM FILESTOBACKUP WHERE PATH >= ?1");
       remove->bind(1, folder);
@@ -321,10 +289,8 @@ bool DBManager::DeleteFilesFromRenamedFolder(const std::string& folder) {
 }
 
 bool DBManager::ReturnFailedFilesToBackup() {
-  static constexpr OperationMessages kMessages{"Cannot open database. ReturnFailedFilesToBackup method.",
-                                               "SQLite problem in InsertOrUpdateFilesWithErrorsToDatabase: %i",
-                                               "Exception in get failed files to backup: %@"};
-  bool done = execute("UPDATE FILESTOBACKUP SET STATUS = 0 WHERE STATUS = 1 AND NUMBEROFTRIES < 5", kMessages);
+  bool done =
+      execute("UPDATE FILESTOBACKUP SET STATUS = 0 WHERE STATUS = 1 AND NUMBEROFTRIES < 5", Operation::kReturnFailed);
   if (done) LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, "Database status updated", kLogEvent);
   return done;
 }
@@ -332,9 +298,9 @@ bool DBManager::ReturnFailedFilesToBackup() {
 // --- Selects -----------------------------------------------------------------
 
 std::vector<BackupFile> DBManager::selectBackupFiles(const std::string& sql, std::optional<int64_t> status,
-                                                     const OperationMessages& messages) {
+                                                     Operation operation) {
   std::vector<BackupFile> files;
-  bool done = perform(messages, [&](SqliteConnection& db) {
+  bool done = perform(operation, [&](SqliteConnection& db) {
     auto select = db.cached(sql);
     if (status) select->bind(1, *status);
     while (select->step()) {
@@ -352,24 +318,18 @@ std::vector<BackupFile> DBManager::selectBackupFiles(const std::string& sql, std
 }
 
 std::vector<BackupFile> DBManager::SelectFileFromDatabase(bool IsForBackup, int32_t WithStatus) {
-  static constexpr OperationMessages kMessages{"Cannot open database. SelectFileFromDatabase method.",
-                                               "SQLite problem in SelectFileFromDatabase: %i",
-                                               "Exception in select file from database: %@"};
   return selectBackupFiles(stringWithFormat("SELECT PATH, STATUS, SIZE, BACKUPDATE, ERROR FROM %s WHERE STATUS = ? "
                                             "ORDER BY rowid LIMIT %lld",
                                             tableFor(IsForBackup), static_cast<long long>(kSelectLimit)),
-                           WithStatus, kMessages);
+                           WithStatus, Operation::kSelect);
 }
 
 Value DBManager::SelectRestoreFilesFromDatabase(int32_t WithStatus) {
-  static constexpr OperationMessages kMessages{"Cannot open database. SelectFileFromDatabase method.",
-                                               "SQLite problem in SelectFileFromDatabase: %i",
-                                               "Exception in select file from database: %@"};
   static const std::string kSql = stringWithFormat(
       "SELECT PATH, STATUS, SIZE, DEVICEID, REVISION FROM FILESTORESTORE WHERE STATUS = ? ORDER BY rowid LIMIT %lld",
       static_cast<long long>(kSelectLimit));
   Value files = Value::array();
-  bool done = perform(kMessages, [&](SqliteConnection& db) {
+  bool done = perform(Operation::kSelect, [&](SqliteConnection& db) {
     auto select = db.cached(kSql);
     select->bind(1, int64_t{WithStatus});
     while (select->step()) {
@@ -384,30 +344,24 @@ Value DBManager::SelectRestoreFilesFromDatabase(int32_t WithStatus) {
 }
 
 std::vector<BackupFile> DBManager::selectFailedFiles(bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. selectFailedFiles method.",
-                                               "SQLite problem in selectFailedFiles: %i",
-                                               "Exception in select failed file from database: %@"};
   return selectBackupFiles(stringWithFormat("SELECT PATH, STATUS, SIZE, BACKUPDATE, ERROR FROM %s WHERE STATUS = 1 "
                                             "AND NUMBEROFTRIES >= %lld ORDER BY rowid LIMIT %lld",
                                             tableFor(IsForBackup), static_cast<long long>(kMaxTries),
                                             static_cast<long long>(kFailedFilesLimit)),
-                           std::nullopt, kMessages);
+                           std::nullopt, Operation::kSelectFailed);
 }
 
 std::vector<BackupFile> DBManager::selectFilesForDelete() {
-  static constexpr OperationMessages kMessages{"Cannot open database. selectFilesForDelete method.",
-                                               "SQLite problem in selectFilesForDelete: %i",
-                                               "Exception in selectFilesForDelete: %@"};
   return selectBackupFiles(
       "SELECT PATH, STATUS, SIZE, BACKUPDATE, ERROR FROM FILESTOBACKUP WHERE STATUS = 3 ORDER BY rowid", std::nullopt,
-      kMessages);
+      Operation::kSelectForDelete);
 }
 
 // --- Counts and sums ---------------------------------------------------------
 
-int64_t DBManager::selectNumber(const std::string& sql, const OperationMessages& messages) {
+int64_t DBManager::selectNumber(const std::string& sql, Operation operation) {
   int64_t number = 0;
-  bool done = perform(messages, [&](SqliteConnection& db) {
+  bool done = perform(operation, [&](SqliteConnection& db) {
     auto select = db.cached(sql);
     if (select->step()) number = select->columnInt64(0);
   });
@@ -415,42 +369,29 @@ int64_t DBManager::selectNumber(const std::string& sql, const OperationMessages&
 }
 
 int64_t DBManager::GetTotalNumberOfFiles(bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. GetTotalNumberOfFiles method.",
-                                               "SQLite problem in GetTotalNumberOfFiles: %i",
-                                               "Exception in get total number of files from database: %@"};
-  return selectNumber(stringWithFormat("SELECT Count(*) FROM %s WHERE STATUS=0", tableFor(IsForBackup)), kMessages);
+  return selectNumber(stringWithFormat("SELECT Count(*) FROM %s WHERE STATUS=0", tableFor(IsForBackup)),
+                      Operation::kCountFiles);
 }
 
 int64_t DBManager::GetTotalNumberOfFailedFiles(bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. GetTotalNumberOfFailedFiles method.",
-                                               "SQLite problem in GetTotalNumberOfFailedFiles: %i",
-                                               "Exception in get total number of files from database: %@"};
   return selectNumber(stringWithFormat("SELECT Count(*) FROM %s WHERE STATUS=1 AND NUMBEROFTRIES >= %lld",
                                        tableFor(IsForBackup), static_cast<long long>(kMaxTries)),
-                      kMessages);
+                      Operation::kCountFailed);
 }
 
 int64_t DBManager::GetTotalNumberOfFailedFilesWithoutTries(bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. GetTotalNumberOfFailedFiles method.",
-                                               "SQLite problem in GetTotalNumberOfFailedFiles: %i",
-                                               "Exception in get total number of files from database: %@"};
-  return selectNumber(stringWithFormat("SELECT Count(*) FROM %s WHERE STATUS=1", tableFor(IsForBackup)), kMessages);
+  return selectNumber(stringWithFormat("SELECT Count(*) FROM %s WHERE STATUS=1", tableFor(IsForBackup)),
+                      Operation::kCountFailed);
 }
 
 int64_t DBManager::GetTotalSizeOfFiles(bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. GetTotalSizeOfFiles method.",
-                                               "SQLite problem in GetTotalSizeOfFiles: %i",
-                                               "Exception in get total size of files from database: %@"};
   return selectNumber(stringWithFormat("SELECT SUM(SIZE) FROM %s WHERE STATUS == 0", tableFor(IsForBackup)),
-                      kMessages);
+                      Operation::kSizeOfFiles);
 }
 
 int64_t DBManager::GetSizeOfBackupedFiles(bool IsForBackup) {
-  static constexpr OperationMessages kMessages{"Cannot open database. GetSizeOfBackupedFiles method.",
-                                               "SQLite problem in GetSizeOfBackupedFiles: %i",
-                                               "Exception in get size of backuped files from database: %@"};
   return selectNumber(stringWithFormat("SELECT SUM(SIZE) FROM %s WHERE STATUS == 2", tableFor(IsForBackup)),
-                      kMessages);
+                      Operation::kSizeOfBackuped);
 }
 
 }  // namespace palvero

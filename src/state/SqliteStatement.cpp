@@ -11,8 +11,8 @@ namespace palvero {
 bool SqliteError::isCorruption() const { return code() == SQLITE_CORRUPT || code() == SQLITE_NOTADB; }
 
 bool SqliteError::isConnectionLost() const {
-  return code() == SQLITE_IOERR || code() == SQLITE_CANTOPEN || code() == SQLITE_READONLY ||
-         code() == SQLITE_FULL || code() == SQLITE_MISUSE;
+  return code() == SQLITE_IOERR || code() == SQLITE_CANTOPEN || code() == SQLITE_READONLY || code() == SQLITE_FULL ||
+         code() == SQLITE_MISUSE;
 }
 
 SqliteStatement::~SqliteStatement() { sqlite3_finalize(statement_); }
@@ -80,9 +80,7 @@ std::string SqliteStatement::columnName(int column) const {
   return name ? name : "";
 }
 
-bool SqliteStatement::columnIsNull(int column) const {
-  return sqlite3_column_type(statement_, column) == SQLITE_NULL;
-}
+bool SqliteStatement::columnIsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
 
 int64_t SqliteStatement::columnInt64(int column) const { return sqlite3_column_int64(statement_, column); }
 

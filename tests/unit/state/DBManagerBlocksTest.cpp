@@ -29,9 +29,9 @@ class BlockCacheTest : public DBTest {
   void fill(int64_t count) {
     ASSERT_TRUE(db().CreateDatabase());
     auto connection = direct();
-    connection.exec(
-        "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " + std::to_string(count) +
-        ") INSERT INTO BLOCKS (ID, DATE) SELECT printf('%064d', x), '2020-01-01 00:00:00 +0000' FROM n");
+    connection.exec("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
+                    std::to_string(count) +
+                    ") INSERT INTO BLOCKS (ID, DATE) SELECT printf('%064d', x), '2020-01-01 00:00:00 +0000' FROM n");
   }
   bool cached(const std::string& checksum) {
     auto connection = direct();

@@ -200,7 +200,8 @@ TEST_P(AwkwardPathTest, RoundTripsThroughEveryOperation) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, AwkwardPathTest,
                          ::testing::Values("/home/u/it's mine.txt", "/home/u/''quoted''", "/home/u/100% done",
-                                           "/home/u/a_b", "/home/u/line\nbreak", "/home/u/\xff\xfe\x80 latin1 \xe9t\xe9",
+                                           "/home/u/a_b", "/home/u/line\nbreak",
+                                           "/home/u/\xff\xfe\x80 latin1 \xe9t\xe9",
                                            "/home/u/x'); DELETE FROM FILESTOBACKUP; --",
                                            "/home/u/\xc3\xa9t\xc3\xa9 \xe2\x82\xac"));
 
@@ -251,10 +252,12 @@ TEST_F(QueueTest, RestoreRowsKeepDeviceRevisionAndGetADateWhenTheyHaveNone) {
 
   Value pending = m.SelectRestoreFilesFromDatabase(kQueueWaiting);
   ASSERT_EQ(pending.size(), 2u);
-  EXPECT_EQ(pending[0], (Value{{"path", "/r/one"}, {"status", 0}, {"size", 10}, {"deviceID", "dev-1"}, {"revision", 3}}));
+  EXPECT_EQ(pending[0],
+            (Value{{"path", "/r/one"}, {"status", 0}, {"size", 10}, {"deviceID", "dev-1"}, {"revision", 3}}));
 
   // Results carry only path and size: the row keeps what it knew.
-  ASSERT_TRUE(m.InsertOrUpdateFilesWithErrorsToDatabase(Value::array({Value{{"path", "/r/one"}, {"size", 10}}}), false));
+  ASSERT_TRUE(
+      m.InsertOrUpdateFilesWithErrorsToDatabase(Value::array({Value{{"path", "/r/one"}, {"size", 10}}}), false));
   ASSERT_TRUE(m.InsertOrUpdateBackupedFilesToDatabase(Value::array({Value{{"path", "/r/two"}, {"size", 20}}}), false));
   EXPECT_EQ(cli("SELECT PATH, STATUS, NUMBEROFTRIES, DEVICEID, REVISION FROM FILESTORESTORE ORDER BY PATH;"),
             "/r/one|1|1|dev-1|3\n/r/two|2|0|dev-2|-1\n");
