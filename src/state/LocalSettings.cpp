@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/StringFormat.h"
 #include "platform/Env.h"
 #include "platform/PreferencesStore.h"
 #include "state/LogWriter.h"
@@ -25,29 +26,8 @@ std::vector<std::unique_ptr<LocalSettings>>& retiredInstances() {  // guarded by
   return *retired;
 }
 
-// Values are substituted into the bodies as JSON string contents, so the
-// characters JSON reserves are escaped.
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out;
-}
+// Values are substituted into the bodies as JSON string contents.
+std::string escaped(const std::string& text) { return jsonEscaped(text); }
 
 std::string text(const std::optional<std::string>& value) { return value ? escaped(*value) : "(null)"; }
 std::string text(bool value) { return value ? "true" : "false"; }
