@@ -1,0 +1,269 @@
+#include "selection/BackupFilter.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <exception>
+#include <memory>
+#include <string_view>
+
+#include "base/StringFormat.h"
+#include "selection/BackupQueueStore.h"
+#include "selection/FileScanner.h"
+#include "selection/RemoteDeleter.h"
+#include "state/LogWriter.h"
+
+namespace palvero {
+namespace {
+
+std::mutex gSharedMutex;
+std::unique_ptr<BackupFilter>& sharedInstance() {  // guarded by gSharedMutex
+  static auto* instance = new std::unique_ptr<BackupFilter>();
+  return *instance;
+}
+
+std::vector<std::unique_ptr<BackupFilter>>& retiredInstances() {  // guarded by gSharedMutex
+  static auto* retired = new std::vector<std::unique_ptr<BackupFilter>>();
+  return *retired;
+}
+
+constexpr std::string_view kPackageMarkers[] = {".app", ".ipa", ".dmg", ".lpdf"};
+
+// Whether `folder` occurs in `path` as whole components: followed by "/" or,
+// unless `mustContinue`, by the end of the path.
+bool containsFolder(std::string_view path, std::string_view folder, bool mustContinue) {
+  while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
+  if (folder.empty()) return false;
+  for (size_t pos = path.find(folder); pos != std::string_view::npos; pos = path.find(folder, pos + 1)) {
+    size_t end = pos + folder.size();
+    if (end < path.size() ? (path[end] == '/' || folder == "/") : !mustContinue) return true;
+  }
+  return false;
+}
+
+// Whether a component of the (lower-cased) path ends with the marker:
+// "Tool.app/Contents/x" and "image.dmg" have one, "com.apple.notes" does not.
+bool hasPackageComponent(std::string_view lowerPath, std::string_view marker) {
+  size_t start = 0;
+  while (start <= lowerPath.size()) {
+    size_t end = lowerPath.find('/', start);
+    if (end == std::string_view::npos) end = lowerPath.size();
+    std::string_view component = lowerPath.substr(start, end - start);
+    if (component.size() > marker.size() && component.substr(component.size() - marker.size()) == marker) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::string_view lastComponent(std::string_view path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view extensionOf(std::string_view name) {
+  size_t dot = name.find_last_of('.');
+  return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+}
+
+enum class PackageVerdict { kNone, kRefuse, kAccept };
+
+PackageVerdict packageVerdict(std::string_view lowerPath, const CommonExtensions::Selection& s) {
+  for (auto marker : kPackageMarkers) {
+    if (s.complexFilesList.containsEntry(marker) && hasPackageComponent(lowerPath, marker)) return PackageVerdict::kRefuse;
+  }
+  for (auto marker : kPackageMarkers) {
+    if (hasPackageComponent(lowerPath, marker)) return PackageVerdict::kAccept;
+  }
+  return PackageVerdict::kNone;
+}
+
+bool categoryRefuses(std::string_view lowerName, const CommonExtensions::Selection& s) {
+  const ExtensionList* lists[] = {&s.pictureList,  &s.videoList,       &s.emailList,  &s.musicList,
+                                  &s.diskImagesList, &s.compressedFilesList, &s.backupList, &s.temporarilyList,
+                                  &s.binaryList,   &s.additionalList};
+  for (const ExtensionList* list : lists) {
+    if (list->matchesFileName(lowerName)) return true;
+  }
+  return false;
+}
+
+void logBackupError(const std::string& text) {
+  LogWriter::sharedLogger().logEntry(kBackupError, kSessionBackup, text, kLogFailure);
+}
+
+}  // namespace
+
+BackupFilter& BackupFilter::sharedManager() {
+  std::lock_guard lock(gSharedMutex);
+  auto& instance = sharedInstance();
+  if (!instance) {
+    instance = std::make_unique<BackupFilter>(CommonExtensions::sharedExtensionsManager(),
+                                              FilesToBackup::sharedFilesToBackup());
+  }
+  return *instance;
+}
+
+void BackupFilter::resetForTesting() {
+  std::lock_guard lock(gSharedMutex);
+  if (sharedInstance()) retiredInstances().push_back(std::move(sharedInstance()));
+}
+
+BackupFilter::BackupFilter(CommonExtensions& extensions, FilesToBackup& queue) : extensions_(extensions), queue_(queue) {}
+
+BackupFilter::Inspection BackupFilter::inspect(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) {
+    return {errno == ENOENT || errno == ENOTDIR ? Kind::kMissing : Kind::kUnknown, 0};
+  }
+  if (S_ISREG(st.st_mode)) return {Kind::kRegular, static_cast<int64_t>(st.st_size)};
+  if (S_ISDIR(st.st_mode)) return {Kind::kDirectory, 0};
+  return {Kind::kOther, 0};
+}
+
+bool BackupFilter::fileForBackup(const std::string& path) { return fileForBackup(path, 0); }
+
+bool BackupFilter::fileForBackup(const std::string& path, uint32_t withFlags) {
+  try {
+    Inspection found = inspect(path);
+    if (found.kind == Kind::kMissing) {
+      if (withFlags == kRenamedFolderFlags) forgetRenamedFolder(path);
+      return false;
+    }
+    if (found.kind == Kind::kDirectory) {
+      if (withFlags == kRenamedFolderFlags) scanRenamedFolder(path);
+      return false;
+    }
+    if (found.kind != Kind::kRegular) return false;
+    std::lock_guard lock(mutex_);
+    return fileForBackupLocked(path, found.size, true);
+  } catch (const std::exception& e) {
+    logBackupError(stringWithFormat("BackupFilter: fileForBackup: %s Exception: %s", path.c_str(), e.what()));
+    return false;
+  }
+}
+
+bool BackupFilter::fileForBackupIfExclusionsChanged(const std::string& path) {
+  try {
+    Inspection found = inspect(path);
+    if (found.kind != Kind::kRegular) return false;
+    std::lock_guard lock(mutex_);
+    return fileForBackupLocked(path, found.size, false);
+  } catch (const std::exception& e) {
+    logBackupError(
+        stringWithFormat("BackupFilter: fileForBackupIfExclusionsChanged: %s Exception: %s", path.c_str(), e.what()));
+    return false;
+  }
+}
+
+bool BackupFilter::fileForBackupLocked(const std::string& path, int64_t size, bool queueTest) {
+  auto s = extensions_.selection();
+  const std::string lower = ExtensionList::asciiLowercase(path);
+  if (!s->backupHiddenFiles && path.find("/.") != std::string::npos) return false;
+  if (path.find("/~") != std::string::npos) return false;
+  if (lower.find(".ds_store") != std::string::npos) return false;
+  switch (packageVerdict(lower, *s)) {
+    case PackageVerdict::kRefuse:
+      return false;
+    case PackageVerdict::kAccept:
+      // A package is taken in whole, whatever its files' sizes and
+      // extensions; the user's folder choices still apply.
+      return folderRules(path, false, true, *s);
+    case PackageVerdict::kNone:
+      break;
+  }
+  const std::string_view name = lastComponent(lower);
+  if (extensionOf(name).empty() && !s->emptyExtension) return false;
+  if (size == 0 && !s->emptyfiles) return false;
+  if (size < 0) return false;
+  if (s->defaultExclusionsList.matchesFileName(name)) return false;
+  if (int64_t limit = s->maxSizeBytes(); limit > 0 && size > limit) return false;
+  if (categoryRefuses(name, *s)) return false;
+  if (queueTest && queue_.containsPath(path)) return false;
+  return folderRules(path, false, true, *s);
+}
+
+bool BackupFilter::fileForDelete(const std::string& path) {
+  try {
+    // Only a path known to be gone: a folder we cannot look into says nothing.
+    if (inspect(path).kind != Kind::kMissing) return false;
+    std::lock_guard lock(mutex_);
+    auto s = extensions_.selection();
+    const std::string lower = ExtensionList::asciiLowercase(path);
+    if (lower.find(".ds_store") != std::string::npos) return false;
+    if (!s->backupHiddenFiles && path.find("/.") != std::string::npos) return false;
+    switch (packageVerdict(lower, *s)) {
+      case PackageVerdict::kRefuse:
+        return false;
+      case PackageVerdict::kAccept:
+        return folderRules(path, false, true, *s);
+      case PackageVerdict::kNone:
+        break;
+    }
+    const std::string_view name = lastComponent(lower);
+    if (extensionOf(name).empty() && !s->emptyExtension) return false;
+    if (s->defaultExclusionsList.matchesFileName(name)) return false;
+    if (categoryRefuses(name, *s)) return false;
+    return folderRules(path, false, true, *s);
+  } catch (const std::exception& e) {
+    logBackupError(stringWithFormat("BackupFilter: fileForDelete: %s Exception: %s", path.c_str(), e.what()));
+    return false;
+  }
+}
+
+bool BackupFilter::fileIsExceptiom(const std::string& path, const std::string& /*tempFullPath*/, bool isDirectory,
+                                   bool isExcluded) {
+  std::lock_guard lock(mutex_);
+  return folderRules(path, isDirectory, isExcluded, *extensions_.selection());
+}
+
+bool BackupFilter::folderRules(const std::string& path, bool isDirectory, bool isExcluded,
+                               const CommonExtensions::Selection& s) const {
+  bool result = isExcluded;
+  for (const auto& excluded : s.foldersToBeExcludedFromBackup) {
+    if (!containsFolder(path, excluded, isDirectory)) continue;
+    result = false;
+    // The innermost separately included folder inside the excluded one wins.
+    std::string_view working = excluded;
+    bool workingIsStrict = isDirectory;
+    for (const auto& included : s.foldersToBeIncludedToBackupSeparately) {
+      if (containsFolder(path, included, true) && containsFolder(included, working, workingIsStrict)) {
+        result = true;
+        working = included;
+        workingIsStrict = false;
+      }
+    }
+  }
+  if (!result) return false;
+  for (const auto& forbidden : s.forbiddenFolders) {
+    if (!containsFolder(path, forbidden, isDirectory)) continue;
+    for (const auto& exception : s.forbiddenFoldersExceptions) {
+      if (containsFolder(path, exception, false)) return true;
+    }
+    return false;
+  }
+  return result;
+}
+
+void BackupFilter::forgetRenamedFolder(const std::string& path) {
+  LogWriter::sharedLogger().logEntry(
+      kFileNotFound, kSessionBackup,
+      stringWithFormat("BackupFilter: fileForBackup: folder %s has been renamed. Removing files from database and "
+                       "sending delete request",
+                       path.c_str()),
+      kLogFailure);
+  // Rows of the folder only: "/a/b/" spares the sibling "/a/bc".
+  BackupQueueStore::current()->deleteFilesWithPrefix(path + "/");
+  RemoteDeleter::current()->deletePathImmediately(path);
+}
+
+void BackupFilter::scanRenamedFolder(const std::string& path) {
+  auto rows = FileScanner::sharedFileScanner().firstScanFilesAtPath(path, true, false, false);
+  LogWriter::sharedLogger().logEntry(
+      kFileNotFound, kSessionBackup,
+      stringWithFormat("BackupFilter: fileForBackup: previous folder has been renamed to %s. Adding %ld files to "
+                       "database",
+                       path.c_str(), static_cast<long>(rows ? rows->size() : 0)),
+      kLogFailure);
+}
+
+}  // namespace palvero

@@ -1,0 +1,295 @@
+#include "selection/FileScanner.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <unordered_set>
+
+#include "base/FileURL.h"
+#include "base/StringFormat.h"
+#include "platform/DirectoryWalker.h"
+#include "platform/Env.h"
+#include "selection/BackupFilter.h"
+#include "selection/BackupQueueStore.h"
+#include "state/LogWriter.h"
+
+namespace palvero {
+namespace {
+
+std::mutex gSharedMutex;
+std::unique_ptr<FileScanner>& sharedInstance() {  // guarded by gSharedMutex
+  static auto* instance = new std::unique_ptr<FileScanner>();
+  return *instance;
+}
+
+std::vector<std::unique_ptr<FileScanner>>& retiredInstances() {  // guarded by gSharedMutex
+  static auto* retired = new std::vector<std::unique_ptr<FileScanner>>();
+  return *retired;
+}
+
+void logScan(const std::string& text, int level) {
+  LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, text, level);
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::optional<std::string> resolved(const std::string& path) {
+  char buffer[PATH_MAX];
+  if (!realpath(path.c_str(), buffer)) return std::nullopt;
+  return std::string(buffer);
+}
+
+bool isUnder(const std::string& path, const std::string& folder) {
+  if (folder == "/") return !path.empty() && path[0] == '/';
+  return path.compare(0, folder.size(), folder) == 0 && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+bool isFolder(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool changedSince(const struct stat& st, const timespec& since) {
+  auto atOrAfter = [&](const timespec& t) {
+    return t.tv_sec > since.tv_sec || (t.tv_sec == since.tv_sec && t.tv_nsec >= since.tv_nsec);
+  };
+  return atOrAfter(st.st_mtim) || atOrAfter(st.st_ctim);
+}
+
+std::string_view parentOf(std::string_view path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
+}  // namespace
+
+struct FileScanner::WalkOptions {
+  enum class Mode { kQueue, kDelete, kChangedSince };
+  Mode mode = Mode::kQueue;
+  int32_t status = kQueueWaiting;
+  timespec since{};
+  std::string skipPrefix;  // folder whose paths are left out (the home folder on a drive)
+};
+
+FileScanner& FileScanner::sharedFileScanner() {
+  std::lock_guard lock(gSharedMutex);
+  auto& instance = sharedInstance();
+  if (!instance) instance = std::make_unique<FileScanner>();
+  return *instance;
+}
+
+void FileScanner::resetForTesting() {
+  std::lock_guard lock(gSharedMutex);
+  if (sharedInstance()) retiredInstances().push_back(std::move(sharedInstance()));
+}
+
+FileScanner::FileScanner() : volumes_(std::make_shared<Volumes>()) {}
+
+void FileScanner::setVolumes(std::shared_ptr<const Volumes> volumes) {
+  std::lock_guard lock(volumesMutex_);
+  volumes_ = volumes ? std::move(volumes) : std::make_shared<Volumes>();
+}
+
+std::optional<std::vector<BackupFile>> FileScanner::firstScanFilesAtPath(const std::string& path, bool isFirstScan,
+                                                                         bool ToDelete, bool IsForFullBackup) {
+  const char* first = isFirstScan ? "YES" : "NO";
+  logScan(stringWithFormat("FileScanner started. Path: %s, firstscan: %s", path.c_str(), first), kLogEvent);
+  try {
+    const std::string root = withoutTrailingSlashes(path);
+    if (!isFolder(root)) {
+      logScan(stringWithFormat("FileScanner finished. Path: %s, firstscan: %s. Wrong path", path.c_str(), first),
+              kLogEvent);
+      return std::nullopt;
+    }
+    if (!inScope(root)) return std::nullopt;
+
+    WalkOptions options;
+    options.mode = ToDelete ? WalkOptions::Mode::kDelete : WalkOptions::Mode::kQueue;
+    options.status = IsForFullBackup ? kQueueFullBackupScan : kQueueWaiting;
+    walkInto(root, options);
+
+    std::vector<BackupFile> waiting = BackupQueueStore::current()->selectWaitingFiles();
+    if (!ToDelete) {
+      logScan(stringWithFormat("FileScanner finished. Path: %s, firstscan: %s. Total number of files: %lu",
+                               path.c_str(), first, static_cast<unsigned long>(waiting.size())),
+              kLogEvent);
+    }
+    return waiting;
+  } catch (const std::exception& e) {
+    logScan(stringWithFormat("FileScanner exception: %s", e.what()), kLogFailure);
+    return std::nullopt;
+  }
+}
+
+size_t FileScanner::rescanChangedFilesAtPath(const std::string& path, Date since) {
+  try {
+    const std::string root = withoutTrailingSlashes(path);
+    if (!isFolder(root) || !inScope(root)) return 0;
+    WalkOptions options;
+    options.mode = WalkOptions::Mode::kChangedSince;
+    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(since.timePoint().time_since_epoch()).count();
+    options.since.tv_sec = static_cast<time_t>(micros / 1000000);
+    options.since.tv_nsec = static_cast<long>(micros % 1000000) * 1000;
+    size_t queued = walkInto(root, options);
+    logScan(stringWithFormat("FileScanner rescan of %s for changes since %s: %lu files queued", root.c_str(),
+                             since.format(Date::kSettingsPattern).c_str(), static_cast<unsigned long>(queued)),
+            kLogEvent);
+    return queued;
+  } catch (const std::exception& e) {
+    logScan(stringWithFormat("FileScanner exception: %s", e.what()), kLogFailure);
+    return 0;
+  }
+}
+
+size_t FileScanner::walkInto(const std::string& root, const WalkOptions& options) {
+  using Mode = WalkOptions::Mode;
+  auto store = BackupQueueStore::current();
+  BackupFilter& filter = BackupFilter::sharedManager();
+  std::vector<BackupFile> batch;
+  std::vector<std::string> deleted;
+  std::string date = Date::now().format(Date::kQueuePattern);
+  size_t written = 0;
+
+  auto flush = [&] {
+    if (!batch.empty()) {
+      if (store->insertOrUpdateFiles(batch)) written += batch.size();
+      batch.clear();
+      date = Date::now().format(Date::kQueuePattern);
+    }
+    if (!deleted.empty()) {
+      if (store->insertDeletedFiles(deleted)) written += deleted.size();
+      deleted.clear();
+    }
+  };
+
+  // Changed-since mode: folders whose own change time is recent, and all
+  // below them (their files may be old, yet new here).
+  std::unordered_set<std::string> freshFolders;
+  auto parentIsFresh = [&](std::string_view path) {
+    return !freshFolders.empty() && freshFolders.count(std::string(parentOf(path))) > 0;
+  };
+
+  auto onEntry = [&](const DirectoryWalker::Entry& entry) {
+    using Action = DirectoryWalker::Action;
+    if (!options.skipPrefix.empty() && isUnder(std::string(entry.path), options.skipPrefix)) {
+      return Action::kSkipDescendants;
+    }
+    if (entry.kind == DirectoryWalker::Kind::kDirectory) {
+      if (options.mode == Mode::kChangedSince) {
+        struct stat st {};
+        if (parentIsFresh(entry.path) ||
+            (fstatat(entry.parentFd, std::string(entry.name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+             changedSince(st, options.since))) {
+          freshFolders.emplace(entry.path);
+        }
+      }
+      return Action::kContinue;
+    }
+    if (entry.kind != DirectoryWalker::Kind::kRegular) return Action::kContinue;
+
+    std::string path(entry.path);
+    if (options.mode == Mode::kDelete) {
+      deleted.push_back(std::move(path));
+      if (deleted.size() >= kBatchSize) flush();
+      return Action::kContinue;
+    }
+    const std::string name(entry.name);
+    struct stat st {};
+    if (options.mode == Mode::kChangedSince) {
+      if (fstatat(entry.parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Action::kContinue;
+      if (!parentIsFresh(entry.path) && !changedSince(st, options.since)) return Action::kContinue;
+    }
+    if (!filter.fileForBackup(path)) return Action::kContinue;
+    if (fstatat(entry.parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+      return Action::kContinue;  // gone or replaced since the filter looked
+    }
+    batch.push_back(BackupFile{std::move(path), options.status, date, static_cast<int64_t>(st.st_size), ""});
+    if (batch.size() >= kBatchSize) flush();
+    return Action::kContinue;
+  };
+
+  auto onError = [&](const std::string& folder, int error) {
+    logScan(stringWithFormat("FileScanner: folder %s cannot be read (%s); skipped", folder.c_str(),
+                             std::strerror(error)),
+            kLogFailure);
+  };
+
+  if (!DirectoryWalker::walk(root, onEntry, onError)) onError(root, errno);
+  flush();
+  return written;
+}
+
+bool FileScanner::inScope(const std::string& path) {
+  auto canonical = resolved(path);
+  if (!canonical) return false;
+  if (includeExternalDrives()) {
+    if (auto drives = getExternalDrivesPath()) {
+      for (const auto& drive : *drives) {
+        auto driveRoot = resolved(drive);
+        if (driveRoot && isUnder(*canonical, *driveRoot)) return true;
+      }
+    }
+  }
+  auto home = resolved(Env::homeDirectory());
+  return home && isUnder(*canonical, *home);
+}
+
+std::vector<std::string> FileScanner::getListOfEjectableMedia() {
+  std::shared_ptr<const Volumes> volumes;
+  {
+    std::lock_guard lock(volumesMutex_);
+    volumes = volumes_;
+  }
+  std::vector<std::string> urls;
+  for (const auto& mountPoint : volumes->removableUSBVolumes()) {
+    urls.push_back(FileURL::fromPath(mountPoint.back() == '/' ? mountPoint : mountPoint + "/"));
+  }
+  return urls;
+}
+
+std::optional<std::vector<std::string>> FileScanner::getExternalDrivesPath() {
+  try {
+    auto media = getListOfEjectableMedia();
+    if (media.empty()) return std::nullopt;
+    std::vector<std::string> paths;
+    for (const auto& url : media) {
+      auto path = FileURL::toPath(url);
+      if (!path) continue;
+      std::string folder = withoutTrailingSlashes(*path);
+      if (isFolder(folder)) paths.push_back(folder);
+    }
+    return paths;
+  } catch (const std::exception& e) {
+    logScan(stringWithFormat("FileScanner - external drives list exception: %s", e.what()), kLogFailure);
+    return std::nullopt;
+  }
+}
+
+void FileScanner::scanExternalDrives() {
+  try {
+    auto media = getListOfEjectableMedia();
+    if (media.empty()) return;
+    auto path = FileURL::toPath(media.front());
+    if (!path) {
+      logScan(stringWithFormat("FileScanner failed, url is null. Path: %s", media.front().c_str()), kLogEvent);
+      return;
+    }
+    std::string root = withoutTrailingSlashes(*path);
+    if (!isFolder(root)) return;
+    WalkOptions options;
+    options.skipPrefix = withoutTrailingSlashes(Env::homeDirectory());
+    walkInto(root, options);
+  } catch (const std::exception& e) {
+    logScan(stringWithFormat("FileScanner exception: %s", e.what()), kLogFailure);
+  }
+}
+
+}  // namespace palvero
