@@ -35,14 +35,16 @@
 
 namespace palvero {
 
+struct ChangeWatcherOptions {
+  std::chrono::milliseconds latency{3000};  // the stream gathers events this long
+  Clock::Duration flushInterval = std::chrono::seconds(10);
+  std::chrono::milliseconds degradedRescanInterval{600000};  // with a full watch table
+  size_t watchLimitForTesting = 0;
+};
+
 class ChangeWatcher {
  public:
-  struct Options {
-    std::chrono::milliseconds latency{3000};
-    Clock::Duration flushInterval = std::chrono::seconds(10);
-    std::chrono::milliseconds degradedRescanInterval{600000};
-    size_t watchLimitForTesting = 0;
-  };
+  using Options = ChangeWatcherOptions;
 
   // `delegate` may be null (nothing to stop, no window); it must outlive the
   // watcher.

@@ -10,6 +10,7 @@
 #include "base/NotificationCenter.h"
 #include "platform/PreferencesStore.h"
 #include "state/DBManager.h"
+#include "state/FilesToBackup.h"
 #include "state/LocalSettings.h"
 #include "state/LogWriter.h"
 
@@ -53,6 +54,7 @@ TempHome::~TempHome() {
 
 void TempHome::resetSingletons() {
   NotificationCenter::defaultCenter().resetForTesting();
+  FilesToBackup::resetForTesting();
   DBManager::resetForTesting();
   LogWriter::resetForTesting();
   LocalSettings::resetForTesting();
