@@ -72,6 +72,9 @@ class FileEventStream {
   // Stops and waits for a running callback to return. Events not yet handed
   // over are dropped.
   virtual void stop() = 0;
+  // Blocks until the watches of the roots are in place (or `timeout` passed);
+  // returns whether they are.
+  virtual bool waitUntilWatching(std::chrono::milliseconds timeout) = 0;
 
   // The platform's stream (inotify on Linux).
   static std::unique_ptr<FileEventStream> create();

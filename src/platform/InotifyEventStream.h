@@ -45,9 +45,7 @@ class InotifyEventStream : public FileEventStream {
   bool start(const Options& options, EventHandler onEvents, WarningHandler onWarning) override;
   void stop() override;
 
-  // Blocks until the watches of the roots are in place (or `timeout` passed);
-  // returns whether they are.
-  bool waitUntilWatching(std::chrono::milliseconds timeout);
+  bool waitUntilWatching(std::chrono::milliseconds timeout) override;
   // Number of folders watched now (read on the stream's thread; approximate
   // from others).
   size_t watchCount() const;

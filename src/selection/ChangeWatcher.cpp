@@ -18,10 +18,6 @@
 namespace palvero {
 namespace {
 
-// Files changed within this much before the last rescan started are looked
-// at again: time stamps and the clock are not exact.
-constexpr auto kRescanOverlap = std::chrono::seconds(2);
-
 void logWatcher(const std::string& text, int level) {
   LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, text, level);
 }
@@ -80,6 +76,11 @@ bool ChangeWatcher::startWatching(const std::vector<std::string>& roots) {
 void ChangeWatcher::stopWatching() {
   std::lock_guard lock(controlMutex_);
   if (stream_) stream_->stop();
+}
+
+bool ChangeWatcher::waitUntilWatching(std::chrono::milliseconds timeout) {
+  std::lock_guard lock(controlMutex_);
+  return stream_ && stream_->waitUntilWatching(timeout);
 }
 
 void ChangeWatcher::startBufferTimer() {
@@ -187,7 +188,7 @@ void ChangeWatcher::rescan(const std::string& root) {
       std::lock_guard lock(rescanMutex_);
       auto last = lastRescanStart_.find(root);
       since = (last == lastRescanStart_.end() ? startedAt_ : last->second)
-                  .addingTimeInterval(-std::chrono::duration<double>(kRescanOverlap).count());
+                  .addingTimeInterval(-std::chrono::duration<double>(options_.rescanOverlap).count());
       lastRescanStart_[root] = Date::now();
     }
     FileScanner::sharedFileScanner().rescanChangedFilesAtPath(root, since);

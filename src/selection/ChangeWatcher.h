@@ -40,6 +40,9 @@ struct ChangeWatcherOptions {
   Clock::Duration flushInterval = std::chrono::seconds(10);
   std::chrono::milliseconds degradedRescanInterval{600000};  // with a full watch table
   size_t watchLimitForTesting = 0;
+  // A rescan after lost events also takes files changed this long before the
+  // previous one started: time stamps and the clock are not exact.
+  std::chrono::milliseconds rescanOverlap{2000};
 };
 
 class ChangeWatcher {
@@ -60,6 +63,8 @@ class ChangeWatcher {
   // on. Our own support, preferences and scratch folders are not watched.
   bool startWatching(const std::vector<std::string>& roots = {});
   void stopWatching();
+  // Blocks until the stream watches its roots (or `timeout` passed).
+  bool waitUntilWatching(std::chrono::milliseconds timeout);
   // The repeating flush timer on the main run loop.
   void startBufferTimer();
   void stopBufferTimer();

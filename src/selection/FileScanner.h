@@ -45,9 +45,11 @@ class FileScanner {
                                                               bool ToDelete, bool IsForFullBackup);
 
   // Recovery after lost change events: queues the files below `path` that the
-  // filter accepts and that changed at or after `since` (by modification or
-  // status change time, or because a folder above them did, as a folder moved
-  // in does). Returns the number queued.
+  // filter accepts and that changed at or after `since` (modification or
+  // status-change time), with every file of a folder whose own status changed
+  // since (a folder moved in keeps its files' old times; a folder that gained
+  // or lost entries is taken whole too, a superset). Deletions made while
+  // events were lost are not found. Returns the number queued.
   size_t rescanChangedFilesAtPath(const std::string& path, Date since);
 
   // Mount points of the external drives that exist as folders; nothing when

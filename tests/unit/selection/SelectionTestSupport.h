@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -37,6 +38,7 @@ class RecordingStore : public DatabaseQueueStore {
   };
 
   bool insertOrUpdateFiles(const std::vector<BackupFile>& records) override {
+    if (onWrite) onWrite();
     std::vector<int32_t> statuses;
     for (const auto& record : records) statuses.push_back(record.status);
     if (shouldFail()) return false;
@@ -77,6 +79,8 @@ class RecordingStore : public DatabaseQueueStore {
   }
   // The n-th write from now (1-based) fails; 0 fails none.
   void failWrite(int n) { failAt_ = n; }
+  // Called before each write of files (set before the writes start).
+  std::function<void()> onWrite;
 
  private:
   bool shouldFail() {
@@ -116,6 +120,7 @@ class FakeDeleter : public RemoteDeleter {
 class SelectionHome : public TempHome {
  public:
   SelectionHome() {
+    DBManager::sharedDBManager().CreateDatabase();
     resetSelection();
     BackupQueueStore::setCurrent(store);
     RemoteDeleter::setCurrent(deleter);
