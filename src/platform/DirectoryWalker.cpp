@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -12,8 +13,8 @@
 namespace palvero {
 namespace {
 
-DirectoryWalker::Kind kindOf(int dirFd, const dirent* entry) {
-  switch (entry->d_type) {
+DirectoryWalker::Kind kindOf(int dirFd, const char* name, unsigned char type) {
+  switch (type) {
     case DT_REG:
       return DirectoryWalker::Kind::kRegular;
     case DT_DIR:
@@ -26,7 +27,7 @@ DirectoryWalker::Kind kindOf(int dirFd, const dirent* entry) {
       return DirectoryWalker::Kind::kOther;
   }
   struct stat st {};
-  if (fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return DirectoryWalker::Kind::kOther;
+  if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return DirectoryWalker::Kind::kOther;
   if (S_ISREG(st.st_mode)) return DirectoryWalker::Kind::kRegular;
   if (S_ISDIR(st.st_mode)) return DirectoryWalker::Kind::kDirectory;
   if (S_ISLNK(st.st_mode)) return DirectoryWalker::Kind::kSymlink;
@@ -55,9 +56,15 @@ struct Pending {
   int depth;
 };
 
+struct Named {
+  std::string name;
+  unsigned char type;
+};
+
 }  // namespace
 
-bool DirectoryWalker::walk(const std::string& root, const EntryCallback& onEntry, const ErrorCallback& onError) {
+bool DirectoryWalker::walk(const std::string& root, const EntryCallback& onEntry, const ErrorCallback& onError,
+                           Order order) {
   {
     UniqueFd probe(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!probe) return false;
@@ -67,6 +74,7 @@ bool DirectoryWalker::walk(const std::string& root, const EntryCallback& onEntry
 
   std::vector<Pending> stack{{base, 0}};
   std::vector<Pending> children;
+  std::vector<Named> sorted;
   std::string path;
   while (!stack.empty()) {
     Pending folder = std::move(stack.back());
@@ -88,6 +96,17 @@ bool DirectoryWalker::walk(const std::string& root, const EntryCallback& onEntry
     const std::string prefix = folder.path == "/" ? std::string("/") : folder.path + "/";
     children.clear();
     bool stop = false;
+    // One entry: false stops the walk.
+    auto visit = [&](std::string_view name, unsigned char type) {
+      path.assign(prefix).append(name);
+      Kind kind = kindOf(dirfd(dir.get()), path.c_str() + prefix.size(), type);
+      std::string_view entryName = std::string_view(path).substr(prefix.size());
+      Action action = onEntry(Entry{path, entryName, kind, dirfd(dir.get()), folder.depth + 1});
+      if (action == Action::kStop) return false;
+      if (kind == Kind::kDirectory && action == Action::kContinue) children.push_back({path, folder.depth + 1});
+      return true;
+    };
+    sorted.clear();
     for (;;) {
       errno = 0;
       dirent* entry = readdir(dir.get());
@@ -97,17 +116,24 @@ bool DirectoryWalker::walk(const std::string& root, const EntryCallback& onEntry
       }
       std::string_view name(entry->d_name);
       if (name == "." || name == "..") continue;
-      path.assign(prefix).append(name);
-      Kind kind = kindOf(dirfd(dir.get()), entry);
-      Action action = onEntry(Entry{path, name, kind, dirfd(dir.get()), folder.depth + 1});
-      if (action == Action::kStop) {
+      if (order == Order::kByName) {
+        sorted.push_back({std::string(name), entry->d_type});
+      } else if (!visit(name, entry->d_type)) {
         stop = true;
         break;
       }
-      if (kind == Kind::kDirectory && action == Action::kContinue) children.push_back({path, folder.depth + 1});
+    }
+    if (order == Order::kByName) {
+      std::sort(sorted.begin(), sorted.end(), [](const Named& a, const Named& b) { return a.name < b.name; });
+      for (const auto& entry : sorted) {
+        if (!visit(entry.name, entry.type)) {
+          stop = true;
+          break;
+        }
+      }
     }
     if (stop) break;
-    // Reverse, so that the first child returned by the file system is walked first.
+    // Reverse, so that the first child visited is walked first.
     for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back(std::move(*it));
   }
   return true;

@@ -1,8 +1,9 @@
 // Walks a folder tree without following symbolic links, one open descriptor
 // at a time (sub-folders are queued by path, not kept open), so deep trees
 // cannot exhaust descriptors and a link cannot lead the walk in a loop or out
-// of the tree. Entries arrive in the order the file system returns them,
-// folder by folder, depth first.
+// of the tree. Entries arrive folder by folder, depth first, in the order the
+// file system returns them or, on request, sorted by name (byte order), which
+// makes the paths of a whole walk come out nearly sorted.
 //
 // A folder that cannot be opened or read is reported to the error callback
 // and skipped; the rest of the tree is still walked. Entries that vanish
@@ -22,6 +23,7 @@ class DirectoryWalker {
  public:
   enum class Kind { kRegular, kDirectory, kSymlink, kOther };
   enum class Action { kContinue, kSkipDescendants, kStop };
+  enum class Order { kFileSystem, kByName };
 
   struct Entry {
     std::string_view path;  // full path of the entry (bytes as the file system gave them)
@@ -39,7 +41,8 @@ class DirectoryWalker {
   // false when the root itself is not a folder that can be opened (errno set);
   // true otherwise, also when the walk was stopped or some folders were
   // skipped.
-  static bool walk(const std::string& root, const EntryCallback& onEntry, const ErrorCallback& onError);
+  static bool walk(const std::string& root, const EntryCallback& onEntry, const ErrorCallback& onError,
+                   Order order = Order::kFileSystem);
 };
 
 }  // namespace palvero

@@ -41,18 +41,25 @@ bool containsFolder(std::string_view path, std::string_view folder, bool mustCon
   return false;
 }
 
-// Whether a component of the (lower-cased) path ends with the marker:
-// "Tool.app/Contents/x" and "image.dmg" have one, "com.apple.notes" does not.
-bool hasPackageComponent(std::string_view lowerPath, std::string_view marker) {
+// The package markers (bit i for kPackageMarkers[i]) that end a component of
+// the lower-cased path: "Tool.app/Contents/x" and "image.dmg" have one,
+// "com.apple.notes" has none.
+unsigned packageMarkersIn(std::string_view lowerPath) {
+  unsigned found = 0;
   size_t start = 0;
   while (start <= lowerPath.size()) {
     size_t end = lowerPath.find('/', start);
     if (end == std::string_view::npos) end = lowerPath.size();
     std::string_view component = lowerPath.substr(start, end - start);
-    if (component.size() > marker.size() && component.substr(component.size() - marker.size()) == marker) return true;
+    for (size_t i = 0; i < std::size(kPackageMarkers); ++i) {
+      std::string_view marker = kPackageMarkers[i];
+      if (component.size() > marker.size() && component.substr(component.size() - marker.size()) == marker) {
+        found |= 1u << i;
+      }
+    }
     start = end + 1;
   }
-  return false;
+  return found;
 }
 
 std::string_view lastComponent(std::string_view path) {
@@ -68,23 +75,12 @@ std::string_view extensionOf(std::string_view name) {
 enum class PackageVerdict { kNone, kRefuse, kAccept };
 
 PackageVerdict packageVerdict(std::string_view lowerPath, const CommonExtensions::Selection& s) {
-  for (auto marker : kPackageMarkers) {
-    if (s.complexFilesList.containsEntry(marker) && hasPackageComponent(lowerPath, marker)) return PackageVerdict::kRefuse;
+  unsigned markers = packageMarkersIn(lowerPath);
+  if (markers == 0) return PackageVerdict::kNone;
+  for (size_t i = 0; i < std::size(kPackageMarkers); ++i) {
+    if ((markers & (1u << i)) && s.complexFilesList.containsEntry(kPackageMarkers[i])) return PackageVerdict::kRefuse;
   }
-  for (auto marker : kPackageMarkers) {
-    if (hasPackageComponent(lowerPath, marker)) return PackageVerdict::kAccept;
-  }
-  return PackageVerdict::kNone;
-}
-
-bool categoryRefuses(std::string_view lowerName, const CommonExtensions::Selection& s) {
-  const ExtensionList* lists[] = {&s.pictureList,  &s.videoList,       &s.emailList,  &s.musicList,
-                                  &s.diskImagesList, &s.compressedFilesList, &s.backupList, &s.temporarilyList,
-                                  &s.binaryList,   &s.additionalList};
-  for (const ExtensionList* list : lists) {
-    if (list->matchesFileName(lowerName)) return true;
-  }
-  return false;
+  return PackageVerdict::kAccept;
 }
 
 void logBackupError(const std::string& text) {
@@ -135,7 +131,17 @@ bool BackupFilter::fileForBackup(const std::string& path, uint32_t withFlags) {
     }
     if (found.kind != Kind::kRegular) return false;
     std::lock_guard lock(mutex_);
-    return fileForBackupLocked(path, found.size, true);
+    return fileForBackupLocked(path, [&] { return std::optional<int64_t>(found.size); }, true);
+  } catch (const std::exception& e) {
+    logBackupError(stringWithFormat("BackupFilter: fileForBackup: %s Exception: %s", path.c_str(), e.what()));
+    return false;
+  }
+}
+
+bool BackupFilter::fileForBackupFound(const std::string& path, const SizeReader& readSize) {
+  try {
+    std::lock_guard lock(mutex_);
+    return fileForBackupLocked(path, readSize, true);
   } catch (const std::exception& e) {
     logBackupError(stringWithFormat("BackupFilter: fileForBackup: %s Exception: %s", path.c_str(), e.what()));
     return false;
@@ -147,7 +153,7 @@ bool BackupFilter::fileForBackupIfExclusionsChanged(const std::string& path) {
     Inspection found = inspect(path);
     if (found.kind != Kind::kRegular) return false;
     std::lock_guard lock(mutex_);
-    return fileForBackupLocked(path, found.size, false);
+    return fileForBackupLocked(path, [&] { return std::optional<int64_t>(found.size); }, false);
   } catch (const std::exception& e) {
     logBackupError(
         stringWithFormat("BackupFilter: fileForBackupIfExclusionsChanged: %s Exception: %s", path.c_str(), e.what()));
@@ -155,7 +161,7 @@ bool BackupFilter::fileForBackupIfExclusionsChanged(const std::string& path) {
   }
 }
 
-bool BackupFilter::fileForBackupLocked(const std::string& path, int64_t size, bool queueTest) {
+bool BackupFilter::fileForBackupLocked(const std::string& path, const SizeReader& readSize, bool queueTest) {
   auto s = extensions_.selection();
   const std::string lower = ExtensionList::asciiLowercase(path);
   if (!s->backupHiddenFiles && path.find("/.") != std::string::npos) return false;
@@ -173,11 +179,15 @@ bool BackupFilter::fileForBackupLocked(const std::string& path, int64_t size, bo
   }
   const std::string_view name = lastComponent(lower);
   if (extensionOf(name).empty() && !s->emptyExtension) return false;
+  const std::optional<int64_t> found = readSize();
+  if (!found) return false;
+  const int64_t size = *found;
   if (size == 0 && !s->emptyfiles) return false;
   if (size < 0) return false;
-  if (s->defaultExclusionsList.matchesFileName(name)) return false;
+  // Default exclusions, the size limit and the categories all refuse: their
+  // order does not change the answer.
   if (int64_t limit = s->maxSizeBytes(); limit > 0 && size > limit) return false;
-  if (categoryRefuses(name, *s)) return false;
+  if (s->refusedList.matchesFileName(name)) return false;
   if (queueTest && queue_.containsPath(path)) return false;
   return folderRules(path, false, true, *s);
 }
@@ -201,8 +211,7 @@ bool BackupFilter::fileForDelete(const std::string& path) {
     }
     const std::string_view name = lastComponent(lower);
     if (extensionOf(name).empty() && !s->emptyExtension) return false;
-    if (s->defaultExclusionsList.matchesFileName(name)) return false;
-    if (categoryRefuses(name, *s)) return false;
+    if (s->refusedList.matchesFileName(name)) return false;
     return folderRules(path, false, true, *s);
   } catch (const std::exception& e) {
     logBackupError(stringWithFormat("BackupFilter: fileForDelete: %s Exception: %s", path.c_str(), e.what()));

@@ -18,7 +18,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "selection/CommonExtensions.h"
@@ -40,6 +42,12 @@ class BackupFilter {
 
   bool fileForBackup(const std::string& path);
   bool fileForBackup(const std::string& path, uint32_t withFlags);
+  // fileForBackup() with flags 0 for a file a scanner found while walking:
+  // `readSize` gives its size (nothing when it is gone or no longer a regular
+  // file) and is called only when a rule needs the size, so files refused by
+  // name are never looked at.
+  using SizeReader = std::function<std::optional<int64_t>()>;
+  bool fileForBackupFound(const std::string& path, const SizeReader& readSize);
   bool fileForBackupIfExclusionsChanged(const std::string& path);
   bool fileForDelete(const std::string& path);
   // The folder rules: excluded folders with their separately included
@@ -58,7 +66,7 @@ class BackupFilter {
   };
 
   static Inspection inspect(const std::string& path);
-  bool fileForBackupLocked(const std::string& path, int64_t size, bool queueTest);
+  bool fileForBackupLocked(const std::string& path, const SizeReader& readSize, bool queueTest);
   bool folderRules(const std::string& path, bool isDirectory, bool isExcluded,
                    const CommonExtensions::Selection& selection) const;
   void forgetRenamedFolder(const std::string& path);

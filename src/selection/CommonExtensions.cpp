@@ -76,6 +76,15 @@ int64_t CommonExtensions::Selection::maxSizeBytes() const {
   return 0;
 }
 
+void CommonExtensions::Selection::uniteLists() {
+  refusedList = defaultExclusionsList;
+  for (const ExtensionList* list : {&pictureList, &videoList, &emailList, &musicList, &diskImagesList,
+                                    &compressedFilesList, &backupList, &temporarilyList, &binaryList,
+                                    &additionalList}) {
+    refusedList = refusedList.unitedWith(*list);
+  }
+}
+
 CommonExtensions& CommonExtensions::sharedExtensionsManager() {
   std::lock_guard lock(gSharedMutex);
   auto& instance = sharedInstance();
@@ -100,6 +109,7 @@ void CommonExtensions::update(Change&& change) {
   std::lock_guard lock(mutex_);
   auto next = std::make_shared<Selection>(*selection_);
   change(*next);
+  next->uniteLists();
   selection_ = std::move(next);
 }
 
@@ -161,6 +171,7 @@ void CommonExtensions::load() {
 #define PALVERO_PARSE_LIST(name, Name, key) s->name##List = ExtensionList(s->name.value_or(""));
   PALVERO_EXTENSION_LISTS(PALVERO_PARSE_LIST)
 #undef PALVERO_PARSE_LIST
+  s->uniteLists();
 
 #define PALVERO_LOAD_SELECTION(name, Name, key) \
   if (auto stored = store.objectForKey(key); stored && stored->is_object()) s->name = *stored;

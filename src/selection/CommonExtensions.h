@@ -96,9 +96,14 @@ class CommonExtensions {
     std::optional<std::string> restoreDestinationPath;
     float restoreDateTimeInterval = 0;
     std::string defaultBackupFolder;
+    // The default exclusions and every category list but the compound
+    // packages in one: the extensions that are never backed up.
+    ExtensionList refusedList;
 
     // `maxSize` in bytes; 0 (no limit) when unset or not a number.
     int64_t maxSizeBytes() const;
+    // Recomputes refusedList from the lists.
+    void uniteLists();
   };
 
   static const char* const kDefaultDiskImages;

@@ -23,25 +23,39 @@ ExtensionList::ExtensionList(std::string_view text) {
     if (!entry.empty()) {
       std::string lower = asciiLowercase(entry);
       if (lower.front() != '.') lower.insert(lower.begin(), '.');
-      if (lower.size() > 1 && std::find(entries_.begin(), entries_.end(), lower) == entries_.end()) {
-        entries_.push_back(std::move(lower));
-      }
+      if (lower.size() > 1) add(std::move(lower));
     }
     start = end + 1;
   }
 }
 
+void ExtensionList::add(std::string entry) {
+  if (!lookup_.insert(entry).second) return;
+  longest_ = std::max(longest_, entry.size());
+  entries_.push_back(std::move(entry));
+}
+
+ExtensionList ExtensionList::unitedWith(const ExtensionList& other) const {
+  ExtensionList united = *this;
+  for (const auto& entry : other.entries_) united.add(entry);
+  return united;
+}
+
 bool ExtensionList::matchesFileName(std::string_view lowerName) const {
-  for (const auto& entry : entries_) {
-    if (lowerName.size() >= entry.size() && lowerName.compare(lowerName.size() - entry.size(), entry.size(), entry) == 0) {
-      return true;
-    }
+  if (lookup_.empty()) return false;
+  // Every entry begins with ".", so only the name's tails from a dot can match.
+  std::string tail;
+  for (size_t dot = lowerName.rfind('.'); dot != std::string_view::npos; dot = lowerName.rfind('.', dot - 1)) {
+    if (lowerName.size() - dot > longest_) break;
+    tail.assign(lowerName.substr(dot));
+    if (lookup_.count(tail)) return true;
+    if (dot == 0) break;
   }
   return false;
 }
 
 bool ExtensionList::containsEntry(std::string_view lowerEntry) const {
-  return std::find(entries_.begin(), entries_.end(), lowerEntry) != entries_.end();
+  return lookup_.count(std::string(lowerEntry)) > 0;
 }
 
 }  // namespace palvero

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace palvero {
@@ -25,11 +26,17 @@ class ExtensionList {
   // Whether ".app" (lower case, with its dot) is one of the entries.
   bool containsEntry(std::string_view lowerEntry) const;
   const std::vector<std::string>& entries() const { return entries_; }
+  // This list with the entries of `other` added.
+  ExtensionList unitedWith(const ExtensionList& other) const;
 
   static std::string asciiLowercase(std::string_view text);
 
  private:
-  std::vector<std::string> entries_;  // lower case, each beginning with "."
+  void add(std::string entry);
+
+  std::vector<std::string> entries_;         // lower case, each beginning with ".", in list order
+  std::unordered_set<std::string> lookup_;  // the same entries
+  size_t longest_ = 0;                       // length of the longest entry
 };
 
 }  // namespace palvero

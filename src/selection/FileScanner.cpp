@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <unordered_set>
+#include <utility>
 
 #include "base/FileURL.h"
 #include "base/StringFormat.h"
@@ -16,6 +17,7 @@
 #include "platform/Env.h"
 #include "selection/BackupFilter.h"
 #include "selection/BackupQueueStore.h"
+#include "selection/BatchWriter.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
@@ -151,23 +153,19 @@ size_t FileScanner::rescanChangedFilesAtPath(const std::string& path, Date since
 
 size_t FileScanner::walkInto(const std::string& root, const WalkOptions& options) {
   using Mode = WalkOptions::Mode;
-  auto store = BackupQueueStore::current();
+  BatchWriter writer(BackupQueueStore::current());
   BackupFilter& filter = BackupFilter::sharedManager();
   std::vector<BackupFile> batch;
   std::vector<std::string> deleted;
   std::string date = Date::now().format(Date::kQueuePattern);
-  size_t written = 0;
 
   auto flush = [&] {
     if (!batch.empty()) {
-      if (store->insertOrUpdateFiles(batch)) written += batch.size();
-      batch.clear();
+      writer.writeFiles(std::exchange(batch, {}));
+      batch.reserve(kBatchSize);
       date = Date::now().format(Date::kQueuePattern);
     }
-    if (!deleted.empty()) {
-      if (store->insertDeletedFiles(deleted)) written += deleted.size();
-      deleted.clear();
-    }
+    if (!deleted.empty()) writer.writeDeleted(std::exchange(deleted, {}));
   };
 
   // Changed-since mode: folders whose own change time is recent, and all
@@ -203,14 +201,26 @@ size_t FileScanner::walkInto(const std::string& root, const WalkOptions& options
     }
     const std::string name(entry.name);
     struct stat st {};
+    bool statted = false;
+    auto readStat = [&] {
+      if (!statted) {
+        statted = true;
+        if (fstatat(entry.parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+          st.st_mode = 0;  // gone or replaced since the walk saw it
+        }
+      }
+      return S_ISREG(st.st_mode);
+    };
     if (options.mode == Mode::kChangedSince) {
-      if (fstatat(entry.parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Action::kContinue;
+      if (!readStat()) return Action::kContinue;
       if (!parentIsFresh(entry.path) && !changedSince(st, options.since)) return Action::kContinue;
     }
-    if (!filter.fileForBackup(path)) return Action::kContinue;
-    if (fstatat(entry.parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
-      return Action::kContinue;  // gone or replaced since the filter looked
-    }
+    auto readSize = [&]() -> std::optional<int64_t> {
+      if (!readStat()) return std::nullopt;
+      return static_cast<int64_t>(st.st_size);
+    };
+    if (!filter.fileForBackupFound(path, readSize)) return Action::kContinue;
+    if (!readStat()) return Action::kContinue;
     batch.push_back(BackupFile{std::move(path), options.status, date, static_cast<int64_t>(st.st_size), ""});
     if (batch.size() >= kBatchSize) flush();
     return Action::kContinue;
@@ -222,9 +232,11 @@ size_t FileScanner::walkInto(const std::string& root, const WalkOptions& options
             kLogFailure);
   };
 
-  if (!DirectoryWalker::walk(root, onEntry, onError)) onError(root, errno);
+  // By name: the batches then arrive in nearly the database's key order,
+  // which makes the inserts cheaper.
+  if (!DirectoryWalker::walk(root, onEntry, onError, DirectoryWalker::Order::kByName)) onError(root, errno);
   flush();
-  return written;
+  return writer.finish();
 }
 
 bool FileScanner::inScope(const std::string& path) {
