@@ -14,8 +14,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "base/Date.h"
+#include "engine/format/FilePart.h"
 
 namespace palvero {
 
@@ -42,6 +44,20 @@ class Functions {
   // anything else is read as "yyyyMMdd HH:mm:ss" in local time (nothing when
   // it does not match).
   static std::optional<Date> ParseModifiedDateTime(const std::string& text);
+
+  // --- Folder listing (FunctionsFolder.cpp) ---
+
+  // Every file at any depth below `directory` as a FilePart named by its path
+  // relative to the folder, with its size, in the order the file system
+  // returns the names; folders are descended into, not listed. The entries
+  // of a folder the user cannot delete from (no write permission) are
+  // skipped. Only regular files are listed: links are neither listed nor
+  // followed, and pipes, sockets and devices are left out. `Pattern` is not
+  // used. Empty when the folder cannot be read.
+  static std::vector<FilePart> getListOfFilesFromDirectory(const std::string& directory, const std::string& Pattern);
+  // Appends the files below `path` to `Array` as above, named relative to
+  // `Fullpath` (the starting folder; `path` lies inside it).
+  static void scanPath(const std::string& path, std::vector<FilePart>& Array, const std::string& Fullpath);
 };
 
 }  // namespace palvero
