@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "base/SharedInstance.h"
 #include "base/StringFormat.h"
 #include "selection/BackupQueueStore.h"
 #include "selection/FileScanner.h"
@@ -16,15 +17,9 @@
 namespace palvero {
 namespace {
 
-std::mutex gSharedMutex;
-std::unique_ptr<BackupFilter>& sharedInstance() {  // guarded by gSharedMutex
-  static auto* instance = new std::unique_ptr<BackupFilter>();
+SharedInstance<BackupFilter>& holder() {
+  static auto* instance = new SharedInstance<BackupFilter>();
   return *instance;
-}
-
-std::vector<std::unique_ptr<BackupFilter>>& retiredInstances() {  // guarded by gSharedMutex
-  static auto* retired = new std::vector<std::unique_ptr<BackupFilter>>();
-  return *retired;
 }
 
 constexpr std::string_view kPackageMarkers[] = {".app", ".ipa", ".dmg", ".lpdf"};
@@ -83,6 +78,31 @@ PackageVerdict packageVerdict(std::string_view lowerPath, const CommonExtensions
   return PackageVerdict::kAccept;
 }
 
+enum class Verdict { kRefuse, kFolderRules, kContinue };
+
+// The rules that need the path only. Each refuses, so their order does not
+// change the answer; a package (kFolderRules) is taken in whole, whatever its
+// files' sizes and extensions, and only the user's folder choices remain.
+Verdict pathRules(const std::string& path, const CommonExtensions::Selection& s, bool tildeRule) {
+  if (!s.backupHiddenFiles && path.find("/.") != std::string::npos) return Verdict::kRefuse;
+  if (tildeRule && path.find("/~") != std::string::npos) return Verdict::kRefuse;
+  const std::string lower = ExtensionList::asciiLowercase(path);
+  if (lower.find(".ds_store") != std::string::npos) return Verdict::kRefuse;
+  switch (packageVerdict(lower, s)) {
+    case PackageVerdict::kRefuse:
+      return Verdict::kRefuse;
+    case PackageVerdict::kAccept:
+      return Verdict::kFolderRules;
+    case PackageVerdict::kNone:
+      break;
+  }
+  const std::string_view name = lastComponent(lower);
+  if (extensionOf(name).empty() && !s.emptyExtension) return Verdict::kRefuse;
+  // The default exclusions and every category list.
+  if (s.refusedList.matchesFileName(name)) return Verdict::kRefuse;
+  return Verdict::kContinue;
+}
+
 void logBackupError(const std::string& text) {
   LogWriter::sharedLogger().logEntry(kBackupError, kSessionBackup, text, kLogFailure);
 }
@@ -90,19 +110,13 @@ void logBackupError(const std::string& text) {
 }  // namespace
 
 BackupFilter& BackupFilter::sharedManager() {
-  std::lock_guard lock(gSharedMutex);
-  auto& instance = sharedInstance();
-  if (!instance) {
-    instance = std::make_unique<BackupFilter>(CommonExtensions::sharedExtensionsManager(),
-                                              FilesToBackup::sharedFilesToBackup());
-  }
-  return *instance;
+  return holder().get([] {
+    return std::make_unique<BackupFilter>(CommonExtensions::sharedExtensionsManager(),
+                                          FilesToBackup::sharedFilesToBackup());
+  });
 }
 
-void BackupFilter::resetForTesting() {
-  std::lock_guard lock(gSharedMutex);
-  if (sharedInstance()) retiredInstances().push_back(std::move(sharedInstance()));
-}
+void BackupFilter::resetForTesting() { holder().reset(); }
 
 BackupFilter::BackupFilter(CommonExtensions& extensions, FilesToBackup& queue) : extensions_(extensions), queue_(queue) {}
 
@@ -163,31 +177,18 @@ bool BackupFilter::fileForBackupIfExclusionsChanged(const std::string& path) {
 
 bool BackupFilter::fileForBackupLocked(const std::string& path, const SizeReader& readSize, bool queueTest) {
   auto s = extensions_.selection();
-  const std::string lower = ExtensionList::asciiLowercase(path);
-  if (!s->backupHiddenFiles && path.find("/.") != std::string::npos) return false;
-  if (path.find("/~") != std::string::npos) return false;
-  if (lower.find(".ds_store") != std::string::npos) return false;
-  switch (packageVerdict(lower, *s)) {
-    case PackageVerdict::kRefuse:
+  switch (pathRules(path, *s, true)) {
+    case Verdict::kRefuse:
       return false;
-    case PackageVerdict::kAccept:
-      // A package is taken in whole, whatever its files' sizes and
-      // extensions; the user's folder choices still apply.
+    case Verdict::kFolderRules:
       return folderRules(path, false, true, *s);
-    case PackageVerdict::kNone:
+    case Verdict::kContinue:
       break;
   }
-  const std::string_view name = lastComponent(lower);
-  if (extensionOf(name).empty() && !s->emptyExtension) return false;
-  const std::optional<int64_t> found = readSize();
-  if (!found) return false;
-  const int64_t size = *found;
-  if (size == 0 && !s->emptyfiles) return false;
-  if (size < 0) return false;
-  // Default exclusions, the size limit and the categories all refuse: their
-  // order does not change the answer.
-  if (int64_t limit = s->maxSizeBytes(); limit > 0 && size > limit) return false;
-  if (s->refusedList.matchesFileName(name)) return false;
+  const std::optional<int64_t> size = readSize();
+  if (!size || *size < 0) return false;
+  if (*size == 0 && !s->emptyfiles) return false;
+  if (int64_t limit = s->maxSizeBytes(); limit > 0 && *size > limit) return false;
   if (queueTest && queue_.containsPath(path)) return false;
   return folderRules(path, false, true, *s);
 }
@@ -198,21 +199,8 @@ bool BackupFilter::fileForDelete(const std::string& path) {
     if (inspect(path).kind != Kind::kMissing) return false;
     std::lock_guard lock(mutex_);
     auto s = extensions_.selection();
-    const std::string lower = ExtensionList::asciiLowercase(path);
-    if (lower.find(".ds_store") != std::string::npos) return false;
-    if (!s->backupHiddenFiles && path.find("/.") != std::string::npos) return false;
-    switch (packageVerdict(lower, *s)) {
-      case PackageVerdict::kRefuse:
-        return false;
-      case PackageVerdict::kAccept:
-        return folderRules(path, false, true, *s);
-      case PackageVerdict::kNone:
-        break;
-    }
-    const std::string_view name = lastComponent(lower);
-    if (extensionOf(name).empty() && !s->emptyExtension) return false;
-    if (s->refusedList.matchesFileName(name)) return false;
-    return folderRules(path, false, true, *s);
+    // No "/~" rule, size rule or queue test when deleting.
+    return pathRules(path, *s, false) != Verdict::kRefuse && folderRules(path, false, true, *s);
   } catch (const std::exception& e) {
     logBackupError(stringWithFormat("BackupFilter: fileForDelete: %s Exception: %s", path.c_str(), e.what()));
     return false;

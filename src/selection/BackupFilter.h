@@ -59,7 +59,6 @@ class BackupFilter {
 
  private:
   enum class Kind { kMissing, kRegular, kDirectory, kOther, kUnknown };
-  enum class Verdict { kRefuse, kAccept, kFolderRules };
   struct Inspection {
     Kind kind = Kind::kUnknown;
     int64_t size = 0;

@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "base/SharedInstance.h"
 #include "base/StringFormat.h"
 #include "platform/Env.h"
 #include "platform/PreferencesStore.h"
@@ -13,16 +14,9 @@
 namespace palvero {
 namespace {
 
-std::mutex gSharedMutex;
-std::unique_ptr<CommonExtensions>& sharedInstance() {  // guarded by gSharedMutex
-  static auto* instance = new std::unique_ptr<CommonExtensions>();
+SharedInstance<CommonExtensions>& holder() {
+  static auto* instance = new SharedInstance<CommonExtensions>();
   return *instance;
-}
-
-// Retired instances stay allocated: callers may still hold references.
-std::vector<std::unique_ptr<CommonExtensions>>& retiredInstances() {  // guarded by gSharedMutex
-  static auto* retired = new std::vector<std::unique_ptr<CommonExtensions>>();
-  return *retired;
 }
 
 std::optional<std::string> textValue(const Value& value) {
@@ -86,16 +80,10 @@ void CommonExtensions::Selection::uniteLists() {
 }
 
 CommonExtensions& CommonExtensions::sharedExtensionsManager() {
-  std::lock_guard lock(gSharedMutex);
-  auto& instance = sharedInstance();
-  if (!instance) instance = std::make_unique<CommonExtensions>();
-  return *instance;
+  return holder().get([] { return std::make_unique<CommonExtensions>(); });
 }
 
-void CommonExtensions::resetForTesting() {
-  std::lock_guard lock(gSharedMutex);
-  if (sharedInstance()) retiredInstances().push_back(std::move(sharedInstance()));
-}
+void CommonExtensions::resetForTesting() { holder().reset(); }
 
 CommonExtensions::CommonExtensions() { load(); }
 

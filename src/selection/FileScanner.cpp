@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/FileURL.h"
+#include "base/SharedInstance.h"
 #include "base/StringFormat.h"
 #include "platform/DirectoryWalker.h"
 #include "platform/Env.h"
@@ -23,15 +24,9 @@
 namespace palvero {
 namespace {
 
-std::mutex gSharedMutex;
-std::unique_ptr<FileScanner>& sharedInstance() {  // guarded by gSharedMutex
-  static auto* instance = new std::unique_ptr<FileScanner>();
+SharedInstance<FileScanner>& holder() {
+  static auto* instance = new SharedInstance<FileScanner>();
   return *instance;
-}
-
-std::vector<std::unique_ptr<FileScanner>>& retiredInstances() {  // guarded by gSharedMutex
-  static auto* retired = new std::vector<std::unique_ptr<FileScanner>>();
-  return *retired;
 }
 
 void logScan(const std::string& text, int level) {
@@ -82,16 +77,10 @@ struct FileScanner::WalkOptions {
 };
 
 FileScanner& FileScanner::sharedFileScanner() {
-  std::lock_guard lock(gSharedMutex);
-  auto& instance = sharedInstance();
-  if (!instance) instance = std::make_unique<FileScanner>();
-  return *instance;
+  return holder().get([] { return std::make_unique<FileScanner>(); });
 }
 
-void FileScanner::resetForTesting() {
-  std::lock_guard lock(gSharedMutex);
-  if (sharedInstance()) retiredInstances().push_back(std::move(sharedInstance()));
-}
+void FileScanner::resetForTesting() { holder().reset(); }
 
 FileScanner::FileScanner() : volumes_(std::make_shared<Volumes>()) {}
 

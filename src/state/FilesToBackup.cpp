@@ -2,36 +2,26 @@
 
 #include <memory>
 
+#include "base/SharedInstance.h"
+
 #include "platform/PreferencesStore.h"
 #include "state/DBManager.h"
 
 namespace palvero {
 namespace {
 
-std::mutex gSharedMutex;
-std::unique_ptr<FilesToBackup>& sharedInstance() {  // guarded by gSharedMutex
-  static auto* instance = new std::unique_ptr<FilesToBackup>();
+SharedInstance<FilesToBackup>& holder() {
+  static auto* instance = new SharedInstance<FilesToBackup>();
   return *instance;
-}
-
-std::vector<std::unique_ptr<FilesToBackup>>& retiredInstances() {  // guarded by gSharedMutex
-  static auto* retired = new std::vector<std::unique_ptr<FilesToBackup>>();
-  return *retired;
 }
 
 }  // namespace
 
 FilesToBackup& FilesToBackup::sharedFilesToBackup() {
-  std::lock_guard lock(gSharedMutex);
-  auto& instance = sharedInstance();
-  if (!instance) instance = std::make_unique<FilesToBackup>();
-  return *instance;
+  return holder().get([] { return std::make_unique<FilesToBackup>(); });
 }
 
-void FilesToBackup::resetForTesting() {
-  std::lock_guard lock(gSharedMutex);
-  if (sharedInstance()) retiredInstances().push_back(std::move(sharedInstance()));
-}
+void FilesToBackup::resetForTesting() { holder().reset(); }
 
 FilesToBackup::FilesToBackup() { load(); }
 
