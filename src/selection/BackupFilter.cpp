@@ -249,8 +249,17 @@ void BackupFilter::forgetRenamedFolder(const std::string& path) {
                        path.c_str()),
       kLogFailure);
   // Rows of the folder only: "/a/b/" spares the sibling "/a/bc".
-  BackupQueueStore::current()->deleteFilesWithPrefix(path + "/");
-  RemoteDeleter::current()->deletePathImmediately(path);
+  auto store = BackupQueueStore::current();
+  store->deleteFilesWithPrefix(path + "/");
+  if (!RemoteDeleter::current()->deletePathImmediately(path)) {
+    // The server keeps the old folder until told otherwise: a row to delete
+    // hands it to the periodic deletion, which retries.
+    LogWriter::sharedLogger().logEntry(
+        kFileNotFound, kSessionBackup,
+        stringWithFormat("BackupFilter: fileForBackup: delete request for %s failed; queued for deletion", path.c_str()),
+        kLogFailure);
+    store->insertDeletedFiles({path});
+  }
 }
 
 void BackupFilter::scanRenamedFolder(const std::string& path) {

@@ -200,6 +200,18 @@ TEST_F(BackupFilterTest, FolderRenamedAwayLosesItsRowsAndIsDeletedOnTheServer) {
   EXPECT_EQ(home_.deleter->paths().size(), 1u);
 }
 
+TEST_F(BackupFilterTest, FailedServerDeleteOfARenamedFolderIsQueuedForTheDeletionRun) {
+  std::string old = at("Projects/gamma");
+  ASSERT_TRUE(DBManager::sharedDBManager().InsertOrUpdateFileToDatabase({BackupFile{old + "/a.txt", 2, "", 1, ""}}, true));
+  home_.deleter->succeeds = false;
+  EXPECT_FALSE(filter().fileForBackup(old, 0x20800));
+  EXPECT_FALSE(testing::backupRow(old + "/a.txt"));
+  auto row = testing::backupRow(old);
+  ASSERT_TRUE(row) << "the folder waits for its deletion on the server";
+  EXPECT_EQ(row->status, kQueueToDelete);
+  EXPECT_TRUE(testing::logged("delete request for " + old + " failed; queued for deletion"));
+}
+
 TEST_F(BackupFilterTest, FolderRenamedHereIsScannedIntoTheQueue) {
   std::string renamed = at("Projects/beta");
   file("Projects/beta/a.txt");

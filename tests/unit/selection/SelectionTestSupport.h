@@ -105,8 +105,9 @@ class FakeDeleter : public RemoteDeleter {
   bool deletePathImmediately(const std::string& path) override {
     std::lock_guard lock(mutex_);
     paths_.push_back(path);
-    return true;
+    return succeeds;
   }
+  std::atomic<bool> succeeds{true};
   std::vector<std::string> paths() const {
     std::lock_guard lock(mutex_);
     return paths_;
