@@ -20,8 +20,8 @@
 #include "platform/DirectoryWalker.h"
 #include "selection/BackupQueueStore.h"
 #include "selection/FileScanner.h"
-#include "state/FilesToBackup.h"
 #include "state/DBManager.h"
+#include "state/FilesToBackup.h"
 
 namespace {
 
@@ -123,11 +123,16 @@ int main(int argc, char** argv) {
   std::string reuse;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
-    else if (arg == "--folders" && i + 1 < argc) folders = std::atoi(argv[++i]);
-    else if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
-    else if (arg == "--keep") keep = true;
-    else if (arg == "--reuse" && i + 1 < argc) reuse = argv[++i], keep = true;
+    if (arg == "--files" && i + 1 < argc)
+      files = std::atoi(argv[++i]);
+    else if (arg == "--folders" && i + 1 < argc)
+      folders = std::atoi(argv[++i]);
+    else if (arg == "--rounds" && i + 1 < argc)
+      rounds = std::max(1, std::atoi(argv[++i]));
+    else if (arg == "--keep")
+      keep = true;
+    else if (arg == "--reuse" && i + 1 < argc)
+      reuse = argv[++i], keep = true;
     else {
       std::fprintf(stderr, "usage: %s [--files N] [--folders N] [--rounds N] [--keep | --reuse HOME]\n", argv[0]);
       return 2;
@@ -208,8 +213,8 @@ int main(int argc, char** argv) {
   std::printf("  walk + filter:       %.3f s (scan without database writes)\n", median(filterTimes));
   std::printf("scan into database:    %.3f s (median of %d), %.0f files/s\n", scanTime, rounds,
               static_cast<double>(queued) / scanTime);
-  std::printf("ratio scan / find:     %.2fx wall (goal: within 3x); CPU %.3f s / %.3f s = %.2fx\n",
-              scanTime / findTime, median(scanCpu), median(findCpu), median(scanCpu) / median(findCpu));
+  std::printf("ratio scan / find:     %.2fx wall (goal: within 3x); CPU %.3f s / %.3f s = %.2fx\n", scanTime / findTime,
+              median(scanCpu), median(findCpu), median(scanCpu) / median(findCpu));
   std::printf("peak memory of scan:   %.1f MB (process peak %.1f MB; goal: under 100 MB)\n", scanPeakKb / 1024.0,
               usage.ru_maxrss / 1024.0);
 

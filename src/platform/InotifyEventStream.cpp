@@ -163,7 +163,8 @@ void InotifyEventStream::readEvents() {
 void InotifyEventStream::handleEvent(int wd, uint32_t mask, uint32_t cookie, const char* name) {
   using namespace FileEventFlag;
   if (mask & IN_Q_OVERFLOW) {
-    if (onWarning_) onWarning_("File watcher: the event queue overflowed and changes were lost; rescanning the watched folders");
+    if (onWarning_)
+      onWarning_("File watcher: the event queue overflowed and changes were lost; rescanning the watched folders");
     for (const auto& root : options_.paths) {
       emit(root, kMustScanSubDirs | kKernelDropped);
       // Folders created while events were lost have no watch yet.
@@ -241,8 +242,7 @@ void InotifyEventStream::addTree(const std::string& root, bool reportContents) {
 bool InotifyEventStream::addWatch(const std::string& path) {
   if (degraded_) return false;
   int wd = -1;
-  if (options_.watchLimitForTesting && wdByPath_.size() >= options_.watchLimitForTesting &&
-      !wdByPath_.count(path)) {
+  if (options_.watchLimitForTesting && wdByPath_.size() >= options_.watchLimitForTesting && !wdByPath_.count(path)) {
     errno = ENOSPC;
   } else {
     wd = inotify_add_watch(inotify_.get(), path.c_str(), kWatchMask);
@@ -287,12 +287,12 @@ void InotifyEventStream::enterDegraded() {
   nextDegradedRescan_ = std::chrono::steady_clock::now() + options_.degradedRescanInterval;
   size_t limit = options_.watchLimitForTesting ? options_.watchLimitForTesting : kernelWatchLimit();
   if (onWarning_) {
-    onWarning_("File watcher: the inotify watch table is full (fs.inotify.max_user_watches = " +
-               std::to_string(limit) + ", " + std::to_string(wdByPath_.size()) +
-               " folders watched); the other folders are rescanned every " +
-               std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.degradedRescanInterval).count()) +
-               " s instead. To watch them all, raise the limit: sudo sysctl fs.inotify.max_user_watches=524288 "
-               "(and add that line to /etc/sysctl.d/90-inotify.conf to keep it)");
+    onWarning_(
+        "File watcher: the inotify watch table is full (fs.inotify.max_user_watches = " + std::to_string(limit) + ", " +
+        std::to_string(wdByPath_.size()) + " folders watched); the other folders are rescanned every " +
+        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.degradedRescanInterval).count()) +
+        " s instead. To watch them all, raise the limit: sudo sysctl fs.inotify.max_user_watches=524288 "
+        "(and add that line to /etc/sysctl.d/90-inotify.conf to keep it)");
   }
 }
 

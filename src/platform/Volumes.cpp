@@ -1,11 +1,11 @@
 #include "platform/Volumes.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-
-#include <sys/stat.h>
 
 namespace palvero {
 namespace {

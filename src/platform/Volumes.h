@@ -18,7 +18,7 @@ namespace palvero {
 
 struct MountedVolume {
   std::string mountPoint;
-  std::string device;      // source as mounted ("/dev/sdb1")
+  std::string device;  // source as mounted ("/dev/sdb1")
   std::string fsType;
   std::string diskName;    // the whole disk ("sdb"), empty when unknown
   bool removable = false;  // /sys/block/<disk>/removable is 1

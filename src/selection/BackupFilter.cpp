@@ -118,7 +118,8 @@ BackupFilter& BackupFilter::sharedManager() {
 
 void BackupFilter::resetForTesting() { holder().reset(); }
 
-BackupFilter::BackupFilter(CommonExtensions& extensions, FilesToBackup& queue) : extensions_(extensions), queue_(queue) {}
+BackupFilter::BackupFilter(CommonExtensions& extensions, FilesToBackup& queue)
+    : extensions_(extensions), queue_(queue) {}
 
 BackupFilter::Inspection BackupFilter::inspect(const std::string& path) {
   struct stat st {};
@@ -145,7 +146,8 @@ bool BackupFilter::fileForBackup(const std::string& path, uint32_t withFlags) {
     }
     if (found.kind != Kind::kRegular) return false;
     std::lock_guard lock(mutex_);
-    return fileForBackupLocked(path, [&] { return std::optional<int64_t>(found.size); }, true);
+    return fileForBackupLocked(
+        path, [&] { return std::optional<int64_t>(found.size); }, true);
   } catch (const std::exception& e) {
     logBackupError(stringWithFormat("BackupFilter: fileForBackup: %s Exception: %s", path.c_str(), e.what()));
     return false;
@@ -167,7 +169,8 @@ bool BackupFilter::fileForBackupIfExclusionsChanged(const std::string& path) {
     Inspection found = inspect(path);
     if (found.kind != Kind::kRegular) return false;
     std::lock_guard lock(mutex_);
-    return fileForBackupLocked(path, [&] { return std::optional<int64_t>(found.size); }, false);
+    return fileForBackupLocked(
+        path, [&] { return std::optional<int64_t>(found.size); }, false);
   } catch (const std::exception& e) {
     logBackupError(
         stringWithFormat("BackupFilter: fileForBackupIfExclusionsChanged: %s Exception: %s", path.c_str(), e.what()));
@@ -256,7 +259,8 @@ void BackupFilter::forgetRenamedFolder(const std::string& path) {
     // hands it to the periodic deletion, which retries.
     LogWriter::sharedLogger().logEntry(
         kFileNotFound, kSessionBackup,
-        stringWithFormat("BackupFilter: fileForBackup: delete request for %s failed; queued for deletion", path.c_str()),
+        stringWithFormat("BackupFilter: fileForBackup: delete request for %s failed; queued for deletion",
+                         path.c_str()),
         kLogFailure);
     store->insertDeletedFiles({path});
   }

@@ -255,8 +255,9 @@ void ChangeWatcher::recalculateBackupQueue(bool forFullBackup) {
 }
 
 void ChangeWatcher::scanDifferenceFolders() {
-  folderChanges_.withBothLists(
-      [&](std::vector<std::string>& removed, std::vector<std::string>& added) { scanDifferenceFoldersLocked(removed, added); });
+  folderChanges_.withBothLists([&](std::vector<std::string>& removed, std::vector<std::string>& added) {
+    scanDifferenceFoldersLocked(removed, added);
+  });
 }
 
 void ChangeWatcher::scanDifferenceFoldersLocked(std::vector<std::string>& removed, std::vector<std::string>& added) {

@@ -105,17 +105,17 @@ class ChangeWatcher {
 
   std::mutex controlMutex_;
   std::unique_ptr<FileEventStream> stream_;  // guarded by controlMutex_
-  Timer::Handle bufferTimer_;                 // guarded by controlMutex_
+  Timer::Handle bufferTimer_;                // guarded by controlMutex_
 
   std::mutex workMutex_;
   std::condition_variable workDone_;
   int inFlight_ = 0;  // guarded by workMutex_
 
   std::mutex rescanMutex_;
-  Date startedAt_;                                // guarded by rescanMutex_
-  std::map<std::string, Date> lastRescanStart_;   // guarded by rescanMutex_
-  std::set<std::string> rescanning_;              // guarded by rescanMutex_
-  std::set<std::string> rescanAgain_;             // guarded by rescanMutex_
+  Date startedAt_;                               // guarded by rescanMutex_
+  std::map<std::string, Date> lastRescanStart_;  // guarded by rescanMutex_
+  std::set<std::string> rescanning_;             // guarded by rescanMutex_
+  std::set<std::string> rescanAgain_;            // guarded by rescanMutex_
 
   std::atomic<bool> dateLastScanChanged_{false};
 };

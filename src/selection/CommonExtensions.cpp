@@ -72,9 +72,9 @@ int64_t CommonExtensions::Selection::maxSizeBytes() const {
 
 void CommonExtensions::Selection::uniteLists() {
   refusedList = defaultExclusionsList;
-  for (const ExtensionList* list : {&pictureList, &videoList, &emailList, &musicList, &diskImagesList,
-                                    &compressedFilesList, &backupList, &temporarilyList, &binaryList,
-                                    &additionalList}) {
+  for (const ExtensionList* list :
+       {&pictureList, &videoList, &emailList, &musicList, &diskImagesList, &compressedFilesList, &backupList,
+        &temporarilyList, &binaryList, &additionalList}) {
     refusedList = refusedList.unitedWith(*list);
   }
 }
@@ -101,18 +101,18 @@ void CommonExtensions::update(Change&& change) {
   selection_ = std::move(next);
 }
 
-#define PALVERO_DEFINE_LIST(name, Name, key)                                  \
+#define PALVERO_DEFINE_LIST(name, Name, key)                                              \
   std::optional<std::string> CommonExtensions::name() const { return selection()->name; } \
-  void CommonExtensions::set##Name(std::optional<std::string> value) {        \
-    update([&](Selection& s) {                                                \
-      s.name##List = ExtensionList(value.value_or(""));                       \
-      s.name = std::move(value);                                              \
-    });                                                                       \
+  void CommonExtensions::set##Name(std::optional<std::string> value) {                    \
+    update([&](Selection& s) {                                                            \
+      s.name##List = ExtensionList(value.value_or(""));                                   \
+      s.name = std::move(value);                                                          \
+    });                                                                                   \
   }
-#define PALVERO_DEFINE_PLAIN(Type, name, Name)                 \
+#define PALVERO_DEFINE_PLAIN(Type, name, Name)                      \
   Type CommonExtensions::name() const { return selection()->name; } \
-  void CommonExtensions::set##Name(Type value) {               \
-    update([&](Selection& s) { s.name = std::move(value); });  \
+  void CommonExtensions::set##Name(Type value) {                    \
+    update([&](Selection& s) { s.name = std::move(value); });       \
   }
 #define PALVERO_DEFINE_SELECTION(name, Name, key) PALVERO_DEFINE_PLAIN(Value, name, Name)
 #define PALVERO_DEFINE_SWITCH(name, Name, key, param, fallback) PALVERO_DEFINE_PLAIN(bool, name, Name)
@@ -189,9 +189,12 @@ void CommonExtensions::load() {
   s->filesToBeExcludedFromBackup = foldersWithDefault("includefiles", {});
   s->forbiddenFolders =
       foldersWithDefault("forbiddenFolders", {home + "/Applications", home + "/Library", home + "/.Trash"});
-  s->forbiddenFoldersExceptions = {home + "/Library/Application Support", home + "/Library/Calendars",
-                                   home + "/Library/FontCollections",     home + "/Library/Fonts",
-                                   home + "/Library/Mail",                home + "/Library/Messages",
+  s->forbiddenFoldersExceptions = {home + "/Library/Application Support",
+                                   home + "/Library/Calendars",
+                                   home + "/Library/FontCollections",
+                                   home + "/Library/Fonts",
+                                   home + "/Library/Mail",
+                                   home + "/Library/Messages",
                                    home + "/Library/Safari"};
 
   s->restoreDestinationPath = store.stringForKey("restoreDestinationPath");
@@ -310,8 +313,7 @@ std::string CommonExtensions::extentions() const {
       extensionsStringFor(s->videoValues).c_str(), extensionsStringFor(s->emailValues).c_str(),
       extensionsStringFor(s->diskImagesValues).c_str(), extensionsStringFor(s->compressedFilesValues).c_str(),
       extensionsStringFor(s->backupValues).c_str(), extensionsStringFor(s->temporarilyValues).c_str(),
-      extensionsStringFor(s->binaryValues).c_str(), extensionsStringFor(s->complexValues).c_str(),
-      additional.c_str());
+      extensionsStringFor(s->binaryValues).c_str(), extensionsStringFor(s->complexValues).c_str(), additional.c_str());
 }
 
 std::string CommonExtensions::getFoldersToBeExcludedFromBackup() const {

@@ -37,41 +37,41 @@ namespace palvero {
   X(defaultExclusions, DefaultExclusions, "defaultExclusions")
 
 // X(property, Property, "key")
-#define PALVERO_EXTENSION_SELECTIONS(X)                              \
-  X(pictureValues, PictureValues, "pictureValues")                   \
-  X(videoValues, VideoValues, "videoValues")                         \
-  X(emailValues, EmailValues, "emailValues")                         \
-  X(musicValues, MusicValues, "musicValues")                         \
-  X(diskImagesValues, DiskImagesValues, "diskImagesValues")          \
+#define PALVERO_EXTENSION_SELECTIONS(X)                                    \
+  X(pictureValues, PictureValues, "pictureValues")                         \
+  X(videoValues, VideoValues, "videoValues")                               \
+  X(emailValues, EmailValues, "emailValues")                               \
+  X(musicValues, MusicValues, "musicValues")                               \
+  X(diskImagesValues, DiskImagesValues, "diskImagesValues")                \
   X(compressedFilesValues, CompressedFilesValues, "compressedFilesValues") \
-  X(backupValues, BackupValues, "backupValues")                      \
-  X(temporarilyValues, TemporarilyValues, "temporarilyValues")       \
-  X(binaryValues, BinaryValues, "binaryValues")                      \
+  X(backupValues, BackupValues, "backupValues")                            \
+  X(temporarilyValues, TemporarilyValues, "temporarilyValues")             \
+  X(binaryValues, BinaryValues, "binaryValues")                            \
   X(complexValues, ComplexValues, "complexValues")
 
 // X(property, Property, "key", "saveParameter key", default when absent)
-#define PALVERO_EXTENSION_SWITCHES(X)                                                   \
-  X(externalhd, Externalhd, "externalhd", "externalhd", false)                         \
-  X(externalhdid, Externalhdid, "externalhdid", "externalhdid", false)                 \
-  X(emptyfiles, Emptyfiles, "emptyfiles", "emptyfiles", false)                         \
-  X(emptyExtension, EmptyExtension, "emptyExtension", "emptyExtension", false)         \
-  X(backupHiddenFiles, BackupHiddenFiles, "backupHiddenFiles", "backupHiddenFiles", false) \
-  X(replaceFiles, ReplaceFiles, "replaceFiles", "replaceFiles", true)                  \
-  X(needFullBackup, NeedFullBackup, "needFullBackup", "NeedFullBackup", false)         \
-  X(restoreAllData, RestoreAllData, "restoreAllData", "restoreAllData", false)         \
-  X(restoreLatest, RestoreLatest, "restoreLatest", "restoreLatest", false)             \
+#define PALVERO_EXTENSION_SWITCHES(X)                                                                      \
+  X(externalhd, Externalhd, "externalhd", "externalhd", false)                                             \
+  X(externalhdid, Externalhdid, "externalhdid", "externalhdid", false)                                     \
+  X(emptyfiles, Emptyfiles, "emptyfiles", "emptyfiles", false)                                             \
+  X(emptyExtension, EmptyExtension, "emptyExtension", "emptyExtension", false)                             \
+  X(backupHiddenFiles, BackupHiddenFiles, "backupHiddenFiles", "backupHiddenFiles", false)                 \
+  X(replaceFiles, ReplaceFiles, "replaceFiles", "replaceFiles", true)                                      \
+  X(needFullBackup, NeedFullBackup, "needFullBackup", "NeedFullBackup", false)                             \
+  X(restoreAllData, RestoreAllData, "restoreAllData", "restoreAllData", false)                             \
+  X(restoreLatest, RestoreLatest, "restoreLatest", "restoreLatest", false)                                 \
   X(restoreToOriginalPath, RestoreToOriginalPath, "restoreToOriginalPath", "restoreToOriginalPath", false) \
   X(restoring, Restoring, "restoring", "restoring", false)
 
 // X(property, Property, "key"); the first three are stored (only when not
 // empty), the others are fixed at load.
-#define PALVERO_FOLDER_LISTS(X)                                                         \
-  X(foldersToBeExcludedFromBackup, FoldersToBeExcludedFromBackup, "includefolders")    \
+#define PALVERO_FOLDER_LISTS(X)                                                                     \
+  X(foldersToBeExcludedFromBackup, FoldersToBeExcludedFromBackup, "includefolders")                 \
   X(foldersToBeIncludedToBackupSeparately, FoldersToBeIncludedToBackupSeparately, "excludefolders") \
-  X(filesToBeExcludedFromBackup, FilesToBeExcludedFromBackup, "includefiles")          \
-  X(forbiddenFolders, ForbiddenFolders, "forbiddenFolders")                             \
-  X(forbiddenFoldersExceptions, ForbiddenFoldersExceptions, "")                         \
-  X(additionalBackupFolders, AdditionalBackupFolders, "")                               \
+  X(filesToBeExcludedFromBackup, FilesToBeExcludedFromBackup, "includefiles")                       \
+  X(forbiddenFolders, ForbiddenFolders, "forbiddenFolders")                                         \
+  X(forbiddenFoldersExceptions, ForbiddenFoldersExceptions, "")                                     \
+  X(additionalBackupFolders, AdditionalBackupFolders, "")                                           \
   X(adminFolders, AdminFolders, "")
 
 class CommonExtensions {

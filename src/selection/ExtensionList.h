@@ -34,9 +34,9 @@ class ExtensionList {
  private:
   void add(std::string entry);
 
-  std::vector<std::string> entries_;         // lower case, each beginning with ".", in list order
+  std::vector<std::string> entries_;        // lower case, each beginning with ".", in list order
   std::unordered_set<std::string> lookup_;  // the same entries
-  size_t longest_ = 0;                       // length of the longest entry
+  size_t longest_ = 0;                      // length of the longest entry
 };
 
 }  // namespace palvero

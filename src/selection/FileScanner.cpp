@@ -216,9 +216,9 @@ size_t FileScanner::walkInto(const std::string& root, const WalkOptions& options
   };
 
   auto onError = [&](const std::string& folder, int error) {
-    logScan(stringWithFormat("FileScanner: folder %s cannot be read (%s); skipped", folder.c_str(),
-                             std::strerror(error)),
-            kLogFailure);
+    logScan(
+        stringWithFormat("FileScanner: folder %s cannot be read (%s); skipped", folder.c_str(), std::strerror(error)),
+        kLogFailure);
   };
 
   // By name: the batches then arrive in nearly the database's key order,

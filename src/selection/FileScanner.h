@@ -41,8 +41,8 @@ class FileScanner {
   // waiting rows of the queue; nothing when the path is not a folder, is out
   // of scope, or the scan failed. Normal mode writes status 0, or 10 with
   // `IsForFullBackup`; `ToDelete` writes every file below as status 3.
-  std::optional<std::vector<BackupFile>> firstScanFilesAtPath(const std::string& path, bool isFirstScan,
-                                                              bool ToDelete, bool IsForFullBackup);
+  std::optional<std::vector<BackupFile>> firstScanFilesAtPath(const std::string& path, bool isFirstScan, bool ToDelete,
+                                                              bool IsForFullBackup);
 
   // Recovery after lost change events: queues the files below `path` that the
   // filter accepts and that changed at or after `since` (modification or

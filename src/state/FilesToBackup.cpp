@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "base/SharedInstance.h"
-
 #include "platform/PreferencesStore.h"
 #include "state/DBManager.h"
 

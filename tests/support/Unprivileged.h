@@ -4,6 +4,7 @@
 // for itself and reports the child's result.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,8 +12,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace palvero::testing {
 

@@ -1,5 +1,3 @@
-#include "platform/DirectoryWalker.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "platform/DirectoryWalker.h"
 #include "support/TempHome.h"
 #include "support/Unprivileged.h"
 
@@ -48,19 +47,17 @@ class DirectoryWalkerTest : public ::testing::Test {
 
 TEST_F(DirectoryWalkerTest, LinksAreReportedButNeverFollowed) {
   writeFile(root_ + "/a/file.txt", "x");
-  fs::create_directory_symlink(root_, root_ + "/a/loop");   // back to the root: a loop
+  fs::create_directory_symlink(root_, root_ + "/a/loop");     // back to the root: a loop
   fs::create_directory_symlink("/etc", root_ + "/a/escape");  // out of the tree
   fs::create_symlink(root_ + "/a/file.txt", root_ + "/link.txt");
   ASSERT_EQ(mkfifo((root_ + "/pipe").c_str(), 0644), 0);
 
   WalkResult result = walkAll(root_);
   EXPECT_TRUE(result.errors.empty());
-  std::map<std::string, Kind> expected = {{root_ + "/a", Kind::kDirectory},
-                                          {root_ + "/a/file.txt", Kind::kRegular},
-                                          {root_ + "/a/loop", Kind::kSymlink},
-                                          {root_ + "/a/escape", Kind::kSymlink},
-                                          {root_ + "/link.txt", Kind::kSymlink},
-                                          {root_ + "/pipe", Kind::kOther}};
+  std::map<std::string, Kind> expected = {
+      {root_ + "/a", Kind::kDirectory},      {root_ + "/a/file.txt", Kind::kRegular},
+      {root_ + "/a/loop", Kind::kSymlink},   {root_ + "/a/escape", Kind::kSymlink},
+      {root_ + "/link.txt", Kind::kSymlink}, {root_ + "/pipe", Kind::kOther}};
   EXPECT_EQ(result.entries, expected);
 }
 
@@ -125,7 +122,8 @@ void expectUnreadableFolderSkipped(const std::string& root) {
   ASSERT_EQ(result.errors.size(), 1u);
   EXPECT_EQ(result.errors[0].first, root + "/b");
   EXPECT_EQ(result.errors[0].second, EACCES);
-  for (const char* name : {"/a/1.txt", "/c/1.txt", "/d/e/1.txt"}) EXPECT_TRUE(result.entries.count(root + name)) << name;
+  for (const char* name : {"/a/1.txt", "/c/1.txt", "/d/e/1.txt"})
+    EXPECT_TRUE(result.entries.count(root + name)) << name;
   EXPECT_TRUE(result.entries.count(root + "/b"));
   EXPECT_FALSE(result.entries.count(root + "/b/1.txt"));
 }

@@ -1,16 +1,15 @@
-#include "platform/InotifyEventStream.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/InotifyEventStream.h"
 #include "support/TempHome.h"
 
 namespace palvero {

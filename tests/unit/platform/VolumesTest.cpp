@@ -1,11 +1,10 @@
-#include "platform/Volumes.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 #include <string>
 
+#include "platform/Volumes.h"
 #include "support/TempHome.h"
 
 namespace palvero {
@@ -21,9 +20,11 @@ class VolumesTest : public ::testing::Test {
   void SetUp() override {
     addDisk("sda", "8:0", "/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda", "0");
     addPartition("sda", "sda1", "8:1");
-    addDisk("sdb", "8:16", "/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb", "1");
+    addDisk("sdb", "8:16", "/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb",
+            "1");
     addPartition("sdb", "sdb1", "8:17");
-    addDisk("sdc", "8:32", "/devices/pci0000:00/0000:00:14.0/usb2/2-2/2-2:1.0/host7/target7:0:0/7:0:0:0/block/sdc", "0");
+    addDisk("sdc", "8:32", "/devices/pci0000:00/0000:00:14.0/usb2/2-2/2-2:1.0/host7/target7:0:0/7:0:0:0/block/sdc",
+            "0");
     addPartition("sdc", "sdc1", "8:33");
   }
 
@@ -75,7 +76,8 @@ TEST_F(VolumesTest, OnlyMountsOfUSBDisksAreListed) {
   EXPECT_FALSE(all[0].usb);
   EXPECT_FALSE(all[3].usb);
 
-  EXPECT_EQ(volumes.removableUSBVolumes(), (std::vector<std::string>{"/media/user/MY STICK", "/media/user/Backup\\Disk"}));
+  EXPECT_EQ(volumes.removableUSBVolumes(),
+            (std::vector<std::string>{"/media/user/MY STICK", "/media/user/Backup\\Disk"}));
 }
 
 TEST_F(VolumesTest, UnreadableOrMissingSourcesGiveNoVolumes) {
@@ -93,9 +95,14 @@ TEST(VolumesEscapeTest, OctalEscapesAreUndone) {
   struct Case {
     const char* field;
     const char* expected;
-  } cases[] = {{"/a\\040b", "/a b"}, {"/tab\\011x", "/tab\tx"}, {"/nl\\012", "/nl\n"},
-               {"/back\\134slash", "/back\\slash"}, {"/short\\04", "/short\\04"}, {"/bad\\089", "/bad\\089"},
-               {"\\", "\\"}, {"", ""}};
+  } cases[] = {{"/a\\040b", "/a b"},
+               {"/tab\\011x", "/tab\tx"},
+               {"/nl\\012", "/nl\n"},
+               {"/back\\134slash", "/back\\slash"},
+               {"/short\\04", "/short\\04"},
+               {"/bad\\089", "/bad\\089"},
+               {"\\", "\\"},
+               {"", ""}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.field);
     EXPECT_EQ(Volumes::unescapeMountField(c.field), c.expected);

@@ -1,5 +1,3 @@
-#include "selection/BackupFilter.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,6 +6,7 @@
 #include <string>
 
 #include "SelectionTestSupport.h"
+#include "selection/BackupFilter.h"
 #include "state/FilesToBackup.h"
 
 namespace palvero {
@@ -75,17 +74,16 @@ TEST_F(BackupFilterTest, RulesOfOneFile) {
       {"multi-dot entry needs the whole tail", [](auto& c) { c.setBackup(".tar.gz;"); }, "Backups/log.gz", 10, true},
       {"excluded folder", [&](auto& c) { c.setFoldersToBeExcludedFromBackup({at("Documents/Old")}); },
        "Documents/Old/Other/a.txt", 10, false},
-      {"separately included child", [&](auto& c) {
+      {"separately included child",
+       [&](auto& c) {
          c.setFoldersToBeExcludedFromBackup({at("Documents/Old")});
          c.setFoldersToBeIncludedToBackupSeparately({at("Documents/Old/Keep")});
        },
        "Documents/Old/Keep/a.txt", 10, true},
       {"excluded folder name is a whole component",
-       [&](auto& c) { c.setFoldersToBeExcludedFromBackup({at("Documents/Old")}); }, "Documents/Older/a.txt", 10,
-       true},
-      {"forbidden folder beats an inclusion", [&](auto& c) {
-         c.setFoldersToBeIncludedToBackupSeparately({at("Applications/Tools")});
-       },
+       [&](auto& c) { c.setFoldersToBeExcludedFromBackup({at("Documents/Old")}); }, "Documents/Older/a.txt", 10, true},
+      {"forbidden folder beats an inclusion",
+       [&](auto& c) { c.setFoldersToBeIncludedToBackupSeparately({at("Applications/Tools")}); },
        "Applications/Tools/readme.txt", 10, false},
       {"forbidden exception", none, "Library/Mail/V10/x.emlx", 10, true},
       {"forbidden exception folder itself holds files", none, "Library/Safari/Bookmarks.plist", 10, true},
@@ -138,9 +136,10 @@ TEST_F(BackupFilterTest, DeleteTestTakesOnlyVanishedFilesThatWouldHavePassed) {
     const char* path;
     bool expected;
   } cases[] = {
-      {"Documents/gone.txt", true},       {"Documents/.DS_Store", false},    {".config/gone.txt", false},
-      {"Library/Caches/gone.db", false},  {"Library/Mail/gone.emlx", true},  {"src/Makefile", false},
-      {"Downloads/gone.iso", false},      {"Desktop/Tool.app/Contents/x", true},
+      {"Documents/gone.txt", true},     {"Documents/.DS_Store", false},
+      {".config/gone.txt", false},      {"Library/Caches/gone.db", false},
+      {"Library/Mail/gone.emlx", true}, {"src/Makefile", false},
+      {"Downloads/gone.iso", false},    {"Desktop/Tool.app/Contents/x", true},
       {"~tmp/gone.txt", true},  // no "/~" rule when deleting
   };
   for (const auto& c : cases) {
@@ -161,11 +160,15 @@ TEST_F(BackupFilterTest, FolderRulesForFolders) {
     bool isDirectory;
     bool expected;
   } cases[] = {
-      {"Old", true, true},                 // the excluded folder is not inside itself
-      {"Old", false, false},               // as a file path it is
-      {"Old/Sub", true, false},            {"Old/Keep/a", true, true},   {"Old/Keep/Deeper/b", false, true},
-      {"Library", true, true},             // forbidden only below it
-      {"Library/Caches", true, false},     {"Library/Mail", true, true}, {"Documents", true, true},
+      {"Old", true, true},    // the excluded folder is not inside itself
+      {"Old", false, false},  // as a file path it is
+      {"Old/Sub", true, false},
+      {"Old/Keep/a", true, true},
+      {"Old/Keep/Deeper/b", false, true},
+      {"Library", true, true},  // forbidden only below it
+      {"Library/Caches", true, false},
+      {"Library/Mail", true, true},
+      {"Documents", true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.path) + (c.isDirectory ? " (folder)" : " (file)"));
@@ -202,7 +205,8 @@ TEST_F(BackupFilterTest, FolderRenamedAwayLosesItsRowsAndIsDeletedOnTheServer) {
 
 TEST_F(BackupFilterTest, FailedServerDeleteOfARenamedFolderIsQueuedForTheDeletionRun) {
   std::string old = at("Projects/gamma");
-  ASSERT_TRUE(DBManager::sharedDBManager().InsertOrUpdateFileToDatabase({BackupFile{old + "/a.txt", 2, "", 1, ""}}, true));
+  ASSERT_TRUE(
+      DBManager::sharedDBManager().InsertOrUpdateFileToDatabase({BackupFile{old + "/a.txt", 2, "", 1, ""}}, true));
   home_.deleter->succeeds = false;
   EXPECT_FALSE(filter().fileForBackup(old, 0x20800));
   EXPECT_FALSE(testing::backupRow(old + "/a.txt"));

@@ -1,5 +1,3 @@
-#include "selection/ChangeWatcher.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +6,7 @@
 
 #include "SelectionTestSupport.h"
 #include "base/StdRunLoop.h"
+#include "selection/ChangeWatcher.h"
 #include "selection/WatcherBuffer.h"
 #include "state/FilesToBackup.h"
 #include "state/LocalSettings.h"
@@ -100,8 +99,8 @@ TEST_F(ChangeWatcherTest, SavedDocumentBecomesAWaitingRow) {
 
 TEST_F(ChangeWatcherTest, DeletedBackedUpFileBecomesARowToDelete) {
   writeFile(at("Documents/old.txt"), "content");
-  ASSERT_TRUE(DBManager::sharedDBManager().InsertOrUpdateBackupedFilesToDatabase({record(at("Documents/old.txt"), 2, 7)},
-                                                                                  true));
+  ASSERT_TRUE(DBManager::sharedDBManager().InsertOrUpdateBackupedFilesToDatabase(
+      {record(at("Documents/old.txt"), 2, 7)}, true));
   startWatching();
   fs::remove(at("Documents/old.txt"));
   ASSERT_TRUE(runUntil([&] {

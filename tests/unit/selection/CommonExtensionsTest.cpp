@@ -1,12 +1,11 @@
-#include "selection/CommonExtensions.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/PreferencesStore.h"
-#include "selection/ExtensionParser.h"
 #include "SelectionTestSupport.h"
+#include "platform/PreferencesStore.h"
+#include "selection/CommonExtensions.h"
+#include "selection/ExtensionParser.h"
 
 namespace palvero {
 namespace {
@@ -75,9 +74,15 @@ TEST_F(CommonExtensionsTest, SaveParameterConvertsByKey) {
     bool expected;
     bool before = !expected;
   } cases[] = {
-      {"emptyfiles", 1, true},           {"emptyfiles", "1", true},        {"emptyfiles", "true", false},
-      {"emptyfiles", "YES", false},      {"emptyfiles", true, true},       {"emptyfiles", 0, false},
-      {"emptyfiles", "12abc", true},     {"emptyfiles", Value(), false},   {"NeedFullBackup", 1, true},
+      {"emptyfiles", 1, true},
+      {"emptyfiles", "1", true},
+      {"emptyfiles", "true", false},
+      {"emptyfiles", "YES", false},
+      {"emptyfiles", true, true},
+      {"emptyfiles", 0, false},
+      {"emptyfiles", "12abc", true},
+      {"emptyfiles", Value(), false},
+      {"NeedFullBackup", 1, true},
       {"needFullBackup", 1, false, false},  // the parameter key differs from the stored one: no change
   };
   for (const auto& c : cases) {
@@ -141,7 +146,8 @@ TEST_F(CommonExtensionsTest, ExclusionsJSONOfAFreshStore) {
       "\".qtch\",\".ithmb\",\".vmdk\",\".vmem\",\".vmsd\",\".vmsn\",\".vmx\",\".vmxf\",\".menudata\",\".appicon\","
       "\".appinfo\",\".pva\",\".pvs\",\".pvi\",\".pvm\",\".fdd\",\".hds\",\".drk\",\".mem\",\".nvram\",\".hdd\"]},"
       "\"externalhd\":false,\"externalhdid\":false,\"size\":(null),\"emptyfiles\":false,\"emptyextension\":false},"
-      "\"excludefolders\":[\"" + home + "/Library\"], \"includefolders\":[\"" + home + "/Applications\",\"" + home +
+      "\"excludefolders\":[\"" +
+      home + "/Library\"], \"includefolders\":[\"" + home + "/Applications\",\"" + home +
       "/.Trash\"], \"BackupHiddenFiles\":false}}";
   EXPECT_EQ(catalogue().exclusionsToJSON(), expected);
 }
@@ -198,7 +204,8 @@ TEST_F(CommonExtensionsTest, InterceptionsLeaveAFolderOnlyInTheExcludedList) {
   c.setFoldersToBeExcludedFromBackup({home("Applications"), a});
   c.setFoldersToBeIncludedToBackupSeparately({home("Library"), a, home("Documents/B")});
   c.checkFoldersForInterceptions();
-  EXPECT_EQ(c.foldersToBeIncludedToBackupSeparately(), (std::vector<std::string>{home("Library"), home("Documents/B")}));
+  EXPECT_EQ(c.foldersToBeIncludedToBackupSeparately(),
+            (std::vector<std::string>{home("Library"), home("Documents/B")}));
   EXPECT_EQ(c.foldersToBeExcludedFromBackup(), (std::vector<std::string>{home("Applications"), a}));
   EXPECT_EQ(reload().foldersToBeIncludedToBackupSeparately(),
             (std::vector<std::string>{home("Library"), home("Documents/B")}))

@@ -1,6 +1,6 @@
-#include "selection/ExtensionList.h"
-
 #include <gtest/gtest.h>
+
+#include "selection/ExtensionList.h"
 
 namespace palvero {
 namespace {
@@ -11,12 +11,11 @@ TEST(ExtensionListTest, MatchesWholeEntriesOnly) {
     const char* name;
     bool matches;
   } cases[] = {
-      {"main.c", false},      // "c" is inside ".vmc;" but is no entry
-      {"header.h", false},    // likewise inside ".vhd;"
-      {"disk.vmc", true},     {"DISK.VMC", false},  // callers lower-case the name first
-      {"module.o", true},     {"photo.jpeg", false}, {"a.tar.gz", true},   {"a.gz", false},
-      {"image.iso", true},    {"file.wab~", true},   {"vmc", false},       {".vmc", true},
-      {"noextension", false}, {"trailingdot.", false},
+      {"main.c", false},                         // "c" is inside ".vmc;" but is no entry
+      {"header.h", false},                       // likewise inside ".vhd;"
+      {"disk.vmc", true},  {"DISK.VMC", false},  // callers lower-case the name first
+      {"module.o", true},  {"photo.jpeg", false}, {"a.tar.gz", true}, {"a.gz", false},        {"image.iso", true},
+      {"file.wab~", true}, {"vmc", false},        {".vmc", true},     {"noextension", false}, {"trailingdot.", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,5 +1,3 @@
-#include "selection/FileScanner.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 
 #include "SelectionTestSupport.h"
 #include "base/FileURL.h"
+#include "selection/FileScanner.h"
 #include "support/Unprivileged.h"
 
 namespace palvero {
@@ -29,7 +28,8 @@ class FileScannerTest : public ::testing::Test {
 };
 
 TEST_F(FileScannerTest, ThousandAndOneFilesAreWrittenInBatchesOf400) {
-  for (int i = 0; i < 1001; ++i) writeFile(at("Docs/" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt"), "x");
+  for (int i = 0; i < 1001; ++i)
+    writeFile(at("Docs/" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt"), "x");
   writeFile(at("Docs/.hidden.txt"), "x");  // refused by the filter: not counted
   writeFile(at("Docs/image.iso"), "x");
   auto rows = scanner().firstScanFilesAtPath(at("Docs"), true, false, false);
@@ -39,7 +39,8 @@ TEST_F(FileScannerTest, ThousandAndOneFilesAreWrittenInBatchesOf400) {
   EXPECT_EQ(testing::backupRowCount("STATUS = 0"), 1001);
   EXPECT_EQ(testing::backupRow(at("Docs/3/f3.txt"))->size, 1);
   EXPECT_TRUE(testing::logged("FileScanner started. Path: " + at("Docs") + ", firstscan: YES"));
-  EXPECT_TRUE(testing::logged("FileScanner finished. Path: " + at("Docs") + ", firstscan: YES. Total number of files: 400"));
+  EXPECT_TRUE(
+      testing::logged("FileScanner finished. Path: " + at("Docs") + ", firstscan: YES. Total number of files: 400"));
 }
 
 TEST_F(FileScannerTest, FullBackupScanWritesStatus10) {

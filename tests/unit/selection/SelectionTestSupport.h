@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <functional>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>

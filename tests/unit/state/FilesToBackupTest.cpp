@@ -1,9 +1,8 @@
-#include "state/FilesToBackup.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/PreferencesStore.h"
 #include "state/DBManager.h"
+#include "state/FilesToBackup.h"
 #include "support/TempHome.h"
 
 namespace palvero {

@@ -40,10 +40,10 @@ TEST_F(FunctionsFolderTest, ListsEveryFileRelativeToTheFolder) {
   ASSERT_EQ(mkfifo((root_ + "/pipe").c_str(), 0644), 0);
 
   auto parts = Functions::getListOfFilesFromDirectory(root_ + "/", "*");
-  EXPECT_EQ(sorted(parts), (std::vector<std::pair<std::string, int64_t>>{{"[Content_Types].xml", 0},
-                                                                         {"caf\xE9.txt", 3},
-                                                                         {"word/document.xml", 5},
-                                                                         {"word/media/image1.png", 1}}));
+  EXPECT_EQ(
+      sorted(parts),
+      (std::vector<std::pair<std::string, int64_t>>{
+          {"[Content_Types].xml", 0}, {"caf\xE9.txt", 3}, {"word/document.xml", 5}, {"word/media/image1.png", 1}}));
   std::vector<FilePart> more;
   Functions::scanPath(root_ + "/word/media", more, root_);
   ASSERT_EQ(more.size(), 1u);
