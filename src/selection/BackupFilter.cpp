@@ -254,7 +254,8 @@ void BackupFilter::forgetRenamedFolder(const std::string& path) {
   // Rows of the folder only: "/a/b/" spares the sibling "/a/bc".
   auto store = BackupQueueStore::current();
   store->deleteFilesWithPrefix(path + "/");
-  if (!RemoteDeleter::current()->deletePathImmediately(path)) {
+  auto deleter = RemoteDeleter::current();
+  if (!deleter || !deleter->deletePathImmediately(path)) {
     // The server keeps the old folder until told otherwise: a row to delete
     // hands it to the periodic deletion, which retries.
     LogWriter::sharedLogger().logEntry(

@@ -3,9 +3,6 @@
 #include <mutex>
 
 namespace palvero {
-
-std::shared_ptr<RemoteDeleter> makeServerRemoteDeleter();
-
 namespace {
 
 std::mutex gCurrentMutex;
@@ -18,7 +15,6 @@ std::shared_ptr<RemoteDeleter>& installed() {  // guarded by gCurrentMutex
 
 std::shared_ptr<RemoteDeleter> RemoteDeleter::current() {
   std::lock_guard lock(gCurrentMutex);
-  if (!installed()) installed() = makeServerRemoteDeleter();
   return installed();
 }
 
