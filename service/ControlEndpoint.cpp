@@ -1,0 +1,82 @@
+// The test-control request (POST /control, enabled by --test-control): lets a
+// test add accounts, set fault rules, expire sessions and read what clients
+// sent and what the service stored. The "action" field names the operation;
+// README.md lists them.
+#include <httplib.h>
+
+#include "RequestReader.h"
+#include "Service.h"
+
+namespace palvero::service {
+namespace {
+
+void answerJson(httplib::Response& res, const Value& value) { res.set_content(dumpJson(value), "application/json"); }
+
+void answerText(httplib::Response& res, int status, const std::string& text) {
+  res.status = status;
+  res.set_content(text, "text/plain");
+}
+
+}  // namespace
+
+void Service::onControlRequest(const httplib::Request& req, httplib::Response& res,
+                               const httplib::ContentReader& reader) {
+  ServiceRequest request;
+  std::string rawForm;
+  std::string error;
+  if (!readServiceRequest(req, reader, kMaxBodyBytes, request, rawForm, &error)) {
+    answerText(res, 400, error);
+    return;
+  }
+  const std::string& action = request.field("action");
+  try {
+    if (action == "add_user") {
+      if (request.field("user").empty()) return answerText(res, 400, "user required");
+      int64_t maxDevices = request.has("max_devices") ? std::stoll(request.field("max_devices")) : options_.maxDevices;
+      Account a = metadata_->addOrUpdateAccount(request.field("user"), request.field("password"), maxDevices);
+      answerJson(res, {{"username", a.username}, {"ClientId", a.clientId}, {"Password", a.accountKey}});
+    } else if (action == "block_user") {
+      bool blocked = request.field("blocked") != "0";
+      if (!metadata_->setBlocked(request.field("user"), blocked)) return answerText(res, 404, "no such user");
+      answerText(res, 200, "ok");
+    } else if (action == "fault") {
+      if (!addFaultRule(request.field("rule"), &error)) return answerText(res, 400, error);
+      answerText(res, 200, "ok");
+    } else if (action == "clear_faults") {
+      faults_.clear();
+      answerText(res, 200, "ok");
+    } else if (action == "log") {
+      answerJson(res, log_->entries());
+    } else if (action == "clear_log") {
+      log_->clear();
+      answerText(res, 200, "ok");
+    } else if (action == "expire_sessions") {
+      sessions_.expireAll();
+      answerText(res, 200, "ok");
+    } else if (action == "reports") {
+      answerJson(res, metadata_->reports());
+    } else if (action == "block") {
+      const std::string& name = request.field("name");
+      auto size = blocks_->size(name);
+      answerJson(res, {{"held", size.has_value()}, {"size", size.value_or(0)}});
+    } else if (action == "versions") {
+      Value list = Value::array();
+      for (const auto& v : metadata_->versionsOf(request.field("owner"), request.field("path"))) {
+        list.push_back({{"number", v.number},
+                        {"size", v.size},
+                        {"modified", v.modified},
+                        {"length", v.length},
+                        {"toDelete", v.toDelete}});
+      }
+      answerJson(res, list);
+    } else if (action == "health") {
+      answerText(res, 200, "ok");
+    } else {
+      answerText(res, 400, "unknown action");
+    }
+  } catch (const std::exception& e) {
+    answerText(res, 500, e.what());
+  }
+}
+
+}  // namespace palvero::service

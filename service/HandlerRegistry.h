@@ -1,0 +1,78 @@
+// The table of request kinds. Each handler file registers its kinds with a
+// static HandlerRegistration, so adding a kind is adding one file under
+// handlers/:
+//
+//   namespace {
+//   void handlePing(ServiceContext&, const ServiceRequest&, ServiceReply& reply) { reply.text(200, "pong"); }
+//   const HandlerRegistration kPing("ping", Access::kPublic, handlePing);
+//   }
+//
+// A kSession handler runs only for a request with a valid session cookie
+// (whose guid, when given, matches the session); others are answered 401
+// before it runs. A handler may throw; the dispatcher answers 500.
+//
+// Thread contract: registration happens during static initialisation;
+// find() is safe from any thread afterwards. Handlers run on the server's
+// worker threads, several at once.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "BlobStore.h"
+#include "FaultInjector.h"
+#include "MetadataStore.h"
+#include "PartialUploads.h"
+#include "RequestLog.h"
+#include "ServiceTypes.h"
+#include "SessionTable.h"
+
+namespace palvero::service {
+
+struct ServiceOptions {
+  std::string dataDir;
+  int64_t maxDevices = 5;
+  bool durable = true;
+  bool testControl = false;
+};
+
+// Everything a handler may use. Owned by the Service.
+struct ServiceContext {
+  const ServiceOptions& options;
+  MetadataStore& metadata;
+  BlobStore& blocks;
+  BlobStore& versions;
+  SessionTable& sessions;
+  PartialUploads& partials;
+  FaultInjector& faults;
+  RequestLog& log;
+};
+
+enum class Access { kPublic, kSession };
+
+using HandlerFn = std::function<void(ServiceContext&, const ServiceRequest&, ServiceReply&)>;
+
+struct HandlerSpec {
+  std::string kind;
+  Access access = Access::kSession;
+  HandlerFn fn;
+};
+
+class HandlerRegistry {
+ public:
+  static HandlerRegistry& instance();
+  void add(HandlerSpec spec);
+  const HandlerSpec* find(const std::string& kind) const;
+  std::vector<std::string> kinds() const;
+
+ private:
+  std::map<std::string, HandlerSpec> handlers_;
+};
+
+struct HandlerRegistration {
+  HandlerRegistration(std::string kind, Access access, HandlerFn fn);
+};
+
+}  // namespace palvero::service
