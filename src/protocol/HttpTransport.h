@@ -19,7 +19,8 @@ using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 
 struct HttpRequest {
   std::string url;
-  std::string body;
+  // Not owned: the sender keeps the bytes alive until post() returns.
+  std::string_view body;
   // Sent in this order. A header with an empty value is sent empty ("Cookie:")
   // rather than left out.
   HttpHeaders headers;

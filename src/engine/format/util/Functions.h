@@ -58,6 +58,15 @@ class Functions {
   // Appends the files below `path` to `Array` as above, named relative to
   // `Fullpath` (the starting folder; `path` lies inside it).
   static void scanPath(const std::string& path, std::vector<FilePart>& Array, const std::string& Fullpath);
+
+  // --- URL encoding (FunctionsUrl.cpp) ---
+
+  // Form-value encoding: letters, digits and "-._~" are kept, a blank becomes
+  // "+", every other byte "%XX" with upper-case digits. Text that is not
+  // valid UTF-8 (a Linux file name may hold any bytes) is encoded byte for
+  // byte, so nothing is lost; nothing is returned only after an internal
+  // error, logged as "Exception in UrlEncode: %@".
+  static std::optional<std::string> UrlEncode(const std::string& text);
 };
 
 }  // namespace palvero

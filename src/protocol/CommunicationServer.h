@@ -1,0 +1,259 @@
+// The request layer: every exchange with the backup service's script
+// ("/server.php") goes through an instance of this class. It builds the form
+// and multipart bodies, sends them (User-Agent, one session cookie, 60-second
+// timeout), keeps the instance's session cookies, renews the session when the
+// service answers 401, and applies the retry discipline of the block and
+// version requests with its offline break (set when the service cannot be
+// reached, so the engines wait instead of counting a failure).
+//
+// One header, one .cpp per request family:
+//   CommunicationServer.cpp          construction, cookies, envelope, retries
+//   CommunicationServerCatalogue.cpp the request catalogue
+//   CommunicationServerSession.cpp   syncAuthorise, syncPing
+//   CommunicationServerMultipart.cpp the multipart writer (version uploads)
+//   CommunicationServerVersions.cpp  get_ver, upload_ver
+//   CommunicationServerBlocks.cpp    check_block, upload_block(s), get_block
+//   CommunicationServerDeletion.cpp  delete
+//   CommunicationServerStatus.cpp    status reports
+// A new request family adds its operations here under its own heading and
+// their definitions in a new CommunicationServer<Family>.cpp, built from the
+// envelope helpers in the private section.
+//
+// Instances are made with create() and owned by shared_ptr: an asynchronous
+// request keeps its instance alive until its completion has run.
+//
+// Thread contract: an instance may be used from several threads at once. The
+// cookie list is read and replaced whole under the instance's lock; nothing
+// else changes after construction. Synchronous operations block the calling
+// thread (up to 60 seconds per attempt plus the designed waits, all taken
+// through Clock::current()). Completions of asynchronous requests run on the
+// main run loop (RunLoop::main()), where their notifications are posted.
+// Notifications name the instance as their sender.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Bytes.h"
+#include "base/Clock.h"
+#include "engine/format/FileBlock.h"
+#include "engine/format/FileBlockToSend.h"
+#include "protocol/HTTPCookie.h"
+#include "protocol/HttpTransport.h"
+
+namespace palvero {
+
+class CommunicationServer : public std::enable_shared_from_this<CommunicationServer> {
+  struct Passkey {
+    explicit Passkey() = default;
+  };
+
+ public:
+  // `ConnectionQuality`, the result of syncPing().
+  enum ConnectionQuality : int32_t { kConnectionOffline = 0, kConnectionSlow = 1, kConnectionGood = 2 };
+
+  static constexpr uint32_t kRequestTypeCount = 30;
+  static constexpr int kMaxAttempts = 5;
+  static constexpr const char* kUserAgentProduct = "Palvero OS X Client";
+  static constexpr int64_t kSplitPartSize = 5000000;
+  static constexpr int64_t kBatchByteBudget = 4000000;
+  static constexpr size_t kBatchMaxRecords = 10;
+  // A 401 that comes back right after each renewal would otherwise renew and
+  // re-run forever; past this many nested renewals the operation fails.
+  static constexpr int kMaxNestedRenewals = 3;
+  static constexpr std::chrono::milliseconds kDefaultTimeout{60000};
+
+  // An instance for Env::serverURL() over libcurl.
+  static std::shared_ptr<CommunicationServer> create();
+  // An instance for `serverURL` over `transport` (tests, tools).
+  static std::shared_ptr<CommunicationServer> create(std::string serverURL, std::shared_ptr<HttpTransport> transport);
+  CommunicationServer(Passkey, std::string serverURL, std::shared_ptr<HttpTransport> transport);
+  CommunicationServer(const CommunicationServer&) = delete;
+  CommunicationServer& operator=(const CommunicationServer&) = delete;
+
+  const std::string& serverURL() const { return serverURL_; }
+  // The time limit of each exchange (60 seconds unless a test shortens it).
+  void setRequestTimeout(std::chrono::milliseconds timeout);
+
+  // --- Session cookies ----------------------------------------------------
+
+  std::vector<HTTPCookie> cookies() const;
+  void setCookies(std::vector<HTTPCookie> cookies);
+
+  // --- Request catalogue (CommunicationServerCatalogue.cpp) -----------------
+
+  // The form body of request type 0-29 with up to four parameters (unused
+  // ones ignored); the empty text for type 30 and above. Only the folder
+  // requests (4-7) URL-encode a parameter (the path); callers encode the rest.
+  std::string getStringForRequest(uint32_t requestType, const std::string& WithParam1 = {},
+                                  const std::string& Param2 = {}, const std::string& Param3 = {},
+                                  const std::string& Param4 = {}) const;
+
+  // --- Session (CommunicationServerSession.cpp) ----------------------------
+
+  // Renews the session ("auth" with clientId and password, no old cookie).
+  // True on "ok" (the reply's cookie is kept). Posts "WrongPassword" for the
+  // body "wrongpas", "AuthoriseFail" for an unknown body with status 200.
+  bool syncAuthorise();
+  // Connection quality: 2 for "pong" within a second, 1 for a slower "pong"
+  // (logs "Slow connection: %f"), 0 otherwise.
+  int32_t syncPing();
+
+  // --- Multipart writer (CommunicationServerMultipart.cpp) -----------------
+
+  // Uploads `File` as the part "file" named `fileName` with the fields of
+  // `Params` (the key "cookie" is the cookie to send in split mode, not a
+  // field). Up to 5,000,000 bytes, or without `Multipart`, in one request;
+  // larger with `Multipart` in parts of 5,000,000 bytes marked "finalpart"
+  // (and "offset", so that the service can place a repeated part). True once
+  // the service answers "ok"; an empty `File` is true without sending.
+  // `OfflineBreak` is set for an outage or 503, cleared by other failures.
+  bool sendFilePostHTTP(const std::string& fileName, std::map<std::string, std::string> Params, const Bytes& File,
+                        bool Multipart, bool& OfflineBreak);
+
+  // --- Versions (CommunicationServerVersions.cpp) --------------------------
+
+  // Downloads revision `Version` (-1 the latest) of `filePath` (already
+  // URL-encoded); `DeviceID` asks another device's history unless it is empty
+  // or contains "null". False without retry on 404; five attempts otherwise.
+  bool GetFileVersionBin(const std::string& filePath, int32_t Version, Bytes& Stream, bool ToBackup,
+                         bool& Offlinebreak, const std::optional<std::string>& DeviceID);
+  // Uploads a version file for the path as the engine names it.
+  bool updateFileVersionWithFilename(const std::string& filename, int64_t Size, const std::string& Modified,
+                                     const Bytes& File, bool& OfflineBreak);
+
+  // --- Blocks (CommunicationServerBlocks.cpp) ------------------------------
+
+  // The given blocks the service lacks (in reply order, with the given
+  // blocks' offsets and check values), or nothing on failure. The blocks it
+  // holds are written to the local block cache.
+  std::optional<std::vector<FileBlock>> hasServerFileBlocks(const std::vector<FileBlock>& blocks);
+  // Uploads one encrypted block in one request.
+  bool uploadDataBlockStream(const Bytes& stream, const std::string& Checksum, const std::string& SizeClass,
+                             bool& OfflineBreak);
+  // Uploads a list of encrypted blocks in batches of at most 10 records
+  // under 4,000,000 bytes (the last record of the list may overflow the
+  // budget). Duplicates are sent once. True when every batch was stored.
+  bool uploadDataBlockList(const std::vector<FileBlockToSend>& list, bool& OfflineBreak);
+  // Sends one batch ("upload_blocks_multi"), up to five attempts.
+  bool uploadBlocksList(const std::vector<FileBlockToSend>& batch, bool& OfflineBreak);
+  // Downloads one block as stored (still encrypted); `isCompressed` is true
+  // when the service marks it packed ("Zipped: True"). 429 is repeated every
+  // 5 seconds for as long as it lasts.
+  bool downloadDataBlock(const std::string& checksum, const std::string& sizeClass, Bytes& stream,
+                         bool& isCompressed, bool& OfflineBreak);
+  // The block list string of `blocks` ("[" JSON "," ... "]").
+  std::string stringForBlocks(const std::vector<FileBlock>& blocks) const;
+
+  // --- Deletion (CommunicationServerDeletion.cpp) --------------------------
+
+  // Asks the service to drop the versions of one path (URL-encoded by the
+  // caller, may be a list), else of one size (non-zero), else of one
+  // extension; false without sending when none is given.
+  bool syncDeleteVerFile(const std::optional<std::string>& path, int64_t Size,
+                         const std::optional<std::string>& Extension, bool Immediately);
+
+  // --- Status reports (CommunicationServerStatus.cpp) ----------------------
+
+  // Sends a status report asynchronously; the reply is ignored.
+  void sendStatus(const std::string& type, const std::string& Description);
+
+ private:
+  using Completion = std::function<void(CommunicationServer&, const HttpResponse&)>;
+  enum class CookieChoice { kLast, kFirst, kEmpty };
+  enum class RetryResult { kSucceeded, kFailed, kRenewed };
+  enum class SpecialReply { kNone, kFailNow, kRepeat };
+  struct RetryPolicy {
+    // Decides statuses that bypass the usual rules (404, 429); may be empty.
+    std::function<SpecialReply(const HttpResponse&)> special;
+    std::function<bool(const HttpResponse&)> succeeded;
+    std::function<void(int attempt, const HttpResponse&)> logFailure;
+    Clock::Duration pauseAfterFailure{};
+  };
+
+  // --- Envelope (CommunicationServer.cpp) ---
+
+  std::string clientId() const;
+  std::string password() const;
+  std::string applicationVersion() const;
+  std::string userAgent() const;
+  std::optional<HTTPCookie> firstCookie() const;
+  std::optional<HTTPCookie> lastCookie() const;
+  // The last cookie's value, for the "Session=%@" of failure lines.
+  std::string sessionForLog() const;
+  // "%@=%@" of the cookie, or nothing.
+  static std::optional<std::string> cookieHeader(const std::optional<HTTPCookie>& cookie);
+
+  // Sends a catalogue form: the text as ASCII bytes (other characters
+  // become "?"), User-Agent, and the chosen cookie.
+  HttpResponse sendForm(const std::string& form, CookieChoice cookie = CookieChoice::kLast) const;
+  // Sends a ready body with the User-Agent, Content-Type and cookie given.
+  HttpResponse sendBody(const std::string& body, const std::string& contentType, const std::optional<HTTPCookie>& cookie,
+                        bool withContentLength) const;
+  // Sends a form on a background queue and runs `completion` on the main run
+  // loop; the instance stays alive until then.
+  void sendFormAsync(std::string form, Completion completion);
+  // After a successful exchange: the reply's cookies replace the list when
+  // there is at least one.
+  void updateCookies(const HttpResponse& response);
+
+  // The retry discipline of the block and version exchanges.
+  RetryResult exchangeWithRetries(const std::string& form, const RetryPolicy& policy, bool& offlineBreak,
+                                  HttpResponse& response);
+  bool isOutage(const HttpResponse& response) const;
+  // Runs `rerun` (a fresh call after a successful renewal) unless too many
+  // renewals are nested on this thread; then logs and returns `failure`.
+  template <class T>
+  T rerunAfterRenewal(const char* operation, T failure, const std::function<T()>& rerun);
+  static int& nestedRenewals();
+
+  static void logFailure(const std::string& text);
+  static void logEntry(uint32_t entryType, int32_t sessionType, const std::string& text, int level);
+  static void pause(Clock::Duration duration);
+  // The reply body for a log line, cut at 1,024 bytes.
+  static std::string bodyForLog(const HttpResponse& response);
+
+  // --- Multipart writer helpers (CommunicationServerMultipart.cpp) ---
+  std::string multipartBody(const std::string& boundary, const std::string& fileName,
+                            const std::map<std::string, std::string>& params, const uint8_t* data,
+                            size_t size) const;
+  bool sendSingleFile(const std::string& fileName, const std::map<std::string, std::string>& params,
+                      const Bytes& file, bool multipart, bool& offlineBreak);
+  bool sendFileInParts(const std::string& fileName, std::map<std::string, std::string> params, const Bytes& file,
+                       bool& offlineBreak);
+
+  // --- Block helpers (CommunicationServerBlocks.cpp) ---
+  bool sendBatch(const std::vector<const FileBlockToSend*>& batch, bool& offlineBreak);
+
+  const std::string serverURL_;
+  const std::shared_ptr<HttpTransport> transport_;
+  std::atomic<std::chrono::milliseconds::rep> timeout_{kDefaultTimeout.count()};
+  mutable std::mutex cookiesMutex_;
+  std::vector<HTTPCookie> cookies_;  // guarded by cookiesMutex_
+};
+
+template <class T>
+T CommunicationServer::rerunAfterRenewal(const char* operation, T failure, const std::function<T()>& rerun) {
+  int& depth = nestedRenewals();
+  if (depth >= kMaxNestedRenewals) {
+    logFailure(std::string(operation) + " FAIL. The service refused the session again after " +
+               std::to_string(depth) + " renewals");
+    return failure;
+  }
+  ++depth;
+  struct Restore {
+    int& depth;
+    ~Restore() { --depth; }
+  } restore{depth};
+  return rerun();
+}
+
+}  // namespace palvero
