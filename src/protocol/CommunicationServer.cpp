@@ -152,14 +152,14 @@ CommunicationServer::RetryResult CommunicationServer::exchangeWithRetries(const 
   int failed = 0;
   while (failed < kMaxAttempts) {
     response = sendForm(form);
-    if (response.completed() && response.status == 401) {
-      return syncAuthorise() ? RetryResult::kRenewed : RetryResult::kFailed;
-    }
     if (isOutage(response)) {
       offlineBreak = true;
       return RetryResult::kFailed;
     }
     offlineBreak = false;
+    if (response.completed() && response.status == 401) {
+      return syncAuthorise() ? RetryResult::kRenewed : RetryResult::kFailed;
+    }
     if (response.completed()) {
       SpecialReply special = policy.special ? policy.special(response) : SpecialReply::kNone;
       if (special == SpecialReply::kFailNow) return RetryResult::kFailed;

@@ -182,9 +182,6 @@ bool CommunicationServer::sendBatch(const std::vector<const FileBlockToSend*>& b
   };
   for (int failed = 0; failed < kMaxAttempts; ++failed) {
     HttpResponse response = sendBody(body, contentType, lastCookie(), false);
-    if (response.completed() && response.status == 401) {
-      return syncAuthorise() ? rerun() : false;
-    }
     if (!response.completed()) {
       if (isOutage(response)) {
         offlineBreak = true;
@@ -196,6 +193,9 @@ bool CommunicationServer::sendBatch(const std::vector<const FileBlockToSend*>& b
       return rerun();
     }
     offlineBreak = false;
+    if (response.status == 401) {
+      return syncAuthorise() ? rerun() : false;
+    }
     if (response.status == 502) {
       pause(std::chrono::seconds(1));
     } else if (response.status == 503) {

@@ -50,8 +50,8 @@ bool CommunicationServer::sendSingleFile(const std::string& fileName, const std:
       ++failed;
       continue;
     }
+    offlineBreak = false;
     if (response.status == 200 && response.body == "ok") {
-      offlineBreak = false;
       updateCookies(response);
       return true;
     }
@@ -65,7 +65,6 @@ bool CommunicationServer::sendSingleFile(const std::string& fileName, const std:
         return sendFilePostHTTP(fileName, fresh, file, multipart, offlineBreak);
       });
     }
-    offlineBreak = false;
     if (response.status == 502) {
       pause(std::chrono::seconds(1));
     } else if (response.status == 503) {
@@ -110,8 +109,8 @@ bool CommunicationServer::sendFileInParts(const std::string& fileName, std::map<
         ++failed;
         continue;
       }
+      offlineBreak = false;
       if (response.status == 200 && response.body == "ok") {
-        offlineBreak = false;
         updateCookies(response);
         return true;
       }
@@ -123,7 +122,6 @@ bool CommunicationServer::sendFileInParts(const std::string& fileName, std::map<
           return sendFilePostHTTP(fileName, fresh, file, true, offlineBreak);
         });
       }
-      offlineBreak = false;
       if (response.status == 502) {
         pause(std::chrono::seconds(1));
         ++failed;

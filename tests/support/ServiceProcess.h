@@ -1,0 +1,132 @@
+// Runs a palvero-service for a test: starts the binary on a free loopback port
+// with its own temporary data folder and test control on, reads the address
+// it prints, and stops it (SIGTERM) when the object goes away. Tests use it to
+// drive the real client code against a real server and to look behind it:
+//
+//   ServiceProcess service;                        // started and ready
+//   auto device = service.enrolDevice("ann", "pw");  // account + device
+//   ServiceProcess::useCredentials(device);        // into LocalSettings
+//   auto server = CommunicationServer::create(service.url(), std::make_shared<HttpClient>());
+//   service.addFault("get_block:429:3");           // next three get_block
+//   ... run the client ...
+//   auto sent = service.requests("get_block");     // what the client sent
+//
+// Each request-log entry is a JSON object: "kind", "fields" (decoded form or
+// multipart text fields), "files" ([{"name","filename","size"}]), "headers"
+// (User-Agent, Cookie, Content-Type, Content-Length, Expect as sent),
+// "body" (raw URL-encoded form), "status" (0 for a cut connection), "fault"
+// (the rule applied), "reply" (short text replies).
+//
+// Fault rules: KIND:ACTION[:COUNT][:skip=K] with ACTION a status (400-599),
+// drop, reset, delay=MS or malformed (service/README.md).
+//
+// The binary is found through the environment variable
+// PALVERO_SERVICE_BINARY, else the compile definition of the same name
+// (tests/integration/CMakeLists.txt sets both). Instances in parallel test
+// processes do not interfere. Loopback is added to no_proxy so that a proxy
+// in the environment is not used for the service.
+//
+// Thread contract: one thread uses an instance; control calls block until
+// the service has answered.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Value.h"
+
+namespace palvero::testing {
+
+class ServiceProcess {
+ public:
+  struct Options {
+    std::vector<std::string> users;   // "NAME:PASSWORD", as --add-user
+    std::vector<std::string> faults;  // rules, as --fault
+    std::vector<std::string> extraArgs;
+    // Skip the flush of stored objects: faster tests; a test of crash
+    // safety turns it back on.
+    bool noFsync = true;
+    // Reuse a data folder (a restart); empty makes a fresh temporary one
+    // that the destructor removes.
+    std::string dataDir;
+    int port = 0;
+  };
+
+  // The device identity a test hands to the client.
+  struct Credentials {
+    std::string username;
+    std::string clientId;  // the device id
+    std::string password;  // the device pass
+    std::string userCipher;
+    std::string accountCipher;
+    Value loginReply;  // the whole "register" reply
+  };
+
+  ServiceProcess();
+  explicit ServiceProcess(Options options);
+  ~ServiceProcess();
+  ServiceProcess(const ServiceProcess&) = delete;
+  ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+  static std::string binaryPath();
+
+  // "http://127.0.0.1:PORT/server.php"
+  const std::string& url() const { return url_; }
+  int port() const { return port_; }
+  const std::string& dataDir() const { return dataDir_; }
+  bool running() const { return pid_ > 0; }
+
+  // Stops with SIGTERM and waits; the data folder stays until destruction.
+  void stop();
+  // SIGKILL, for crash tests.
+  void kill();
+  // Starts again on the same port with the same data folder.
+  void restart();
+
+  // Adds an account (or sets its password); returns {"ClientId","Password"}.
+  Value addUser(const std::string& name, const std::string& password, int maxDevices = 0);
+  // Logs in as the user and registers a new device, as the wizard would.
+  Credentials enrolDevice(const std::string& name, const std::string& password,
+                          const std::string& deviceName = "test-device");
+  // Adds an account and enrols one device in it.
+  Credentials newDevice(const std::string& name = "tester", const std::string& password = "secret");
+  // Puts the device identity and ciphers into LocalSettings and saves.
+  static void useCredentials(const Credentials& credentials);
+
+  void addFault(const std::string& rule);
+  void clearFaults();
+  void expireSessions();
+  void blockUser(const std::string& name, bool blocked = true);
+
+  // Every logged request (newest 10,000), oldest first.
+  Value requestLog();
+  // The logged requests of one kind, oldest first.
+  std::vector<Value> requests(const std::string& kind);
+  void clearLog();
+  // Status reports and hardware identifiers received.
+  Value reports();
+  // {"held": bool, "size": bytes} of a stored block name.
+  Value block(const std::string& name);
+  // The revisions stored for (owner, path).
+  Value versions(const std::string& owner, const std::string& path);
+
+  // A raw control request; throws std::runtime_error on a failure status.
+  std::string control(const std::vector<std::pair<std::string, std::string>>& fields);
+  // A raw POST of a URL-encoded form to /server.php: {status, body}.
+  std::pair<int, std::string> post(const std::string& form, const std::string& cookie = "");
+
+ private:
+  void start();
+
+  Options options_;
+  std::string dataDir_;
+  bool ownsDataDir_ = false;
+  std::string url_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+}  // namespace palvero::testing

@@ -1,0 +1,202 @@
+#include "ProtocolTestSupport.h"
+#include "protocol/HTTPCookie.h"
+
+namespace palvero::testing {
+namespace {
+
+// --- Cookies ---------------------------------------------------------------
+
+TEST_F(ProtocolTest, FormRequestsSendOnlyTheLastCookie) {
+  server_->setCookies({{"A", "1"}, {"B", "2"}});
+  transport_->push(reply(200, "pong"));
+  server_->syncPing();
+  ASSERT_EQ(transport_->count(), 1u);
+  EXPECT_EQ(transport_->sent()[0].header("Cookie"), "B=2");
+}
+
+TEST_F(ProtocolTest, SingleMultipartSendSendsOnlyTheFirstCookie) {
+  server_->setCookies({{"A", "1"}, {"B", "2"}});
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  ASSERT_TRUE(server_->sendFilePostHTTP("f", {{"request", "upload_ver"}, {"cookie", "B=2"}}, bytesFromString("xy"),
+                                        true, offline));
+  EXPECT_EQ(transport_->sent()[0].header("Cookie"), "A=1");
+}
+
+TEST_F(ProtocolTest, NoCookieHeaderWithoutCookies) {
+  transport_->push(reply(200, "pong"));
+  server_->syncPing();
+  EXPECT_FALSE(transport_->sent()[0].header("Cookie").has_value());
+}
+
+TEST_F(ProtocolTest, AReplyWithoutCookiesKeepsTheList) {
+  server_->setCookies({{"A", "1"}, {"B", "2"}});
+  transport_->push(reply(200, "version bytes"));
+  Bytes stream;
+  bool offline = false;
+  ASSERT_TRUE(server_->GetFileVersionBin("%2Fa", -1, stream, true, offline, std::nullopt));
+  EXPECT_EQ(server_->cookies(), (std::vector<HTTPCookie>{{"A", "1"}, {"B", "2"}}));
+}
+
+TEST_F(ProtocolTest, AReplyWithCookiesReplacesTheWholeList) {
+  server_->setCookies({{"A", "1"}, {"B", "2"}});
+  transport_->push(reply(200, "v", {{"Set-Cookie", "C=3; Path=/"}, {"set-cookie", "D=4; HttpOnly"}}));
+  Bytes stream;
+  bool offline = false;
+  ASSERT_TRUE(server_->GetFileVersionBin("%2Fa", -1, stream, true, offline, std::nullopt));
+  EXPECT_EQ(server_->cookies(), (std::vector<HTTPCookie>{{"C", "3"}, {"D", "4"}}));
+}
+
+TEST_F(ProtocolTest, AFailedExchangeDoesNotTakeItsCookies) {
+  server_->setCookies({{"A", "1"}});
+  transport_->push(reply(404, "none", {{"Set-Cookie", "C=3"}}));
+  Bytes stream;
+  bool offline = false;
+  EXPECT_FALSE(server_->GetFileVersionBin("%2Fa", -1, stream, true, offline, std::nullopt));
+  EXPECT_EQ(server_->cookies(), (std::vector<HTTPCookie>{{"A", "1"}}));
+}
+
+struct CookieParseCase {
+  std::string header;
+  std::vector<HTTPCookie> expected;
+};
+
+void PrintTo(const CookieParseCase& c, std::ostream* os) { *os << c.header; }
+
+class CookieParseTest : public ::testing::TestWithParam<CookieParseCase> {};
+
+TEST_P(CookieParseTest, ReadsSetCookieHeadersForTheServer) {
+  HttpResponse response = reply(200, "ok", {{"Set-Cookie", GetParam().header}});
+  EXPECT_EQ(cookiesFromResponse(response, "https://backup.example.com:8443/server.php"), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, CookieParseTest,
+    ::testing::Values(CookieParseCase{"S=abc", {{"S", "abc"}}},
+                      CookieParseCase{" S = abc ; Path=/; Secure", {{"S", "abc"}}},
+                      CookieParseCase{"S=a=b", {{"S", "a=b"}}}, CookieParseCase{"S=", {{"S", ""}}},
+                      CookieParseCase{"S=1; Domain=example.com", {{"S", "1"}}},
+                      CookieParseCase{"S=1; Domain=.backup.example.com", {{"S", "1"}}},
+                      CookieParseCase{"S=1; Domain=other.com", {}},
+                      CookieParseCase{"S=1; Domain=ample.com", {}}, CookieParseCase{"noequals", {}},
+                      CookieParseCase{"=value", {}}));
+
+// --- Session renewal -------------------------------------------------------
+
+struct AuthCase {
+  HttpResponse response;
+  bool result;
+  std::vector<std::string> notifications;
+  bool failLine;
+};
+
+void PrintTo(const AuthCase& c, std::ostream* os) { *os << describe(c.response); }
+
+class AuthoriseTest : public ProtocolTest, public ::testing::WithParamInterface<AuthCase> {};
+
+TEST_P(AuthoriseTest, ReportsTheReply) {
+  const auto& c = GetParam();
+  auto seen = watchNotifications({"WrongPassword", "AuthoriseFail"});
+  server_->setCookies({{"OLD", "x"}});
+  transport_->push(c.response);
+  EXPECT_EQ(server_->syncAuthorise(), c.result);
+  ASSERT_EQ(transport_->count(), 1u);
+  const auto sent = transport_->sent()[0];
+  EXPECT_EQ(sent.body, "request=auth&guid=GUID-1&password=PASS-1");
+  // No old session is offered: the Cookie header is sent empty.
+  EXPECT_EQ(sent.header("Cookie"), "");
+  EXPECT_EQ(*seen, c.notifications);
+  EXPECT_EQ(logLinesStartingWith("syncAuthorise FAIL").size(), c.failLine ? 1u : 0u);
+  if (c.result) {
+    EXPECT_EQ(server_->cookies(), (std::vector<HTTPCookie>{{"PVSESSID", "S1"}}));
+  } else {
+    EXPECT_EQ(server_->cookies(), (std::vector<HTTPCookie>{{"OLD", "x"}}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, AuthoriseTest,
+    ::testing::Values(AuthCase{authOk(), true, {}, false},
+                      AuthCase{reply(200, "wrongpas"), false, {"WrongPassword"}, false},
+                      AuthCase{reply(200, "userblocked"), false, {}, true},
+                      AuthCase{reply(200, "maintenance"), false, {"AuthoriseFail"}, true},
+                      AuthCase{reply(403, "wrongpas"), false, {"WrongPassword"}, false},
+                      AuthCase{reply(403, "userblocked"), false, {}, true},
+                      AuthCase{reply(500, "oops"), false, {}, true},
+                      AuthCase{transportError(-1004), false, {}, true}));
+
+TEST_F(ProtocolTest, NotificationsNameTheSendingInstance) {
+  auto other = CommunicationServer::create(kURL, transport_);
+  int heard = 0;
+  NotificationCenter::defaultCenter().addObserver("WrongPassword", server_.get(),
+                                                  [&heard](const Notification&) { ++heard; });
+  transport_->push(reply(200, "wrongpas"));
+  other->syncAuthorise();
+  EXPECT_EQ(heard, 0);
+  transport_->push(reply(200, "wrongpas"));
+  server_->syncAuthorise();
+  EXPECT_EQ(heard, 1);
+}
+
+// --- Ping ------------------------------------------------------------------
+
+TEST_F(ProtocolTest, PingAnsweredAtOnceIsGood) {
+  transport_->push(reply(200, "pong"));
+  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionGood);
+  EXPECT_EQ(transport_->sent()[0].body, "request=ping");
+  EXPECT_TRUE(logLinesStartingWith("Slow connection").empty());
+}
+
+TEST_F(ProtocolTest, PingAnsweredAfterOneAndAHalfSecondsIsSlow) {
+  transport_->push([this](const SentRequest&) {
+    clock_->advance(std::chrono::milliseconds(1500));
+    return reply(200, "pong");
+  });
+  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionSlow);
+  EXPECT_EQ(logLinesStartingWith("Slow connection"), std::vector<std::string>{"Slow connection: 1.500000"});
+}
+
+TEST_F(ProtocolTest, PingAnsweredExactlyAtOneSecondIsStillGood) {
+  transport_->push([this](const SentRequest&) {
+    clock_->advance(std::chrono::seconds(1));
+    return reply(200, "pong");
+  });
+  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionGood);
+}
+
+TEST_F(ProtocolTest, PingAnsweredWithAnotherWordIsOffline) {
+  transport_->push(reply(200, "ok"));
+  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionOffline);
+  EXPECT_EQ(logLinesStartingWith("Offline"),
+            std::vector<std::string>{"Offline: 0.000000. Response: ok with status code: 200"});
+}
+
+TEST_F(ProtocolTest, PingWithoutAnswerIsOffline) {
+  transport_->push(transportError(-1009));
+  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionOffline);
+  EXPECT_EQ(logLinesStartingWith("Offline"),
+            std::vector<std::string>{"Offline: 0.000000. Response: . Error: transport error -1009"});
+  transport_->push(reply(503, "busy"));
+  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionOffline);
+}
+
+TEST_F(ProtocolTest, EveryRequestCarriesTheUserAgentAndTimeout) {
+  server_->setRequestTimeout(std::chrono::milliseconds(1234));
+  transport_->push(reply(200, "pong"));
+  server_->syncPing();
+  const auto sent = transport_->sent()[0];
+  EXPECT_EQ(sent.url, kURL);
+  EXPECT_EQ(sent.header("User-Agent"), "Palvero OS X Client / " + Env::applicationVersion());
+  EXPECT_EQ(sent.timeout, std::chrono::milliseconds(1234));
+  EXPECT_FALSE(sent.header("Content-Type").has_value());
+}
+
+TEST_F(ProtocolTest, FormBodiesGoAsAsciiWithEachOtherCharacterReplaced) {
+  LocalSettings::sharedManager().setClientId("Gu\xC3\xAF" "d\xE2\x82\xAC!\xFF");
+  transport_->push(reply(200, "ok"));
+  server_->syncDeleteVerFile(std::nullopt, 5, std::nullopt, false);
+  EXPECT_EQ(transport_->sent()[0].body, "guid=Gu?d?!?&request=delete&immediately=0&size=5");
+}
+
+}  // namespace
+}  // namespace palvero::testing
