@@ -66,7 +66,7 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
   server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
   server_->set_payload_max_length(kMaxBodyBytes);
   server_->set_keep_alive_max_count(1000000);
-  server_->set_keep_alive_timeout(30);
+  server_->set_keep_alive_timeout(10);
   server_->set_read_timeout(60);
   server_->set_write_timeout(60);
   server_->set_tcp_nodelay(true);

@@ -3,7 +3,10 @@
 // until SIGINT or SIGTERM.
 #include <CLI/CLI.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -14,6 +17,9 @@ using palvero::service::Service;
 using palvero::service::ServiceOptions;
 
 namespace {
+
+// Set once serve() has returned; read by the signal thread.
+std::atomic<bool> served{false};
 
 bool splitListen(const std::string& listen, std::string& host, int& port) {
   size_t colon = listen.rfind(':');
@@ -95,9 +101,18 @@ int main(int argc, char** argv) {
       int signal = 0;
       sigwait(&stopSignals, &signal);
       service.stop();
+      // Idle keep-alive connections hold the server's threads for up to the
+      // keep-alive timeout. Everything stored is already on disk (objects are
+      // renamed into place, SQLite commits), so after a short grace period
+      // for requests in flight the process may simply end.
+      for (int i = 0; i < 40 && !served.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::cout.flush();
+      std::_Exit(0);
     });
     waiter.detach();
-    if (!service.serve()) {
+    bool ok = service.serve();
+    served.store(true);
+    if (!ok) {
       std::cerr << "palvero-service: server stopped with an error\n";
       return 1;
     }

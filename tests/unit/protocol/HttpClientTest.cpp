@@ -86,3 +86,94 @@ TEST(HttpClientTest, AMalformedAddressIsNotAnOutage) {
 
 }  // namespace
 }  // namespace palvero
+
+#include "RawHttpServer.h"
+
+namespace palvero {
+namespace {
+
+using testing::RawHttpServer;
+
+std::string okReply(const std::string& body, const std::string& extraHeaders = "") {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n" + body;
+}
+
+class HttpClientWireTest : public ::testing::Test {
+ protected:
+  HttpResponse send(RawHttpServer& server, const std::string& body, HttpHeaders headers = {},
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) {
+    HttpRequest request;
+    std::string url = server.url();
+    request.url = url;
+    request.body = body;
+    request.headers = std::move(headers);
+    request.timeout = timeout;
+    return client_.post(request);
+  }
+  testing::TempHome home_;
+  HttpClient client_;
+};
+
+TEST_F(HttpClientWireTest, SendsTheHeadersAsGivenAnEmptyCookieAndNoExpect) {
+  RawHttpServer server({{okReply("ok", "Set-Cookie: A=1; Path=/\r\nSet-Cookie: B=2\r\nZipped: True\r\n")}});
+  std::string body(2 * 1024 * 1024, 'z');
+  HttpResponse response = send(server, body, {{"User-Agent", "Palvero OS X Client / 9.9.9.9"}, {"Cookie", ""}});
+  ASSERT_TRUE(response.completed()) << response.errorDescription;
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, "ok");
+  EXPECT_EQ(response.headerValues("set-cookie"), (std::vector<std::string>{"A=1; Path=/", "B=2"}));
+  EXPECT_EQ(response.header("ZIPPED"), "True");
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const std::string& raw = requests[0];
+  std::string head = raw.substr(0, raw.find("\r\n\r\n") + 2);
+  EXPECT_EQ(head.rfind("POST /server.php HTTP/1.1\r\n", 0), 0u);
+  EXPECT_NE(head.find("\r\nUser-Agent: Palvero OS X Client / 9.9.9.9\r\n"), std::string::npos);
+  EXPECT_NE(head.find("\r\nCookie:\r\n"), std::string::npos);
+  EXPECT_EQ(head.find("Expect"), std::string::npos);
+  EXPECT_NE(head.find("\r\nContent-Length: 2097152\r\n"), std::string::npos);
+  EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), body);
+}
+
+TEST_F(HttpClientWireTest, KeepsTheConnectionOpenBetweenRequests) {
+  RawHttpServer server({{okReply("one")}, {okReply("two")}, {okReply("three")}});
+  for (const char* expected : {"one", "two", "three"}) EXPECT_EQ(send(server, "x").body, expected);
+  EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(HttpClientWireTest, ReportsErrorStatusesWithTheirBody) {
+  RawHttpServer server({{"HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\n\r\nbusy"}});
+  HttpResponse response = send(server, "x");
+  EXPECT_TRUE(response.completed());
+  EXPECT_EQ(response.status, 503);
+  EXPECT_EQ(response.body, "busy");
+}
+
+struct BrokenReply {
+  std::string name;
+  RawHttpServer::Answer answer;
+  int expected;
+};
+
+void PrintTo(const BrokenReply& c, std::ostream* os) { *os << c.name; }
+
+class BrokenReplyTest : public HttpClientWireTest, public ::testing::WithParamInterface<BrokenReply> {};
+
+TEST_P(BrokenReplyTest, IsATransportError) {
+  RawHttpServer server({GetParam().answer});
+  HttpResponse response = send(server, "request=ping", {}, std::chrono::milliseconds(500));
+  EXPECT_FALSE(response.completed());
+  EXPECT_EQ(response.errorCode, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, BrokenReplyTest,
+    ::testing::Values(BrokenReply{"ClosedWithoutAnswer", {"", true, 0}, kNetworkErrorConnectionLost},
+                      BrokenReply{"CutShort", {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", true, 0},
+                                  kNetworkErrorConnectionLost},
+                      BrokenReply{"NoAnswerInTime", {"", false, 3000}, kNetworkErrorTimedOut},
+                      BrokenReply{"SlowBody", {okReply("late"), false, 1500}, kNetworkErrorTimedOut}),
+    [](const auto& testInfo) { return testInfo.param.name; });
+
+}  // namespace
+}  // namespace palvero
