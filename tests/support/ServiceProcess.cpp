@@ -90,8 +90,8 @@ std::string ServiceProcess::binaryPath() {
 }
 
 void ServiceProcess::start() {
-  std::vector<std::string> args = {binaryPath(), "--data", dataDir_, "--listen",
-                                   "127.0.0.1:" + std::to_string(port_), "--test-control"};
+  std::vector<std::string> args = {binaryPath(), "--data", dataDir_, "--listen", "127.0.0.1:" + std::to_string(port_)};
+  if (options_.testControl) args.push_back("--test-control");
   if (options_.noFsync) args.push_back("--no-fsync");
   for (const auto& user : options_.users) args.insert(args.end(), {"--add-user", user});
   for (const auto& fault : options_.faults) args.insert(args.end(), {"--fault", fault});
@@ -162,14 +162,51 @@ std::string ServiceProcess::control(const std::vector<std::pair<std::string, std
   return result->body;
 }
 
-std::pair<int, std::string> ServiceProcess::post(const std::string& form, const std::string& cookie) {
+namespace {
+
+ServiceProcess::RawReply toRawReply(const httplib::Result& result) {
+  ServiceProcess::RawReply reply;
+  if (!result) return reply;
+  reply.status = result->status;
+  reply.body = result->body;
+  for (const auto& [name, value] : result->headers) reply.headers.emplace_back(name, value);
+  return reply;
+}
+
+}  // namespace
+
+std::string ServiceProcess::RawReply::header(const std::string& name) const {
+  for (const auto& [key, value] : headers) {
+    if (key == name) return value;
+  }
+  return {};
+}
+
+ServiceProcess::RawReply ServiceProcess::post(const std::string& form, const std::string& cookie) {
   httplib::Client client("127.0.0.1", port_);
   client.set_read_timeout(30, 0);
   httplib::Headers headers;
   if (!cookie.empty()) headers.emplace("Cookie", cookie);
-  auto result = client.Post("/server.php", headers, form, "application/x-www-form-urlencoded");
-  if (!result) throw std::runtime_error("request failed: " + httplib::to_string(result.error()));
-  return {result->status, result->body};
+  return toRawReply(client.Post("/server.php", headers, form, "application/x-www-form-urlencoded"));
+}
+
+ServiceProcess::RawReply ServiceProcess::postMultipart(const std::vector<std::pair<std::string, std::string>>& fields,
+                                                       const std::vector<RawFile>& files, const std::string& cookie) {
+  httplib::Client client("127.0.0.1", port_);
+  client.set_read_timeout(30, 0);
+  httplib::Headers headers;
+  if (!cookie.empty()) headers.emplace("Cookie", cookie);
+  httplib::MultipartFormDataItems items;
+  for (const auto& [name, value] : fields) items.push_back({name, value, "", ""});
+  for (const auto& file : files) items.push_back({file.name, file.content, file.filename, "application/octet-stream"});
+  return toRawReply(client.Post("/server.php", headers, items));
+}
+
+std::string ServiceProcess::sessionCookie(const Credentials& credentials) {
+  RawReply reply = post("request=auth&guid=" + credentials.clientId + "&password=" + credentials.password);
+  std::string setCookie = reply.header("Set-Cookie");
+  if (reply.body != "ok" || setCookie.empty()) throw std::runtime_error("auth failed: " + reply.body);
+  return setCookie.substr(0, setCookie.find(';'));
 }
 
 Value ServiceProcess::addUser(const std::string& name, const std::string& password, int maxDevices) {
@@ -181,17 +218,18 @@ Value ServiceProcess::addUser(const std::string& name, const std::string& passwo
 
 ServiceProcess::Credentials ServiceProcess::enrolDevice(const std::string& name, const std::string& password,
                                                         const std::string& deviceName) {
-  auto [status, body] = post("request=register&username=" + name + "&password=" + password);
-  Value login = Value::parse(body, nullptr, false);
-  if (status != 200 || !login.is_object()) throw std::runtime_error("login failed: " + body);
+  RawReply loginReply = post("request=register&username=" + name + "&password=" + password);
+  Value login = Value::parse(loginReply.body, nullptr, false);
+  if (loginReply.status != 200 || !login.is_object()) throw std::runtime_error("login failed: " + loginReply.body);
   std::string device = "{ \"ClientVersion\": \"2.1.0.0\", \"ComputerName\": \"" + deviceName +
                        "\", \"DeviceEncripting\": \"\", \"DeviceID\": \"\", \"DeviceType\": \"31\", \"Name\": \"" +
                        deviceName + "\" }";
-  auto [deviceStatus, deviceBody] = post("request=register_device&clientId=" +
-                                         login["ClientId"].get<std::string>() + "&password=" + password +
-                                         "&device=" + device);
-  Value registered = Value::parse(deviceBody, nullptr, false);
-  if (deviceStatus != 200 || !registered.is_object()) throw std::runtime_error("device registration failed: " + deviceBody);
+  RawReply deviceReply = post("request=register_device&clientId=" + login["ClientId"].get<std::string>() +
+                              "&password=" + password + "&device=" + device);
+  Value registered = Value::parse(deviceReply.body, nullptr, false);
+  if (deviceReply.status != 200 || !registered.is_object()) {
+    throw std::runtime_error("device registration failed: " + deviceReply.body);
+  }
   Credentials c;
   c.username = name;
   c.clientId = registered["DeviceID"].get<std::string>();

@@ -49,6 +49,8 @@ class ServiceProcess {
     // Skip the flush of stored objects: faster tests; a test of crash
     // safety turns it back on.
     bool noFsync = true;
+    // Without it the control calls below fail (the service answers 404).
+    bool testControl = true;
     // Reuse a data folder (a restart); empty makes a fresh temporary one
     // that the destructor removes.
     std::string dataDir;
@@ -115,8 +117,27 @@ class ServiceProcess {
 
   // A raw control request; throws std::runtime_error on a failure status.
   std::string control(const std::vector<std::pair<std::string, std::string>>& fields);
-  // A raw POST of a URL-encoded form to /server.php: {status, body}.
-  std::pair<int, std::string> post(const std::string& form, const std::string& cookie = "");
+
+  // Raw requests to /server.php, bypassing the client's code.
+  struct RawReply {
+    int status = 0;  // 0 when the connection failed
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    // The first header of that name (exact case), or "".
+    std::string header(const std::string& name) const;
+  };
+  struct RawFile {
+    std::string name;  // "file", "file[]"
+    std::string filename;
+    std::string content;
+  };
+  // A URL-encoded form, sent as it is.
+  RawReply post(const std::string& form, const std::string& cookie = "");
+  // A multipart form with text fields and file parts.
+  RawReply postMultipart(const std::vector<std::pair<std::string, std::string>>& fields,
+                         const std::vector<RawFile>& files, const std::string& cookie = "");
+  // Opens a session for the device and returns its "PVSESSID=..." cookie.
+  std::string sessionCookie(const Credentials& credentials);
 
  private:
   void start();
