@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "Random.h"
 
@@ -154,6 +155,53 @@ void BlobStore::put(const std::vector<std::pair<std::string, std::string_view>>&
   } catch (...) {
     cleanup();
     throw;
+  }
+}
+
+void BlobStore::syncAll(const std::vector<std::pair<std::string, SpoolFile*>>& items) {
+  // Flushes issued together share the file system's journal commits; one
+  // after another, each would wait for a commit of its own.
+  if (items.size() < 2) {
+    for (const auto& item : items) item.second->sync();
+    return;
+  }
+  std::vector<std::string> failures(items.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < items.size(); ++i) {
+    threads.emplace_back([&items, &failures, i] {
+      try {
+        items[i].second->sync();
+      } catch (const std::exception& e) {
+        failures[i] = e.what();
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (const auto& failure : failures) {
+    if (!failure.empty()) throw std::runtime_error(failure);
+  }
+}
+
+void BlobStore::adopt(const std::vector<std::pair<std::string, SpoolFile*>>& items) {
+  for (const auto& [name, spool] : items) {
+    if (!isSafeName(name)) throw std::runtime_error("unsafe object name " + name);
+  }
+  std::vector<std::pair<std::string, SpoolFile*>> fresh;
+  for (const auto& item : items) {
+    if (!contains(item.first)) fresh.push_back(item);
+  }
+  if (durable_) syncAll(fresh);
+  std::set<std::string> folders;
+  bool madeFolder = false;
+  for (const auto& [name, spool] : fresh) {
+    std::string target = pathFor(name);
+    std::string folder = fs::path(target).parent_path().string();
+    if (folders.insert(folder).second && fs::create_directories(folder)) madeFolder = true;
+    spool->linkTo(target);
+  }
+  if (durable_) {
+    for (const auto& folder : folders) syncDirectory(folder);
+    if (madeFolder) syncDirectory(root_);
   }
 }
 

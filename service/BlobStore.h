@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "SpoolFile.h"
+
 namespace palvero::service {
 
 class BlobStore {
@@ -36,10 +38,16 @@ class BlobStore {
   // Stores every item whose name is not held yet. Throws std::runtime_error
   // on an I/O failure; items already renamed into place stay.
   void put(const std::vector<std::pair<std::string, std::string_view>>& items);
+  // Stores spooled parts under their names, without copying their bytes;
+  // names already held are left alone. Throws like put().
+  void adopt(const std::vector<std::pair<std::string, SpoolFile*>>& items);
   bool remove(const std::string& name);
   std::string pathFor(const std::string& name) const;
 
  private:
+  // Flushes every spooled part, in parallel; throws the first failure.
+  static void syncAll(const std::vector<std::pair<std::string, SpoolFile*>>& items);
+
   const std::string root_;
   const std::string tmpDir_;
   const bool durable_;

@@ -24,7 +24,7 @@ void Service::onControlRequest(const httplib::Request& req, httplib::Response& r
   ServiceRequest request;
   std::string rawForm;
   std::string error;
-  if (!readServiceRequest(req, reader, kMaxBodyBytes, request, rawForm, &error)) {
+  if (!readServiceRequest(req, reader, kMaxBodyBytes, spoolDir_, request, rawForm, &error)) {
     answerText(res, 400, error);
     return;
   }

@@ -2,20 +2,27 @@
 
 #include <openssl/evp.h>
 
-#include <memory>
 #include <stdexcept>
 
 namespace palvero::service {
 
-std::string md5Hex(std::string_view data) {
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+Md5::Md5() : ctx_(EVP_MD_CTX_new()) {
+  if (!ctx_ || EVP_DigestInit_ex(ctx_, EVP_md5(), nullptr) != 1) {
+    EVP_MD_CTX_free(ctx_);
+    throw std::runtime_error("MD5 unavailable");
+  }
+}
+
+Md5::~Md5() { EVP_MD_CTX_free(ctx_); }
+
+void Md5::update(const void* data, size_t size) {
+  if (EVP_DigestUpdate(ctx_, data, size) != 1) throw std::runtime_error("MD5 failed");
+}
+
+std::string Md5::finish() {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1 ||
-      EVP_DigestUpdate(ctx.get(), data.data(), data.size()) != 1 ||
-      EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1) {
-    throw std::runtime_error("MD5 failed");
-  }
+  if (EVP_DigestFinal_ex(ctx_, digest, &size) != 1) throw std::runtime_error("MD5 failed");
   static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned int i = 0; i < size; ++i) {
@@ -23,6 +30,12 @@ std::string md5Hex(std::string_view data) {
     out.push_back(kDigits[digest[i] & 15]);
   }
   return out;
+}
+
+std::string md5Hex(std::string_view data) {
+  Md5 md5;
+  md5.update(data.data(), data.size());
+  return md5.finish();
 }
 
 }  // namespace palvero::service

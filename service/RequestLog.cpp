@@ -17,13 +17,11 @@ void RequestLog::append(Value entry) {
   std::lock_guard lock(mutex_);
   entry["seq"] = ++seq_;
   entry["time"] = Date::now().format(Date::kSettingsPattern);
-  // Round-trip through replacing dump so that what is kept is valid UTF-8.
-  std::string line = dumpJson(entry);
   if (file_) {
-    file_ << line << '\n';
+    file_ << dumpJson(entry) << '\n';
     file_.flush();
   }
-  entries_.push_back(Value::parse(line, nullptr, false));
+  entries_.push_back(std::move(entry));
   while (entries_.size() > kMemoryEntries) entries_.pop_front();
 }
 

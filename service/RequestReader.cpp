@@ -7,29 +7,44 @@
 namespace palvero::service {
 
 bool readServiceRequest(const httplib::Request& req, const httplib::ContentReader& reader, size_t limit,
-                        ServiceRequest& out, std::string& rawForm, std::string* error) {
+                        const std::string& spoolDir, ServiceRequest& out, std::string& rawForm, std::string* error) {
   size_t total = 0;
   bool tooLarge = false;
+  std::string failure;
   if (req.is_multipart_form_data()) {
-    UploadedPart current;
-    bool open = false;
+    UploadedPart file;
+    std::string textName;
+    std::string text;
+    bool inText = false;
     auto finish = [&] {
-      if (!open) return;
-      if (current.filename.empty()) {
-        out.fields.emplace(current.name, std::move(current.content));
-      } else {
-        out.parts.push_back(std::move(current));
+      if (file.spool) {
+        file.spool->finish();
+        out.parts.push_back(std::move(file));
+        file = UploadedPart();
+      } else if (inText) {
+        out.fields.emplace(std::move(textName), std::move(text));
+        textName.clear();
+        text.clear();
+        inText = false;
       }
-      current = UploadedPart();
-      open = false;
     };
     bool ok = reader(
         [&](const httplib::MultipartFormData& header) {
-          finish();
-          current.name = header.name;
-          current.filename = header.filename;
-          open = true;
-          return true;
+          try {
+            finish();
+            if (header.filename.empty()) {
+              textName = header.name;
+              inText = true;
+            } else {
+              file.name = header.name;
+              file.filename = header.filename;
+              file.spool = std::make_shared<SpoolFile>(spoolDir);
+            }
+            return true;
+          } catch (const std::exception& e) {
+            failure = e.what();
+            return false;
+          }
         },
         [&](const char* data, size_t size) {
           total += size;
@@ -37,12 +52,28 @@ bool readServiceRequest(const httplib::Request& req, const httplib::ContentReade
             tooLarge = true;
             return false;
           }
-          current.content.append(data, size);
-          return true;
+          try {
+            if (file.spool) {
+              file.spool->append(data, size);
+            } else {
+              text.append(data, size);
+            }
+            return true;
+          } catch (const std::exception& e) {
+            failure = e.what();
+            return false;
+          }
         });
-    finish();
+    if (ok) {
+      try {
+        finish();
+      } catch (const std::exception& e) {
+        failure = e.what();
+        ok = false;
+      }
+    }
     if (!ok) {
-      if (error) *error = tooLarge ? "body too large" : "malformed multipart body";
+      if (error) *error = tooLarge ? "body too large" : !failure.empty() ? failure : "malformed multipart body";
       return false;
     }
   } else {

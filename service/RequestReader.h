@@ -15,10 +15,11 @@ class ContentReader;
 
 namespace palvero::service {
 
-// Fills `out.fields`, `out.parts` and `out.kind`; `rawForm` receives the body
-// of a URL-encoded form (empty for multipart). False with `*error` set when
-// the body cannot be read or is larger than `limit`.
+// Fills `out.fields`, `out.parts` (spooled in `spoolDir`) and `out.kind`;
+// `rawForm` receives the body of a URL-encoded form (empty for multipart).
+// False with `*error` set when the body cannot be read or is larger than
+// `limit`.
 bool readServiceRequest(const httplib::Request& req, const httplib::ContentReader& reader, size_t limit,
-                        ServiceRequest& out, std::string& rawForm, std::string* error);
+                        const std::string& spoolDir, ServiceRequest& out, std::string& rawForm, std::string* error);
 
 }  // namespace palvero::service

@@ -36,16 +36,16 @@ Value loggedFields(const ServiceRequest& request) {
 Value loggedParts(const ServiceRequest& request) {
   Value parts = Value::array();
   for (const auto& part : request.parts) {
-    parts.push_back({{"name", part.name}, {"filename", part.filename}, {"size", part.content.size()}});
+    parts.push_back({{"name", part.name}, {"filename", part.filename}, {"size", part.size()}});
   }
   return parts;
 }
 
-void applyReply(const ServiceReply& reply, httplib::Response& res) {
+void applyReply(ServiceReply& reply, httplib::Response& res) {
   res.status = reply.status;
   for (const auto& [name, value] : reply.headers) res.set_header(name, value);
   res.set_header("Content-Type", reply.contentType);
-  res.body = reply.body;
+  res.body = std::move(reply.body);
 }
 
 }  // namespace
@@ -55,6 +55,7 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
   std::string tmp = options_.dataDir + "/tmp";
   fs::remove_all(tmp);
   fs::create_directories(tmp);
+  spoolDir_ = tmp;
   metadata_ = std::make_unique<MetadataStore>(options_.dataDir + "/metadata.db");
   blocks_ = std::make_unique<BlobStore>(options_.dataDir + "/blocks", tmp, options_.durable);
   versions_ = std::make_unique<BlobStore>(options_.dataDir + "/versions", tmp, options_.durable);
@@ -126,7 +127,7 @@ void Service::onServerRequest(const httplib::Request& req, httplib::Response& re
   std::string rawForm;
   std::string error;
   Value entry = {{"headers", loggedHeaders(req)}};
-  if (!readServiceRequest(req, reader, kMaxBodyBytes, request, rawForm, &error)) {
+  if (!readServiceRequest(req, reader, kMaxBodyBytes, spoolDir_, request, rawForm, &error)) {
     entry["kind"] = "";
     entry["status"] = 400;
     entry["error"] = error;

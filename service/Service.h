@@ -51,6 +51,7 @@ class Service {
   void dispatch(ServiceRequest& request, ServiceReply& reply);
 
   ServiceOptions options_;
+  std::string spoolDir_;
   std::unique_ptr<MetadataStore> metadata_;
   std::unique_ptr<BlobStore> blocks_;
   std::unique_ptr<BlobStore> versions_;

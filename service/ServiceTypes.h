@@ -5,18 +5,26 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "SpoolFile.h"
+
 namespace palvero::service {
 
-// One file part of a multipart body ("file", "file[]").
+// One file part of a multipart body ("file", "file[]"), spooled to disk as
+// it arrived.
 struct UploadedPart {
   std::string name;
   std::string filename;
-  std::string content;
+  std::shared_ptr<SpoolFile> spool;
+
+  int64_t size() const { return spool ? spool->size() : 0; }
+  // The whole part in memory; for parts known to be small (version files).
+  std::string content() const { return spool ? spool->readAll() : std::string(); }
 };
 
 // The identity behind a session: a device (guid = device id) or an account

@@ -7,7 +7,6 @@
 #include <map>
 
 #include "BlockNames.h"
-#include "Digest.h"
 
 namespace palvero::service {
 namespace {
@@ -23,7 +22,7 @@ void handleUploadBlock(ServiceContext& ctx, const ServiceRequest& req, ServiceRe
     reply.text(400, "bad block upload");
     return;
   }
-  ctx.blocks.put({{name, part->content}});
+  ctx.blocks.adopt({{name, part->spool.get()}});
   reply.text(200, "ok");
 }
 
@@ -37,7 +36,7 @@ void handleUploadBlocksMulti(ServiceContext& ctx, const ServiceRequest& req, Ser
   for (const auto& p : req.parts) {
     if (p.name == "file[]") parts[p.filename] = &p;
   }
-  std::vector<std::pair<std::string, std::string_view>> items;
+  std::vector<std::pair<std::string, SpoolFile*>> items;
   for (const auto& record : records) {
     std::string name = record.is_object() ? record.value("name", std::string()) : std::string();
     if (!BlobStore::isSafeName(name)) {
@@ -50,17 +49,17 @@ void handleUploadBlocksMulti(ServiceContext& ctx, const ServiceRequest& req, Ser
       return;
     }
     std::string expected = record.value("checksum", std::string());
-    if (!expected.empty() && md5Hex(it->second->content) != expected) {
+    if (!expected.empty() && it->second->spool->md5() != expected) {
       reply.text(400, "checksum mismatch for " + name);
       return;
     }
-    items.emplace_back(name, it->second->content);
+    items.emplace_back(name, it->second->spool.get());
   }
   if (items.size() != parts.size()) {
     reply.text(400, "part without record");
     return;
   }
-  ctx.blocks.put(items);
+  ctx.blocks.adopt(items);
   reply.text(200, "ok");
 }
 

@@ -43,7 +43,7 @@ void handleUploadVersion(ServiceContext& ctx, const ServiceRequest& req, Service
     return;
   }
   if (!req.has("finalpart")) {
-    recordVersion(ctx, req, part->content, reply);
+    recordVersion(ctx, req, part->content(), reply);
     return;
   }
   PartialUploads::Key key{req.principal->id, req.field("file_name"), req.sessionToken};
@@ -56,7 +56,7 @@ void handleUploadVersion(ServiceContext& ctx, const ServiceRequest& req, Service
     }
   }
   int64_t received = 0;
-  if (ctx.partials.addPart(key, offset, part->content, &received) == PartialUploads::Result::kGap) {
+  if (ctx.partials.addPart(key, offset, part->content(), &received) == PartialUploads::Result::kGap) {
     reply.text(409, "missing part: have " + std::to_string(received) + " bytes");
     return;
   }

@@ -141,8 +141,18 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
                              bool& OfflineBreak);
   // Uploads a list of encrypted blocks in batches of at most 10 records
   // under 4,000,000 bytes (the last record of the list may overflow the
-  // budget). Duplicates are sent once. True when every batch was stored.
+  // budget). Duplicates are sent once. Two batches travel at once, so that
+  // the service stores one while the next is on the wire; after a failed
+  // batch no further batch is started. True when every batch was stored;
+  // `OfflineBreak` is set when any batch met an outage.
   bool uploadDataBlockList(const std::vector<FileBlockToSend>& list, bool& OfflineBreak);
+  // The batches uploadDataBlockList() sends for `list` (duplicates removed),
+  // or nothing when a record has no name.
+  static std::optional<std::vector<std::vector<const FileBlockToSend*>>> planBatches(
+      const std::vector<FileBlockToSend>& list);
+  // How many batches of one list may be under way at once (2; 1 sends them
+  // one after another).
+  void setBatchesInFlight(size_t count);
   // Sends one batch ("upload_blocks_multi"), up to five attempts.
   bool uploadBlocksList(const std::vector<FileBlockToSend>& batch, bool& OfflineBreak);
   // Downloads one block as stored (still encrypted); `isCompressed` is true
@@ -231,11 +241,16 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
                        bool& offlineBreak);
 
   // --- Block helpers (CommunicationServerBlocks.cpp) ---
+  using Batch = std::vector<const FileBlockToSend*>;
+  // Sends the batches with up to batchesInFlight() requests under way at
+  // once; stops starting batches after the first failure.
+  bool sendBatches(std::vector<Batch> batches, bool& offlineBreak);
   bool sendBatch(const std::vector<const FileBlockToSend*>& batch, bool& offlineBreak);
 
   const std::string serverURL_;
   const std::shared_ptr<HttpTransport> transport_;
   std::atomic<std::chrono::milliseconds::rep> timeout_{kDefaultTimeout.count()};
+  std::atomic<size_t> batchesInFlight_{2};
   mutable std::mutex cookiesMutex_;
   std::vector<HTTPCookie> cookies_;  // guarded by cookiesMutex_
 };

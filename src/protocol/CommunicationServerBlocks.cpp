@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <deque>
+#include <future>
 #include <set>
 #include <unordered_map>
 
@@ -98,43 +101,89 @@ bool CommunicationServer::uploadDataBlockStream(const Bytes& stream, const std::
   }
 }
 
+std::optional<std::vector<std::vector<const FileBlockToSend*>>> CommunicationServer::planBatches(
+    const std::vector<FileBlockToSend>& list) {
+  std::vector<const FileBlockToSend*> records;
+  std::set<std::string> seen;
+  for (const auto& record : list) {
+    if (record.checksum().empty()) return std::nullopt;
+    if (seen.insert(record.checksum()).second) records.push_back(&record);
+  }
+  std::vector<Batch> batches;
+  Batch batch;
+  int64_t total = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const FileBlockToSend* record = records[i];
+    int64_t length = record->fullLength();
+    bool last = i + 1 == records.size();
+    if (!last && total + length < kBatchByteBudget && batch.size() < kBatchMaxRecords) {
+      batch.push_back(record);
+      total += length;
+      continue;
+    }
+    // A full batch goes before the last record too, so that no request
+    // carries more than ten blocks; the last record may still take its batch
+    // over the byte budget. A batch is never sent empty.
+    if (!batch.empty() && (!last || batch.size() >= kBatchMaxRecords)) {
+      batches.push_back(std::move(batch));
+      batch.clear();
+      total = 0;
+    }
+    batch.push_back(record);
+    total += length;
+  }
+  if (!batch.empty()) batches.push_back(std::move(batch));
+  return batches;
+}
+
+void CommunicationServer::setBatchesInFlight(size_t count) { batchesInFlight_.store(std::max<size_t>(count, 1)); }
+
 bool CommunicationServer::uploadDataBlockList(const std::vector<FileBlockToSend>& list, bool& OfflineBreak) {
   try {
     WorkerActivity::stamp(WorkerActivity::Kind::kBackup);
-    std::vector<const FileBlockToSend*> records;
-    std::set<std::string> seen;
-    for (const auto& record : list) {
-      if (seen.insert(record.checksum()).second) records.push_back(&record);
-    }
-    std::vector<const FileBlockToSend*> batch;
-    int64_t total = 0;
-    for (size_t i = 0; i < records.size(); ++i) {
-      const FileBlockToSend* record = records[i];
-      if (record->checksum().empty()) return false;
-      int64_t length = record->fullLength();
-      bool last = i + 1 == records.size();
-      if (!last && total + length < kBatchByteBudget && batch.size() < kBatchMaxRecords) {
-        batch.push_back(record);
-        total += length;
-        continue;
-      }
-      // A full batch is sent before the last record too, so that no request
-      // carries more than ten blocks; the last record may still take its
-      // batch over the byte budget.
-      if (!batch.empty() && (!last || batch.size() >= kBatchMaxRecords)) {
-        if (!sendBatch(batch, OfflineBreak)) return false;
-        batch.clear();
-        total = 0;
-      }
-      batch.push_back(record);
-      total += length;
-      if (last) return sendBatch(batch, OfflineBreak);
-    }
-    return true;
+    auto batches = planBatches(list);
+    if (!batches) return false;
+    return sendBatches(std::move(*batches), OfflineBreak);
   } catch (const std::exception& e) {
     logFailure(std::string("Exception in method uploadDataBlocksList: ") + e.what());
     return false;
   }
+}
+
+bool CommunicationServer::sendBatches(std::vector<Batch> batches, bool& offlineBreak) {
+  struct Outcome {
+    bool ok = false;
+    bool offline = false;
+  };
+  const size_t window = batchesInFlight_.load();
+  std::deque<std::future<Outcome>> inFlight;
+  bool failed = false;
+  bool offline = false;
+  auto collect = [&] {
+    Outcome outcome = inFlight.front().get();
+    inFlight.pop_front();
+    failed = failed || !outcome.ok;
+    offline = offline || outcome.offline;
+  };
+  for (auto& batch : batches) {
+    while (inFlight.size() >= window) collect();
+    if (failed) break;
+    if (window == 1) {
+      Outcome outcome;
+      outcome.ok = sendBatch(batch, outcome.offline);
+      failed = !outcome.ok;
+      offline = outcome.offline;
+      continue;
+    }
+    inFlight.push_back(std::async(std::launch::async, [this, &batch] {
+      Outcome outcome;
+      outcome.ok = sendBatch(batch, outcome.offline);
+      return outcome;
+    }));
+  }
+  while (!inFlight.empty()) collect();
+  offlineBreak = offline;
+  return !failed;
 }
 
 bool CommunicationServer::uploadBlocksList(const std::vector<FileBlockToSend>& batch, bool& OfflineBreak) {

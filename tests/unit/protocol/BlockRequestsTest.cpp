@@ -1,6 +1,10 @@
 #include "ProtocolTestSupport.h"
 #include "state/DBManager.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 namespace palvero::testing {
 namespace {
 
@@ -177,7 +181,20 @@ TEST_P(BatchSplitTest, CutsTheListIntoBatches) {
   for (size_t i : GetParam().duplicates) list.push_back(record("R" + std::to_string(i), GetParam().sizes[i]));
   bool offline = false;
   EXPECT_TRUE(server_->uploadDataBlockList(list, offline));
-  EXPECT_EQ(batchesSent(*transport_), GetParam().expected);
+  // Batches travel two at a time, so they may arrive in either order.
+  auto sent = batchesSent(*transport_);
+  auto expected = GetParam().expected;
+  std::sort(sent.begin(), sent.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sent, expected);
+  auto planned = CommunicationServer::planBatches(list);
+  ASSERT_TRUE(planned);
+  std::vector<std::vector<std::string>> plan;
+  for (const auto& batch : *planned) {
+    plan.emplace_back();
+    for (const auto* record : batch) plan.back().push_back(record->checksum());
+  }
+  EXPECT_EQ(plan, GetParam().expected);
 }
 
 std::vector<std::string> names(int from, int to) {
@@ -203,23 +220,74 @@ INSTANTIATE_TEST_SUITE_P(
         BatchCase{"Duplicates", {100, 100, 100}, {0, 2, 1}, {names(0, 3)}}),
     [](const auto& testInfo) { return testInfo.param.name; });
 
-TEST_F(ProtocolTest, ARecordWithoutNameStopsTheListBeforeSendingIt) {
+// A transport that refuses (500) every batch holding the block `failing`.
+void refuseBatchesWith(ScriptedTransport& transport, const std::string& failing, HttpResponse refusal) {
+  transport.setFallback([failing, refusal](const SentRequest& sent) {
+    return sent.body.find("filename=\"" + failing + "\"") != std::string::npos ? refusal : reply(200, "ok");
+  });
+}
+
+std::vector<FileBlockToSend> records(int count) {
+  std::vector<FileBlockToSend> list;
+  for (int i = 0; i < count; ++i) list.push_back(record("R" + std::to_string(i), 10));
+  return list;
+}
+
+TEST_F(ProtocolTest, AFailedBatchStopsTheListAfterTheBatchAlreadyUnderWay) {
+  refuseBatchesWith(*transport_, "R0", reply(500, ""));
+  bool offline = true;
+  EXPECT_FALSE(server_->uploadDataBlockList(records(25), offline));
+  EXPECT_FALSE(offline);
+  // Five attempts of the first batch, the second batch (already sent with
+  // it), and no third batch.
+  auto batches = batchesSent(*transport_);
+  EXPECT_EQ(batches.size(), 6u);
+  EXPECT_EQ(std::count(batches.begin(), batches.end(), names(10, 20)), 1);
+  EXPECT_EQ(std::count(batches.begin(), batches.end(), names(20, 25)), 0);
+  EXPECT_EQ(logLinesStartingWith("uploadDataBlockList FAIL on attempt").size(), 5u);
+}
+
+TEST_F(ProtocolTest, AnOutageInAnyBatchRaisesTheOfflineBreak) {
+  refuseBatchesWith(*transport_, "R12", transportError(-1009));
+  bool offline = false;
+  EXPECT_FALSE(server_->uploadDataBlockList(records(25), offline));
+  EXPECT_TRUE(offline);
+}
+
+TEST_F(ProtocolTest, TwoBatchesAreUnderWayAtOnce) {
+  // The first request is held until a second one arrives (or a few seconds
+  // pass, which fails the test instead of hanging it).
+  auto arrived = std::make_shared<std::atomic<int>>(0);
+  transport_->setFallback([arrived](const SentRequest&) {
+    ++*arrived;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (arrived->load() < 2 && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return arrived->load() >= 2 ? reply(200, "ok") : reply(500, "alone");
+  });
+  bool offline = false;
+  EXPECT_TRUE(server_->uploadDataBlockList(records(20), offline));
+  EXPECT_EQ(transport_->count(), 2u);
+}
+
+TEST_F(ProtocolTest, OneBatchAtATimeWhenAsked) {
+  server_->setBatchesInFlight(1);
+  transport_->pushMany(5, reply(500, ""));
   transport_->setFallback([](const SentRequest&) { return reply(200, "ok"); });
-  std::vector<FileBlockToSend> list = {record("R0", 10), record("", 10), record("R2", 10)};
+  bool offline = false;
+  EXPECT_FALSE(server_->uploadDataBlockList(records(25), offline));
+  EXPECT_EQ(batchesSent(*transport_), std::vector<std::vector<std::string>>(5, names(0, 10)));
+}
+
+TEST_F(ProtocolTest, ANamelessRecordFailsTheListBeforeAnythingIsSent) {
+  auto list = records(25);
+  list.push_back(record("", 10));
+  transport_->setFallback([](const SentRequest&) { return reply(200, "ok"); });
   bool offline = false;
   EXPECT_FALSE(server_->uploadDataBlockList(list, offline));
   EXPECT_EQ(transport_->count(), 0u);
-}
-
-TEST_F(ProtocolTest, AFailedBatchStopsTheList) {
-  transport_->pushMany(5, reply(500, ""));
-  transport_->setFallback([](const SentRequest&) { return reply(200, "ok"); });
-  std::vector<FileBlockToSend> list;
-  for (int i = 0; i < 15; ++i) list.push_back(record("R" + std::to_string(i), 10));
-  bool offline = false;
-  EXPECT_FALSE(server_->uploadDataBlockList(list, offline));
-  EXPECT_EQ(transport_->count(), 5u);
-  EXPECT_EQ(logLinesStartingWith("uploadDataBlockList FAIL on attempt").size(), 5u);
+  EXPECT_FALSE(CommunicationServer::planBatches(list));
 }
 
 struct BatchReplyCase {
