@@ -5,10 +5,14 @@
 //   (c) CommunicationServer::uploadDataBlockList of 1 GB of 256,000-byte
 //       encrypted-looking (random) blocks to palvero-service, batch by batch
 //   (d) CommunicationServer::downloadDataBlock of every block, checked
+//   (e) curl sending the same kind of batches (other blocks) and fetching the
+//       same blocks, one curl process with keep-alive: what the service
+//       itself costs, without this client
 // The service stores blocks durably (written, flushed, renamed) unless
-// --no-fsync is given. Prints MB/s and the ratios (c)/(a) and (d)/(b).
+// --no-fsync is given. Prints MB/s and the ratios (c)/(a), (d)/(b), (c)/(e).
 //
 //   protocol_bench [--bytes N] [--no-fsync] [--dir DIR]
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cstdio>
@@ -157,6 +161,55 @@ int main(int argc, char** argv) {
     }
   }
 
+  // (e): the same work for the service, sent by curl. The bodies follow the
+  // multipart layout of the batch upload, written here without the client's
+  // code; a third of the data is enough for the rate.
+  std::string cookie = service.sessionCookie(device);
+  size_t curlBatches = std::max<size_t>(1, blocks / 30);
+  std::string config = home + "/upload.curl";
+  {
+    std::ofstream cfg(config);
+    for (size_t b = 0; b < curlBatches; ++b) {
+      std::string boundary = "------bench" + std::to_string(b);
+      std::string file = home + "/batch" + std::to_string(b) + ".body";
+      std::ofstream out(file, std::ios::binary);
+      std::string records = "[";
+      for (size_t k = 0; k < 10; ++k) {
+        if (k) records += ",";
+        records += "{ \"name\": \"" + blockName(blocks + b * 10 + k) + "\", \"size\": " + std::to_string(kBlock) + "}";
+      }
+      records += "]";
+      out << "\r\n--" << boundary << "\r\nContent-Disposition: form-data; name=\"request\"\r\n\r\nupload_blocks_multi\r\n"
+          << "--" << boundary << "\r\nContent-Disposition: form-data; name=\"guid\"\r\n\r\n" << device.clientId << "\r\n"
+          << "--" << boundary << "\r\nContent-Disposition: form-data; name=\"blocks\"\r\n\r\n" << records;
+      for (size_t k = 0; k < 10; ++k) {
+        fill(body, blocks + b * 10 + k);
+        out << "\r\n--" << boundary << "\r\nContent-Disposition: form-data; name=\"file[]\"; filename=\""
+            << blockName(blocks + b * 10 + k) << "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+        out.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
+      }
+      out << "\r\n--" << boundary << "--\r\n";
+      cfg << (b ? "next\n" : "") << "url = \"" << service.url() << "\"\n"
+          << "header = \"Content-Type: multipart/form-data; boundary=" << boundary << "\"\n"
+          << "header = \"Cookie: " << cookie << "\"\nheader = \"Expect:\"\n"
+          << "data-binary = \"@" << file << "\"\noutput = \"/dev/null\"\nsilent\n";
+    }
+  }
+  double curlUp = curlSeconds("curl -K " + config);
+  std::string downloads = home + "/download.curl";
+  size_t curlGets = std::max<size_t>(1, blocks / 3);
+  {
+    std::ofstream cfg(downloads);
+    for (size_t i = 0; i < curlGets; ++i) {
+      cfg << (i ? "next\n" : "") << "url = \"" << service.url() << "\"\nheader = \"Cookie: " << cookie << "\"\n"
+          << "data = \"request=get_block&guid=" << device.clientId << "&checksum=" << blockName(i)
+          << "&size=256000\"\noutput = \"/dev/null\"\nsilent\n";
+    }
+  }
+  double curlDown = curlSeconds("curl -K " + downloads);
+  double curlSent = static_cast<double>(curlBatches * 10) * static_cast<double>(kBlock + 16) / 1e6;
+  double curlGot = static_cast<double>(curlGets) * static_cast<double>(kBlock + 16) / 1e6;
+
   double sent = static_cast<double>(blocks) * static_cast<double>(kBlock + 16) / 1e6;
   double raw = static_cast<double>(totalBytes) / 1e6;
   std::printf("protocol_bench: %zu blocks of %zu bytes, service %s\n", blocks, kBlock + 16,
@@ -167,6 +220,10 @@ int main(int argc, char** argv) {
               100.0 * (sent / upSeconds) / (raw / rawUp));
   std::printf("  downloadDataBlock                      %8.1f MB/s   %5.1f%% of raw download\n", sent / downSeconds,
               100.0 * (sent / downSeconds) / (raw / rawDown));
+  std::printf("  curl, same batches to the service      %8.1f MB/s   client at %5.1f%% of it\n", curlSent / curlUp,
+              100.0 * (sent / upSeconds) / (curlSent / curlUp));
+  std::printf("  curl, same block downloads             %8.1f MB/s   client at %5.1f%% of it\n", curlGot / curlDown,
+              100.0 * (sent / downSeconds) / (curlGot / curlDown));
   service.stop();
   std::filesystem::remove_all(home);
   return 0;

@@ -1,5 +1,7 @@
 #include "protocol/CommunicationServer.h"
 
+#include <cstring>
+
 #include "base/DispatchQueue.h"
 #include "base/RunLoop.h"
 #include "base/StringFormat.h"
@@ -195,6 +197,12 @@ void CommunicationServer::logFailure(const std::string& text) {
 }
 
 void CommunicationServer::pause(Clock::Duration duration) { Clock::current()->sleepFor(duration); }
+
+Bytes CommunicationServer::bytesOfBody(const HttpResponse& response) {
+  Bytes bytes(response.body.size());
+  if (!bytes.empty()) std::memcpy(bytes.data(), response.body.data(), bytes.size());
+  return bytes;
+}
 
 std::string CommunicationServer::bodyForLog(const HttpResponse& response) {
   constexpr size_t kLimit = 1024;

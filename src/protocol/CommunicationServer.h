@@ -228,6 +228,8 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   static void logFailure(const std::string& text);
   static void logEntry(uint32_t entryType, int32_t sessionType, const std::string& text, int level);
   static void pause(Clock::Duration duration);
+  // The reply body as bytes, in one copy.
+  static Bytes bytesOfBody(const HttpResponse& response);
   // The reply body for a log line, cut at 1,024 bytes.
   static std::string bodyForLog(const HttpResponse& response);
 

@@ -287,7 +287,7 @@ bool CommunicationServer::downloadDataBlock(const std::string& checksum, const s
     switch (exchangeWithRetries(form, policy, OfflineBreak, response)) {
       case RetryResult::kSucceeded:
         isCompressed = response.header("Zipped").value_or("") == "True";
-        stream.assign(response.body.begin(), response.body.end());
+        stream = bytesOfBody(response);
         return true;
       case RetryResult::kRenewed:
         return rerunAfterRenewal<bool>("downloadDataBlock", false, [&] {

@@ -24,7 +24,7 @@ bool CommunicationServer::GetFileVersionBin(const std::string& filePath, int32_t
     HttpResponse response;
     switch (exchangeWithRetries(form, policy, Offlinebreak, response)) {
       case RetryResult::kSucceeded:
-        Stream.assign(response.body.begin(), response.body.end());
+        Stream = bytesOfBody(response);
         return true;
       case RetryResult::kRenewed:
         return rerunAfterRenewal<bool>("GetFileVersionBin", false, [&] {
