@@ -14,9 +14,9 @@
 //   protocol_bench [--bytes N] [--no-fsync] [--dir DIR]
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -113,10 +113,11 @@ int main(int argc, char** argv) {
                 static_cast<std::streamsize>(std::min(chunk.size(), totalBytes - written)));
     }
   }
-  double rawUp = curlSeconds("curl -sS -o /dev/null -X POST -H 'Expect:' -H 'Content-Type: application/octet-stream' -T " +
-                             payload + " " + origin + "/control/sink");
-  double rawDown = curlSeconds("curl -sS -o /dev/null '" + origin + "/control/source?bytes=" +
-                               std::to_string(totalBytes) + "'");
+  double rawUp =
+      curlSeconds("curl -sS -o /dev/null -X POST -H 'Expect:' -H 'Content-Type: application/octet-stream' -T " +
+                  payload + " " + origin + "/control/sink");
+  double rawDown =
+      curlSeconds("curl -sS -o /dev/null '" + origin + "/control/source?bytes=" + std::to_string(totalBytes) + "'");
   std::filesystem::remove(payload);
 
   // (c): upload.
@@ -179,9 +180,12 @@ int main(int argc, char** argv) {
         records += "{ \"name\": \"" + blockName(blocks + b * 10 + k) + "\", \"size\": " + std::to_string(kBlock) + "}";
       }
       records += "]";
-      out << "\r\n--" << boundary << "\r\nContent-Disposition: form-data; name=\"request\"\r\n\r\nupload_blocks_multi\r\n"
-          << "--" << boundary << "\r\nContent-Disposition: form-data; name=\"guid\"\r\n\r\n" << device.clientId << "\r\n"
-          << "--" << boundary << "\r\nContent-Disposition: form-data; name=\"blocks\"\r\n\r\n" << records;
+      out << "\r\n--" << boundary
+          << "\r\nContent-Disposition: form-data; name=\"request\"\r\n\r\nupload_blocks_multi\r\n"
+          << "--" << boundary << "\r\nContent-Disposition: form-data; name=\"guid\"\r\n\r\n"
+          << device.clientId << "\r\n"
+          << "--" << boundary << "\r\nContent-Disposition: form-data; name=\"blocks\"\r\n\r\n"
+          << records;
       for (size_t k = 0; k < 10; ++k) {
         fill(body, blocks + b * 10 + k);
         out << "\r\n--" << boundary << "\r\nContent-Disposition: form-data; name=\"file[]\"; filename=\""

@@ -68,8 +68,8 @@ BlobStore::BlobStore(std::string root, std::string tmpDir, bool durable)
 bool BlobStore::isSafeName(std::string_view name) {
   if (name.empty() || name.size() > 200 || name.front() == '.') return false;
   for (char c : name) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-              c == '-';
+    bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
     if (!ok) return false;
   }
   return true;
@@ -205,8 +205,6 @@ void BlobStore::adopt(const std::vector<std::pair<std::string, SpoolFile*>>& ite
   }
 }
 
-bool BlobStore::remove(const std::string& name) {
-  return isSafeName(name) && ::unlink(pathFor(name).c_str()) == 0;
-}
+bool BlobStore::remove(const std::string& name) { return isSafeName(name) && ::unlink(pathFor(name).c_str()) == 0; }
 
 }  // namespace palvero::service

@@ -28,8 +28,8 @@ namespace palvero::service {
 struct FaultAction {
   enum class Type { kStatus, kDrop, kReset, kDelay, kMalformed };
   Type type = Type::kStatus;
-  int status = 0;         // kStatus
-  int64_t delayMs = 0;    // kDelay
+  int status = 0;       // kStatus
+  int64_t delayMs = 0;  // kDelay
   std::string describe() const;
 };
 

@@ -45,8 +45,7 @@ CREATE TABLE IF NOT EXISTS reports(
 
 constexpr const char* kAccountColumns =
     "id, username, password, client_id, account_key, user_cipher, account_cipher, email, max_devices, blocked";
-constexpr const char* kVersionColumns =
-    "id, owner, path, number, size, modified, uploaded, object, length, to_delete";
+constexpr const char* kVersionColumns = "id, owner, path, number, size, modified, uploaded, object, length, to_delete";
 
 std::string serverTime() { return Date::now().format(Date::kSettingsPattern); }
 
@@ -237,8 +236,7 @@ std::optional<VersionRow> MetadataStore::latestVersion(const std::string& owner,
   return readVersion(st);
 }
 
-std::optional<VersionRow> MetadataStore::version(const std::string& owner, const std::string& path,
-                                                 int64_t number) {
+std::optional<VersionRow> MetadataStore::version(const std::string& owner, const std::string& path, int64_t number) {
   std::lock_guard lock(mutex_);
   auto st = db_->prepare(std::string("SELECT ") + kVersionColumns +
                          " FROM versions WHERE owner = ? AND path = ? AND number = ?");
@@ -286,10 +284,7 @@ std::vector<std::string> MetadataStore::deletePaths(const std::string& owner, co
       while (st.step()) objects.push_back(st.text(0));
       db_->prepare("DELETE FROM versions WHERE owner = ? AND path = ?").bind(1, owner).bind(2, path).run();
     } else {
-      db_->prepare("UPDATE versions SET to_delete = 1 WHERE owner = ? AND path = ?")
-          .bind(1, owner)
-          .bind(2, path)
-          .run();
+      db_->prepare("UPDATE versions SET to_delete = 1 WHERE owner = ? AND path = ?").bind(1, owner).bind(2, path).run();
     }
   }
   tx.commit();

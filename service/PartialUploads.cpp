@@ -9,8 +9,8 @@ void PartialUploads::dropStale() {
   }
 }
 
-PartialUploads::Result PartialUploads::addPart(const Key& key, std::optional<int64_t> offset,
-                                               const std::string& data, int64_t* received) {
+PartialUploads::Result PartialUploads::addPart(const Key& key, std::optional<int64_t> offset, const std::string& data,
+                                               int64_t* received) {
   std::lock_guard lock(mutex_);
   dropStale();
   Upload& upload = uploads_[key];

@@ -76,23 +76,23 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
   if (options_.testControl) {
     server_->Post("/control", [this](const httplib::Request& req, httplib::Response& res,
                                      const httplib::ContentReader& reader) { onControlRequest(req, res, reader); });
-    server_->Post("/control/sink", [](const httplib::Request&, httplib::Response& res,
-                                      const httplib::ContentReader& reader) {
-      uint64_t total = 0;
-      reader([&total](const char*, size_t size) {
-        total += size;
-        return true;
-      });
-      res.set_content(std::to_string(total), "text/plain");
-    });
+    server_->Post("/control/sink",
+                  [](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
+                    uint64_t total = 0;
+                    reader([&total](const char*, size_t size) {
+                      total += size;
+                      return true;
+                    });
+                    res.set_content(std::to_string(total), "text/plain");
+                  });
     server_->Get("/control/source", [](const httplib::Request& req, httplib::Response& res) {
       size_t bytes = req.has_param("bytes") ? std::stoull(req.get_param_value("bytes")) : 0;
-      res.set_content_provider(bytes, "application/octet-stream",
-                               [chunk = std::string(1 << 20, 'x')](size_t offset, size_t length,
-                                                                   httplib::DataSink& sink) {
-                                 (void)offset;
-                                 return sink.write(chunk.data(), std::min(length, chunk.size()));
-                               });
+      res.set_content_provider(
+          bytes, "application/octet-stream",
+          [chunk = std::string(1 << 20, 'x')](size_t offset, size_t length, httplib::DataSink& sink) {
+            (void)offset;
+            return sink.write(chunk.data(), std::min(length, chunk.size()));
+          });
     });
   }
   server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
@@ -152,8 +152,7 @@ void Service::onServerRequest(const httplib::Request& req, httplib::Response& re
         dispatch(request, reply);
         break;
       case FaultAction::Type::kDrop:
-      case FaultAction::Type::kReset:
-      {
+      case FaultAction::Type::kReset: {
         bool cut = cutConnection(req.local_port, req.remote_port,
                                  fault->type == FaultAction::Type::kReset ? CutMode::kReset : CutMode::kClose);
         entry["status"] = cut ? 0 : 500;

@@ -36,11 +36,11 @@ struct Principal {
 };
 
 struct ServiceRequest {
-  std::string kind;                             // the "request" field
-  std::map<std::string, std::string> fields;    // first value of each field, decoded
-  std::vector<UploadedPart> parts;              // file parts in body order
-  std::optional<Principal> principal;           // set for a valid session cookie
-  std::string sessionToken;                     // the session cookie's value, if any
+  std::string kind;                           // the "request" field
+  std::map<std::string, std::string> fields;  // first value of each field, decoded
+  std::vector<UploadedPart> parts;            // file parts in body order
+  std::optional<Principal> principal;         // set for a valid session cookie
+  std::string sessionToken;                   // the session cookie's value, if any
 
   // The field's value, or the empty text when it is missing.
   const std::string& field(const std::string& name) const {

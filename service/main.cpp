@@ -2,12 +2,11 @@
 // prints the address of /server.php as the first line on stdout, and serves
 // until SIGINT or SIGTERM.
 #include <CLI/CLI.hpp>
-
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 

@@ -35,8 +35,8 @@ std::string lower(std::string text) {
 
 bool underOrAt(const std::string& path, std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-                            path[folder.size()] == '/');
+  return path == folder ||
+         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
 }
 
 void handleDelete(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& reply) {

@@ -54,8 +54,9 @@ std::optional<Account> accountForClient(ServiceContext& ctx, const std::string& 
   std::optional<Account> account = ctx.metadata.accountByClientId(clientId);
   std::optional<Device> device;
   if (!account && (device = ctx.metadata.device(clientId))) account = ctx.metadata.accountById(device->accountId);
-  *passwordOk = account && !password.empty() &&
-                (password == account->password || password == account->accountKey || (device && password == device->pass));
+  *passwordOk =
+      account && !password.empty() &&
+      (password == account->password || password == account->accountKey || (device && password == device->pass));
   return account;
 }
 

@@ -28,8 +28,7 @@ std::string asciiForm(const std::string& text) {
     }
     size_t length = c >= 0xF0 && c < 0xF8 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
     size_t taken = 1;
-    while (taken < length && i + taken < text.size() &&
-           (static_cast<unsigned char>(text[i + taken]) & 0xC0) == 0x80) {
+    while (taken < length && i + taken < text.size() && (static_cast<unsigned char>(text[i + taken]) & 0xC0) == 0x80) {
       ++taken;
     }
     out.push_back('?');
@@ -148,8 +147,7 @@ bool CommunicationServer::isOutage(const HttpResponse& response) const {
 }
 
 CommunicationServer::RetryResult CommunicationServer::exchangeWithRetries(const std::string& form,
-                                                                          const RetryPolicy& policy,
-                                                                          bool& offlineBreak,
+                                                                          const RetryPolicy& policy, bool& offlineBreak,
                                                                           HttpResponse& response) {
   int failed = 0;
   while (failed < kMaxAttempts) {

@@ -124,8 +124,8 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   // Downloads revision `Version` (-1 the latest) of `filePath` (already
   // URL-encoded); `DeviceID` asks another device's history unless it is empty
   // or contains "null". False without retry on 404; five attempts otherwise.
-  bool GetFileVersionBin(const std::string& filePath, int32_t Version, Bytes& Stream, bool ToBackup,
-                         bool& Offlinebreak, const std::optional<std::string>& DeviceID);
+  bool GetFileVersionBin(const std::string& filePath, int32_t Version, Bytes& Stream, bool ToBackup, bool& Offlinebreak,
+                         const std::optional<std::string>& DeviceID);
   // Uploads a version file for the path as the engine names it.
   bool updateFileVersionWithFilename(const std::string& filename, int64_t Size, const std::string& Modified,
                                      const Bytes& File, bool& OfflineBreak);
@@ -158,8 +158,8 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   // Downloads one block as stored (still encrypted); `isCompressed` is true
   // when the service marks it packed ("Zipped: True"). 429 is repeated every
   // 5 seconds for as long as it lasts.
-  bool downloadDataBlock(const std::string& checksum, const std::string& sizeClass, Bytes& stream,
-                         bool& isCompressed, bool& OfflineBreak);
+  bool downloadDataBlock(const std::string& checksum, const std::string& sizeClass, Bytes& stream, bool& isCompressed,
+                         bool& OfflineBreak);
   // The block list string of `blocks` ("[" JSON "," ... "]").
   std::string stringForBlocks(const std::vector<FileBlock>& blocks) const;
 
@@ -206,8 +206,8 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   // become "?"), User-Agent, and the chosen cookie.
   HttpResponse sendForm(const std::string& form, CookieChoice cookie = CookieChoice::kLast) const;
   // Sends a ready body with the User-Agent, Content-Type and cookie given.
-  HttpResponse sendBody(const std::string& body, const std::string& contentType, const std::optional<HTTPCookie>& cookie,
-                        bool withContentLength) const;
+  HttpResponse sendBody(const std::string& body, const std::string& contentType,
+                        const std::optional<HTTPCookie>& cookie, bool withContentLength) const;
   // Sends a form on a background queue and runs `completion` on the main run
   // loop; the instance stays alive until then.
   void sendFormAsync(std::string form, Completion completion);
@@ -235,10 +235,9 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
 
   // --- Multipart writer helpers (CommunicationServerMultipart.cpp) ---
   std::string multipartBody(const std::string& boundary, const std::string& fileName,
-                            const std::map<std::string, std::string>& params, const uint8_t* data,
-                            size_t size) const;
-  bool sendSingleFile(const std::string& fileName, const std::map<std::string, std::string>& params,
-                      const Bytes& file, bool multipart, bool& offlineBreak);
+                            const std::map<std::string, std::string>& params, const uint8_t* data, size_t size) const;
+  bool sendSingleFile(const std::string& fileName, const std::map<std::string, std::string>& params, const Bytes& file,
+                      bool multipart, bool& offlineBreak);
   bool sendFileInParts(const std::string& fileName, std::map<std::string, std::string> params, const Bytes& file,
                        bool& offlineBreak);
 
@@ -261,8 +260,8 @@ template <class T>
 T CommunicationServer::rerunAfterRenewal(const char* operation, T failure, const std::function<T()>& rerun) {
   int& depth = nestedRenewals();
   if (depth >= kMaxNestedRenewals) {
-    logFailure(std::string(operation) + " FAIL. The service refused the session again after " +
-               std::to_string(depth) + " renewals");
+    logFailure(std::string(operation) + " FAIL. The service refused the session again after " + std::to_string(depth) +
+               " renewals");
     return failure;
   }
   ++depth;

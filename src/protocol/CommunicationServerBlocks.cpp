@@ -24,8 +24,8 @@ std::optional<std::vector<FileBlock>> CommunicationServer::hasServerFileBlocks(c
     HttpResponse response = sendForm(getStringForRequest(11, stringForBlocks(blocks)));
     if (!response.completed() || response.status == 401) {
       if (!syncAuthorise()) return std::nullopt;
-      return rerunAfterRenewal<std::optional<std::vector<FileBlock>>>(
-          "hasServerFileBlocks", std::nullopt, [&] { return hasServerFileBlocks(blocks); });
+      return rerunAfterRenewal<std::optional<std::vector<FileBlock>>>("hasServerFileBlocks", std::nullopt,
+                                                                      [&] { return hasServerFileBlocks(blocks); });
     }
     auto failLine = [&](const std::string& error) {
       logFailure(stringWithFormat("hasServerFileBlocks FAIL. Response: %s. Error: %s. Session=%s",
@@ -59,7 +59,7 @@ std::optional<std::vector<FileBlock>> CommunicationServer::hasServerFileBlocks(c
       auto it = given.find(checksum);
       if (it == given.end()) continue;  // not asked about: nothing to send for it
       int64_t size = item["size"].is_number_integer() ? item["size"].get<int64_t>()
-                                                        : std::atoll(item["size"].get<std::string>().c_str());
+                                                      : std::atoll(item["size"].get<std::string>().c_str());
       FileBlock block = FileBlock::initWithSize(size, checksum);
       block.offset = it->second->offset;
       block.length = it->second->length;

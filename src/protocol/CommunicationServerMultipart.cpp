@@ -19,8 +19,8 @@ bool CommunicationServer::sendFilePostHTTP(const std::string& fileName, std::map
 }
 
 std::string CommunicationServer::multipartBody(const std::string& boundary, const std::string& fileName,
-                                               const std::map<std::string, std::string>& params,
-                                               const uint8_t* data, size_t size) const {
+                                               const std::map<std::string, std::string>& params, const uint8_t* data,
+                                               size_t size) const {
   std::string body;
   for (const auto& [key, value] : params) {
     if (key != "cookie") body += MultipartForm::field(boundary, key, value);
@@ -57,8 +57,8 @@ bool CommunicationServer::sendSingleFile(const std::string& fileName, const std:
     }
     if (response.status == 401) {
       if (!syncAuthorise()) return false;
-      logFailure(stringWithFormat("Authorisation failed in uploadFileVersion, reauthorising for file %s",
-                                  fileName.c_str()));
+      logFailure(
+          stringWithFormat("Authorisation failed in uploadFileVersion, reauthorising for file %s", fileName.c_str()));
       return rerunAfterRenewal<bool>("sendFilePostHTTP", false, [&] {
         auto fresh = params;
         if (fresh.count("cookie")) fresh["cookie"] = cookieHeader(lastCookie()).value_or("");

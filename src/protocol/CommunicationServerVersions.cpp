@@ -4,9 +4,8 @@
 
 namespace palvero {
 
-bool CommunicationServer::GetFileVersionBin(const std::string& filePath, int32_t Version, Bytes& Stream,
-                                            bool ToBackup, bool& Offlinebreak,
-                                            const std::optional<std::string>& DeviceID) {
+bool CommunicationServer::GetFileVersionBin(const std::string& filePath, int32_t Version, Bytes& Stream, bool ToBackup,
+                                            bool& Offlinebreak, const std::optional<std::string>& DeviceID) {
   try {
     pause(std::chrono::milliseconds(100));
     std::string version = stringWithFormat("%i", Version);
@@ -15,7 +14,9 @@ bool CommunicationServer::GetFileVersionBin(const std::string& filePath, int32_t
     std::string form = otherDevice ? getStringForRequest(9, filePath, version, undelete, *DeviceID)
                                    : getStringForRequest(8, filePath, version, undelete);
     RetryPolicy policy;
-    policy.special = [](const HttpResponse& r) { return r.status == 404 ? SpecialReply::kFailNow : SpecialReply::kNone; };
+    policy.special = [](const HttpResponse& r) {
+      return r.status == 404 ? SpecialReply::kFailNow : SpecialReply::kNone;
+    };
     policy.succeeded = [](const HttpResponse& r) { return r.status == 200; };
     policy.logFailure = [&filePath](int attempt, const HttpResponse& r) {
       logFailure(stringWithFormat("GetFileVersionBin FAIL on attempt %d. File: %s. Response: %s with status code: %ld",

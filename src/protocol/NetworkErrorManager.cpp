@@ -12,11 +12,10 @@ NetworkErrorManager& NetworkErrorManager::sharedErrorManager() {
 const std::vector<int>& NetworkErrorManager::networkErrorCodes() {
   std::lock_guard lock(mutex_);
   if (codes_.empty()) {
-    codes_ = {kNetworkErrorCannotConnectToHost,     kNetworkErrorConnectionLost,
-              kNetworkErrorDNSLookupFailed,         kNetworkErrorResourceUnavailable,
-              kNetworkErrorNotConnectedToInternet,  kNetworkErrorBadServerResponse,
-              kNetworkErrorInternationalRoamingOff, kNetworkErrorCallIsActive,
-              kNetworkErrorFileDoesNotExist,        kNetworkErrorNoPermissionsToReadFile};
+    codes_ = {kNetworkErrorCannotConnectToHost,     kNetworkErrorConnectionLost,         kNetworkErrorDNSLookupFailed,
+              kNetworkErrorResourceUnavailable,     kNetworkErrorNotConnectedToInternet, kNetworkErrorBadServerResponse,
+              kNetworkErrorInternationalRoamingOff, kNetworkErrorCallIsActive,           kNetworkErrorFileDoesNotExist,
+              kNetworkErrorNoPermissionsToReadFile};
   }
   return codes_;
 }

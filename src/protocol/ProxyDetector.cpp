@@ -52,7 +52,8 @@ void ProxyDetector::parseProxyAddress(const std::string& address, std::string& h
   if (!rest.empty() && rest.front() == '[') {
     size_t close = rest.find(']');
     hostname = rest.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-    if (close != std::string::npos && close + 1 < rest.size() && rest[close + 1] == ':') portText = rest.substr(close + 2);
+    if (close != std::string::npos && close + 1 < rest.size() && rest[close + 1] == ':')
+      portText = rest.substr(close + 2);
   } else {
     size_t colon = rest.rfind(':');
     hostname = rest.substr(0, colon);
@@ -65,8 +66,8 @@ void ProxyDetector::parseProxyAddress(const std::string& address, std::string& h
   }
   int32_t value = 0;
   auto [ptr, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), value);
-  bool valid = !portText.empty() && ec == std::errc() && ptr == portText.data() + portText.size() && value > 0 &&
-               value < 65536;
+  bool valid =
+      !portText.empty() && ec == std::errc() && ptr == portText.data() + portText.size() && value > 0 && value < 65536;
   port = valid ? value : (socks ? 1080 : 80);
 }
 

@@ -19,8 +19,8 @@ class ProxyDetector {
                                          std::string& password) const;
 
   // Splits a proxy address; the port defaults to 1080 for socks, else 80.
-  static void parseProxyAddress(const std::string& address, std::string& hostname, int32_t& port,
-                                std::string& username, std::string& password);
+  static void parseProxyAddress(const std::string& address, std::string& hostname, int32_t& port, std::string& username,
+                                std::string& password);
 };
 
 }  // namespace palvero

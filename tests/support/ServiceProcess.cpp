@@ -279,7 +279,9 @@ void ServiceProcess::clearLog() { control({{"action", "clear_log"}}); }
 
 Value ServiceProcess::reports() { return Value::parse(control({{"action", "reports"}})); }
 
-Value ServiceProcess::block(const std::string& name) { return Value::parse(control({{"action", "block"}, {"name", name}})); }
+Value ServiceProcess::block(const std::string& name) {
+  return Value::parse(control({{"action", "block"}, {"name", name}}));
+}
 
 Value ServiceProcess::versions(const std::string& owner, const std::string& path) {
   return Value::parse(control({{"action", "versions"}, {"owner", owner}, {"path", path}}));

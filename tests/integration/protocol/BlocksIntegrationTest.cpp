@@ -1,7 +1,7 @@
+#include <algorithm>
+
 #include "ServiceFixture.h"
 #include "state/DBManager.h"
-
-#include <algorithm>
 
 namespace palvero::testing {
 namespace {

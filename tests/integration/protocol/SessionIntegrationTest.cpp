@@ -70,8 +70,8 @@ TEST_F(SessionIntegrationTest, ASessionThatExpiresInTheMiddleOfABackupIsRenewed)
 TEST_F(SessionIntegrationTest, AnInjected401IsRenewedAndTheRequestSucceeds) {
   ASSERT_TRUE(server_->syncAuthorise());
   bool offline = false;
-  ASSERT_TRUE(server_->updateFileVersionWithFilename("/home/ann/a.txt", 3, "20240131 17:05:09",
-                                                     bytesFromString("v1"), offline));
+  ASSERT_TRUE(server_->updateFileVersionWithFilename("/home/ann/a.txt", 3, "20240131 17:05:09", bytesFromString("v1"),
+                                                     offline));
   service_.addFault("get_ver:401");
   Bytes stream;
   ASSERT_TRUE(server_->GetFileVersionBin(encoded("/home/ann/a.txt"), -1, stream, true, offline, std::nullopt));
@@ -149,8 +149,8 @@ TEST_F(SessionIntegrationTest, StatusReportsAreDeliveredAsynchronously) {
   ASSERT_TRUE(loop.runUntil([this] { return service_.reports().size() == 2; }, std::chrono::seconds(20)));
   Value reports = service_.reports();
   std::vector<std::string> texts;
-  for (const auto& r : reports) texts.push_back(r["fields"]["type"].get<std::string>() + "|" +
-                                                r["fields"]["desc"].get<std::string>());
+  for (const auto& r : reports)
+    texts.push_back(r["fields"]["type"].get<std::string>() + "|" + r["fields"]["desc"].get<std::string>());
   std::sort(texts.begin(), texts.end());
   EXPECT_EQ(texts, (std::vector<std::string>{"backupend|OK", "backupinprogress|" + Env::applicationVersion() +
                                                                  ": 3 files & 1 folder + more"}));

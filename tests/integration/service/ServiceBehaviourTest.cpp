@@ -40,8 +40,8 @@ class ServiceBehaviourTest : public ::testing::Test {
     std::vector<ServiceProcess::RawFile> files;
     for (const auto& [blockName, body] : blocks) {
       if (records.size() > 1) records += ",";
-      records += "{ \"name\": \"" + blockName + "\", \"size\": " + std::to_string(body.size()) +
-                 ", \"checksum\": \"" + md5Hex(body) + "\"}";
+      records += "{ \"name\": \"" + blockName + "\", \"size\": " + std::to_string(body.size()) + ", \"checksum\": \"" +
+                 md5Hex(body) + "\"}";
       files.push_back({"file[]", blockName, body});
     }
     records += "]";
@@ -103,9 +103,9 @@ TEST_F(ServiceBehaviourTest, ABatchNeedsAPartForEveryRecordAndARecordForEveryPar
 
 TEST_F(ServiceBehaviourTest, ABlockIsHeldUnderEitherName) {
   ASSERT_EQ(uploadBatch({{name('C') + ".pvzip", "packed"}}).body, "ok");
-  auto check = form("check_block&blocks=[{ \"size\": 9, \"checksum\": \"" + name('C') +
-                    "\"},{ \"size\": 7, \"checksum\": \"" + name('D') + "\"},{ \"size\": 7, \"checksum\": \"" +
-                    name('D') + "\"}]");
+  auto check =
+      form("check_block&blocks=[{ \"size\": 9, \"checksum\": \"" + name('C') + "\"},{ \"size\": 7, \"checksum\": \"" +
+           name('D') + "\"},{ \"size\": 7, \"checksum\": \"" + name('D') + "\"}]");
   EXPECT_EQ(check.body, "[{\"checksum\":\"" + name('D') + "\",\"size\":7}]");
   auto block = form("get_block&checksum=" + name('C') + "&size=9");
   EXPECT_EQ(block.body, "packed");
@@ -115,8 +115,12 @@ TEST_F(ServiceBehaviourTest, ABlockIsHeldUnderEitherName) {
 
 TEST_F(ServiceBehaviourTest, ASplitUploadWithAGapIsRefused) {
   auto part = [&](const std::string& offset, const std::string& final, const std::string& content) {
-    return service_.postMultipart({{"request", "upload_ver"}, {"guid", device_.clientId}, {"file_name", "/f"},
-                                   {"size", "9"}, {"modified", "20240101 00:00:00"}, {"finalpart", final},
+    return service_.postMultipart({{"request", "upload_ver"},
+                                   {"guid", device_.clientId},
+                                   {"file_name", "/f"},
+                                   {"size", "9"},
+                                   {"modified", "20240101 00:00:00"},
+                                   {"finalpart", final},
                                    {"offset", offset}},
                                   {{"file", "/f", content}}, cookie_);
   };
@@ -135,8 +139,9 @@ TEST_F(ServiceBehaviourTest, LoginAndDeviceRegistrationRefusals) {
   EXPECT_EQ(login["DeviceSupport"], "true");
   ASSERT_EQ(login["Devices"].size(), 1u);
   EXPECT_EQ(login["Devices"][0]["DeviceID"], device_.clientId);
-  std::string record = "{ \"ClientVersion\": \"2\", \"ComputerName\": \"x\", \"DeviceEncripting\": \"\", "
-                       "\"DeviceID\": \"\", \"DeviceType\": \"31\", \"Name\": \"x\" }";
+  std::string record =
+      "{ \"ClientVersion\": \"2\", \"ComputerName\": \"x\", \"DeviceEncripting\": \"\", "
+      "\"DeviceID\": \"\", \"DeviceType\": \"31\", \"Name\": \"x\" }";
   auto wrong = service_.post("request=register_device&clientId=" + login["ClientId"].get<std::string>() +
                              "&password=bad&device=" + record);
   EXPECT_EQ(wrong.status, 403);
@@ -153,10 +158,13 @@ TEST_F(ServiceBehaviourTest, TheDeviceLimitHolds) {
 
 TEST_F(ServiceBehaviourTest, ReRegisteringAKnownDeviceKeepsItsIdentity) {
   auto login = Value::parse(service_.post("request=register&username=ann&password=secret").body);
-  std::string record = "{ \"ClientVersion\": \"3\", \"ComputerName\": \"x\", \"DeviceEncripting\": \"\", "
-                       "\"DeviceID\": \"" + device_.clientId + "\", \"DeviceType\": \"31\", \"Name\": \"renamed\" }";
-  auto reply = Value::parse(service_.post("request=register_device&clientId=" + login["ClientId"].get<std::string>() +
-                                          "&password=secret&device=" + record)
+  std::string record =
+      "{ \"ClientVersion\": \"3\", \"ComputerName\": \"x\", \"DeviceEncripting\": \"\", "
+      "\"DeviceID\": \"" +
+      device_.clientId + "\", \"DeviceType\": \"31\", \"Name\": \"renamed\" }";
+  auto reply = Value::parse(service_
+                                .post("request=register_device&clientId=" + login["ClientId"].get<std::string>() +
+                                      "&password=secret&device=" + record)
                                 .body);
   EXPECT_EQ(reply["DeviceID"], device_.clientId);
   EXPECT_EQ(reply["Pass"], device_.password);
@@ -190,8 +198,8 @@ TEST_F(ServiceBehaviourTest, ControlIsOffWithoutTheFlag) {
 }
 
 TEST_F(ServiceBehaviourTest, ABadCommandLineIsRefused) {
-  for (const std::string args : {"--add-user nopassword", "--fault ping:explode", "--listen nowhere",
-                                 "--max-devices 0"}) {
+  for (const std::string args :
+       {"--add-user nopassword", "--fault ping:explode", "--listen nowhere", "--max-devices 0"}) {
     SCOPED_TRACE(args);
     std::string command = ServiceProcess::binaryPath() + " --data " + home_.path() + "/bad " + args + " 2>&1";
     FILE* out = ::popen(command.c_str(), "r");
@@ -212,21 +220,25 @@ TEST_F(ServiceBehaviourTest, StoredDataSurvivesAKill) {
   auto device = durable.newDevice("kim", "pw");
   std::string cookie = durable.sessionCookie(device);
   std::string body(70000, 'k');
-  auto reply = durable.postMultipart({{"request", "upload_blocks_multi"},
-                                      {"guid", device.clientId},
-                                      {"blocks", "[{ \"name\": \"" + name('K') + "\", \"size\": 70000, \"checksum\": \"" +
-                                                     md5Hex(body) + "\"}]"}},
-                                     {{"file[]", name('K'), body}}, cookie);
+  auto reply = durable.postMultipart(
+      {{"request", "upload_blocks_multi"},
+       {"guid", device.clientId},
+       {"blocks", "[{ \"name\": \"" + name('K') + "\", \"size\": 70000, \"checksum\": \"" + md5Hex(body) + "\"}]"}},
+      {{"file[]", name('K'), body}}, cookie);
   ASSERT_EQ(reply.body, "ok");
-  auto version = durable.postMultipart({{"request", "upload_ver"}, {"guid", device.clientId}, {"file_name", "/k"},
-                                        {"size", "1"}, {"modified", "20240101 00:00:00"}},
+  auto version = durable.postMultipart({{"request", "upload_ver"},
+                                        {"guid", device.clientId},
+                                        {"file_name", "/k"},
+                                        {"size", "1"},
+                                        {"modified", "20240101 00:00:00"}},
                                        {{"file", "/k", "version text"}}, cookie);
   ASSERT_EQ(version.body, "ok");
   durable.kill();
   durable.restart();
   cookie = durable.sessionCookie(device);
-  EXPECT_EQ(durable.post("request=get_block&guid=" + device.clientId + "&checksum=" + name('K') + "&size=1", cookie).body,
-            body);
+  EXPECT_EQ(
+      durable.post("request=get_block&guid=" + device.clientId + "&checksum=" + name('K') + "&size=1", cookie).body,
+      body);
   EXPECT_EQ(durable.post("request=get_ver&guid=" + device.clientId + "&file=%2Fk&version=-1&undelete=0", cookie).body,
             "version text");
   EXPECT_TRUE(fs::is_empty(durable.dataDir() + "/tmp"));

@@ -1,9 +1,9 @@
-#include "ProtocolTestSupport.h"
-#include "state/DBManager.h"
-
 #include <algorithm>
 #include <atomic>
 #include <thread>
+
+#include "ProtocolTestSupport.h"
+#include "state/DBManager.h"
 
 namespace palvero::testing {
 namespace {
@@ -92,7 +92,8 @@ TEST_P(CheckFailureTest, AnUnusableReplyReturnsNothingAndCachesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Replies, CheckFailureTest,
     ::testing::Values(
-        BadReplyCase{reply(200, "<html>oops"), "hasServerFileBlocks FAIL. Response: <html>oops. Error: (null). Session=S7"},
+        BadReplyCase{reply(200, "<html>oops"),
+                     "hasServerFileBlocks FAIL. Response: <html>oops. Error: (null). Session=S7"},
         BadReplyCase{reply(200, "{}"), "hasServerFileBlocks FAIL. Response: {}. Error: (null). Session=S7"},
         BadReplyCase{reply(200, "[{\"size\": 1}]"),
                      "hasServerFileBlocks FAIL. Response: [{\"size\": 1}]. Error: (null). Session=S7"},
@@ -146,17 +147,17 @@ TEST_F(ProtocolTest, BatchBodyIsExact) {
   ASSERT_TRUE(server_->uploadBlocksList(batch, offline));
   const auto sent = transport_->sent()[0];
   std::string b = boundaryOf(sent);
-  std::string expected =
-      "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"request\"\r\n\r\nupload_blocks_multi\r\n" + "--" + b +
-      "\r\nContent-Disposition: form-data; name=\"guid\"\r\n\r\nGUID-1\r\n" + "--" + b +
-      "\r\nContent-Disposition: form-data; name=\"blocks\"\r\n\r\n[" + batch[0].toJson() + "," + batch[1].toJson() +
-      "]" + "\r\n--" + b +
-      "\r\nContent-Disposition: form-data; name=\"file[]\"; filename=\"AAA.pvzip\"\r\nContent-Type: "
-      "application/octet-stream\r\n\r\naaa" +
-      "\r\n--" + b +
-      "\r\nContent-Disposition: form-data; name=\"file[]\"; filename=\"BBB\"\r\nContent-Type: "
-      "application/octet-stream\r\n\r\nbb" +
-      "\r\n--" + b + "--\r\n";
+  std::string expected = "\r\n--" + b +
+                         "\r\nContent-Disposition: form-data; name=\"request\"\r\n\r\nupload_blocks_multi\r\n" + "--" +
+                         b + "\r\nContent-Disposition: form-data; name=\"guid\"\r\n\r\nGUID-1\r\n" + "--" + b +
+                         "\r\nContent-Disposition: form-data; name=\"blocks\"\r\n\r\n[" + batch[0].toJson() + "," +
+                         batch[1].toJson() + "]" + "\r\n--" + b +
+                         "\r\nContent-Disposition: form-data; name=\"file[]\"; filename=\"AAA.pvzip\"\r\nContent-Type: "
+                         "application/octet-stream\r\n\r\naaa" +
+                         "\r\n--" + b +
+                         "\r\nContent-Disposition: form-data; name=\"file[]\"; filename=\"BBB\"\r\nContent-Type: "
+                         "application/octet-stream\r\n\r\nbb" +
+                         "\r\n--" + b + "--\r\n";
   EXPECT_EQ(sent.body, expected);
   EXPECT_EQ(sent.header("Cookie"), "B=2");
   EXPECT_FALSE(sent.header("Content-Length").has_value());
@@ -165,7 +166,7 @@ TEST_F(ProtocolTest, BatchBodyIsExact) {
 
 struct BatchCase {
   std::string name;
-  std::vector<size_t> sizes;  // body sizes of the records, named R0, R1, ...
+  std::vector<size_t> sizes;       // body sizes of the records, named R0, R1, ...
   std::vector<size_t> duplicates;  // indexes repeated at the end of the list
   std::vector<std::vector<std::string>> expected;
 };
@@ -177,7 +178,8 @@ class BatchSplitTest : public ProtocolTest, public ::testing::WithParamInterface
 TEST_P(BatchSplitTest, CutsTheListIntoBatches) {
   transport_->setFallback([](const SentRequest&) { return reply(200, "ok"); });
   std::vector<FileBlockToSend> list;
-  for (size_t i = 0; i < GetParam().sizes.size(); ++i) list.push_back(record("R" + std::to_string(i), GetParam().sizes[i]));
+  for (size_t i = 0; i < GetParam().sizes.size(); ++i)
+    list.push_back(record("R" + std::to_string(i), GetParam().sizes[i]));
   for (size_t i : GetParam().duplicates) list.push_back(record("R" + std::to_string(i), GetParam().sizes[i]));
   bool offline = false;
   EXPECT_TRUE(server_->uploadDataBlockList(list, offline));
@@ -205,19 +207,19 @@ std::vector<std::string> names(int from, int to) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lists, BatchSplitTest,
-    ::testing::Values(
-        BatchCase{"Empty", {}, {}, {}}, BatchCase{"One", {100}, {}, {names(0, 1)}},
-        BatchCase{"Ten", std::vector<size_t>(10, 100), {}, {names(0, 10)}},
-        BatchCase{"Eleven", std::vector<size_t>(11, 100), {}, {names(0, 10), names(10, 11)}},
-        BatchCase{"Twelve", std::vector<size_t>(12, 100), {}, {names(0, 10), names(10, 12)}},
-        BatchCase{"TwentyOne", std::vector<size_t>(21, 100), {}, {names(0, 10), names(10, 20), names(20, 21)}},
-        // The last record may take its batch over the byte budget.
-        BatchCase{"LastOverflows", {1500000, 1500000, 1500000}, {}, {names(0, 3)}},
-        BatchCase{"BudgetSplits", {1500000, 1500000, 1500000, 1500000}, {}, {names(0, 2), names(2, 4)}},
-        // A record as large as the budget goes alone, with no empty batch before it.
-        BatchCase{"HugeFirst", {4100000, 100, 100}, {}, {names(0, 1), names(1, 3)}},
-        // Duplicates are sent once.
-        BatchCase{"Duplicates", {100, 100, 100}, {0, 2, 1}, {names(0, 3)}}),
+    ::testing::Values(BatchCase{"Empty", {}, {}, {}}, BatchCase{"One", {100}, {}, {names(0, 1)}},
+                      BatchCase{"Ten", std::vector<size_t>(10, 100), {}, {names(0, 10)}},
+                      BatchCase{"Eleven", std::vector<size_t>(11, 100), {}, {names(0, 10), names(10, 11)}},
+                      BatchCase{"Twelve", std::vector<size_t>(12, 100), {}, {names(0, 10), names(10, 12)}},
+                      BatchCase{
+                          "TwentyOne", std::vector<size_t>(21, 100), {}, {names(0, 10), names(10, 20), names(20, 21)}},
+                      // The last record may take its batch over the byte budget.
+                      BatchCase{"LastOverflows", {1500000, 1500000, 1500000}, {}, {names(0, 3)}},
+                      BatchCase{"BudgetSplits", {1500000, 1500000, 1500000, 1500000}, {}, {names(0, 2), names(2, 4)}},
+                      // A record as large as the budget goes alone, with no empty batch before it.
+                      BatchCase{"HugeFirst", {4100000, 100, 100}, {}, {names(0, 1), names(1, 3)}},
+                      // Duplicates are sent once.
+                      BatchCase{"Duplicates", {100, 100, 100}, {0, 2, 1}, {names(0, 3)}}),
     [](const auto& testInfo) { return testInfo.param.name; });
 
 // A transport that refuses (500) every batch holding the block `failing`.
@@ -321,16 +323,25 @@ INSTANTIATE_TEST_SUITE_P(
         BatchReplyCase{{transportError(-1005)}, false, true, {kMulti}, std::chrono::seconds(0)},
         BatchReplyCase{{reply(503, "")}, false, true, {kMulti}, std::chrono::seconds(0)},
         BatchReplyCase{{reply(502, ""), reply(200, "ok")}, true, false, {kMulti, kMulti}, std::chrono::seconds(1)},
-        BatchReplyCase{{reply(200, "stored 0"), reply(200, "ok")}, true, false, {kMulti, kMulti},
-                       std::chrono::seconds(1)},
-        BatchReplyCase{{reply(401, ""), authOk(), reply(200, "ok")}, true, false, {kMulti, "auth", kMulti},
+        BatchReplyCase{
+            {reply(200, "stored 0"), reply(200, "ok")}, true, false, {kMulti, kMulti}, std::chrono::seconds(1)},
+        BatchReplyCase{{reply(401, ""), authOk(), reply(200, "ok")},
+                       true,
+                       false,
+                       {kMulti, "auth", kMulti},
                        std::chrono::seconds(0)},
-        BatchReplyCase{{transportError(-1001), authOk(), reply(200, "ok")}, true, false, {kMulti, "auth", kMulti},
+        BatchReplyCase{{transportError(-1001), authOk(), reply(200, "ok")},
+                       true,
+                       false,
+                       {kMulti, "auth", kMulti},
                        std::chrono::seconds(0)},
-        BatchReplyCase{{reply(401, ""), reply(200, "wrongpas")}, false, false, {kMulti, "auth"},
-                       std::chrono::seconds(0)},
-        BatchReplyCase{{reply(413, ""), reply(413, ""), reply(413, ""), reply(413, ""), reply(413, "")}, false, false,
-                       {kMulti, kMulti, kMulti, kMulti, kMulti}, std::chrono::seconds(0)}));
+        BatchReplyCase{
+            {reply(401, ""), reply(200, "wrongpas")}, false, false, {kMulti, "auth"}, std::chrono::seconds(0)},
+        BatchReplyCase{{reply(413, ""), reply(413, ""), reply(413, ""), reply(413, ""), reply(413, "")},
+                       false,
+                       false,
+                       {kMulti, kMulti, kMulti, kMulti, kMulti},
+                       std::chrono::seconds(0)}));
 
 TEST_F(ProtocolTest, ABatchAnsweredWithAnotherWordIsLoggedTwice) {
   server_->setCookies({{"PVSESSID", "S3"}});
@@ -357,8 +368,9 @@ TEST_F(ProtocolTest, SingleBlockUploadIsOneMultipartRequest) {
   for (const auto& p : parts) {
     if (!p.isFile) fields[p.name] = p.content;
   }
-  EXPECT_EQ(fields, (std::map<std::string, std::string>{
-                        {"checksum", "CAFE.pvzip"}, {"guid", "GUID-1"}, {"request", "upload_block"}, {"size", "256000"}}));
+  EXPECT_EQ(fields,
+            (std::map<std::string, std::string>{
+                {"checksum", "CAFE.pvzip"}, {"guid", "GUID-1"}, {"request", "upload_block"}, {"size", "256000"}}));
   EXPECT_EQ(parts.back().filename, "CAFE.pvzip");
   EXPECT_EQ(parts.back().content.size(), 6000000u);
 }

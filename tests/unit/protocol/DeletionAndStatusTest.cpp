@@ -1,7 +1,7 @@
+#include "ProtocolTestSupport.h"
 #include "base/DispatchQueue.h"
 #include "base/RunLoop.h"
 #include "base/StdRunLoop.h"
-#include "ProtocolTestSupport.h"
 
 namespace palvero::testing {
 namespace {
@@ -42,8 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
         DeleteCase{std::nullopt, -5, std::nullopt, false, "guid=GUID-1&request=delete&immediately=0&size=-5"},
         DeleteCase{std::nullopt, 0, std::nullopt, false, ""},
         // An empty path or extension is no criterion: it would read as "everything".
-        DeleteCase{"", 0, "", true, ""}, DeleteCase{"", 77, std::nullopt, true,
-                                                    "guid=GUID-1&request=delete&immediately=1&size=77"}));
+        DeleteCase{"", 0, "", true, ""},
+        DeleteCase{"", 77, std::nullopt, true, "guid=GUID-1&request=delete&immediately=1&size=77"}));
 
 TEST_F(ProtocolTest, DeletingAPathLogsItsSuccess) {
   transport_->push(reply(200, "ok"));
@@ -87,8 +87,7 @@ class StatusReportTest : public ProtocolTest {
 
 TEST_F(StatusReportTest, ProgressReportsCarryTheVersionBeforeTheDescription) {
   EXPECT_EQ(sendAndCapture("backupinprogress", "12 files left"),
-            "request=status&guid=GUID-1&type=backupinprogress&desc=" + Env::applicationVersion() +
-                "%3A+12+files+left");
+            "request=status&guid=GUID-1&type=backupinprogress&desc=" + Env::applicationVersion() + "%3A+12+files+left");
 }
 
 TEST_F(StatusReportTest, TheEndReportCarriesTheDescriptionAlone) {

@@ -32,20 +32,17 @@ TEST_P(CurlMappingTest, MapsOntoThePlatformCodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, CurlMappingTest,
-    ::testing::Values(CurlCase{CURLE_COULDNT_CONNECT, ECONNREFUSED, -1004, true},
-                      CurlCase{CURLE_COULDNT_CONNECT, ENETUNREACH, -1009, true},
-                      CurlCase{CURLE_COULDNT_CONNECT, ENETDOWN, -1009, true},
-                      CurlCase{CURLE_COULDNT_RESOLVE_HOST, 0, -1006, true},
-                      CurlCase{CURLE_COULDNT_RESOLVE_PROXY, 0, -1006, true},
-                      CurlCase{CURLE_RECV_ERROR, ECONNRESET, -1005, true}, CurlCase{CURLE_SEND_ERROR, EPIPE, -1005, true},
-                      CurlCase{CURLE_GOT_NOTHING, 0, -1005, true}, CurlCase{CURLE_PARTIAL_FILE, 0, -1005, true},
-                      CurlCase{CURLE_WEIRD_SERVER_REPLY, 0, -1011, true},
-                      // A timeout is a failed attempt, not an outage.
-                      CurlCase{CURLE_OPERATION_TIMEDOUT, 0, -1001, false},
-                      CurlCase{CURLE_PEER_FAILED_VERIFICATION, 0, -1202, false},
-                      CurlCase{CURLE_SSL_CONNECT_ERROR, 0, -1200, false},
-                      CurlCase{CURLE_URL_MALFORMAT, 0, -1000, false}, CurlCase{CURLE_OUT_OF_MEMORY, 0, -1, false},
-                      CurlCase{CURLE_OK, 0, 0, false}));
+    ::testing::Values(
+        CurlCase{CURLE_COULDNT_CONNECT, ECONNREFUSED, -1004, true},
+        CurlCase{CURLE_COULDNT_CONNECT, ENETUNREACH, -1009, true},
+        CurlCase{CURLE_COULDNT_CONNECT, ENETDOWN, -1009, true}, CurlCase{CURLE_COULDNT_RESOLVE_HOST, 0, -1006, true},
+        CurlCase{CURLE_COULDNT_RESOLVE_PROXY, 0, -1006, true}, CurlCase{CURLE_RECV_ERROR, ECONNRESET, -1005, true},
+        CurlCase{CURLE_SEND_ERROR, EPIPE, -1005, true}, CurlCase{CURLE_GOT_NOTHING, 0, -1005, true},
+        CurlCase{CURLE_PARTIAL_FILE, 0, -1005, true}, CurlCase{CURLE_WEIRD_SERVER_REPLY, 0, -1011, true},
+        // A timeout is a failed attempt, not an outage.
+        CurlCase{CURLE_OPERATION_TIMEDOUT, 0, -1001, false}, CurlCase{CURLE_PEER_FAILED_VERIFICATION, 0, -1202, false},
+        CurlCase{CURLE_SSL_CONNECT_ERROR, 0, -1200, false}, CurlCase{CURLE_URL_MALFORMAT, 0, -1000, false},
+        CurlCase{CURLE_OUT_OF_MEMORY, 0, -1, false}, CurlCase{CURLE_OK, 0, 0, false}));
 
 // A port on loopback that nothing listens on.
 int closedPort() {
@@ -169,7 +166,8 @@ TEST_P(BrokenReplyTest, IsATransportError) {
 INSTANTIATE_TEST_SUITE_P(
     Replies, BrokenReplyTest,
     ::testing::Values(BrokenReply{"ClosedWithoutAnswer", {"", true, 0}, kNetworkErrorConnectionLost},
-                      BrokenReply{"CutShort", {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", true, 0},
+                      BrokenReply{"CutShort",
+                                  {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", true, 0},
                                   kNetworkErrorConnectionLost},
                       BrokenReply{"NoAnswerInTime", {"", false, 3000}, kNetworkErrorTimedOut},
                       BrokenReply{"SlowBody", {okReply("late"), false, 1500}, kNetworkErrorTimedOut}),

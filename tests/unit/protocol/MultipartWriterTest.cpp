@@ -10,8 +10,12 @@ Bytes patterned(size_t size) {
 }
 
 std::map<std::string, std::string> versionParams() {
-  return {{"request", "upload_ver"}, {"file_name", "/home/ann/r\xC3\xA9sum\xC3\xA9.txt"}, {"size", "12"},
-          {"modified", "20240131 17:05:09"}, {"guid", "GUID-1"}, {"cookie", "PVSESSID=S9"}};
+  return {{"request", "upload_ver"},
+          {"file_name", "/home/ann/r\xC3\xA9sum\xC3\xA9.txt"},
+          {"size", "12"},
+          {"modified", "20240131 17:05:09"},
+          {"guid", "GUID-1"},
+          {"cookie", "PVSESSID=S9"}};
 }
 
 TEST_F(ProtocolTest, SingleSendBodyIsExactlyFieldsFileAndClosing) {
@@ -28,12 +32,12 @@ TEST_F(ProtocolTest, SingleSendBodyIsExactlyFieldsFileAndClosing) {
   EXPECT_EQ(sent.header("Content-Type"), "multipart/form-data; boundary=" + b);
   // The map's own order, "cookie" left out, then the file, then the closing.
   std::string expected;
-  for (auto [key, value] : std::vector<std::pair<std::string, std::string>>{
-           {"file_name", "/home/ann/r\xC3\xA9sum\xC3\xA9.txt"},
-           {"guid", "GUID-1"},
-           {"modified", "20240131 17:05:09"},
-           {"request", "upload_ver"},
-           {"size", "12"}}) {
+  for (auto [key, value] :
+       std::vector<std::pair<std::string, std::string>>{{"file_name", "/home/ann/r\xC3\xA9sum\xC3\xA9.txt"},
+                                                        {"guid", "GUID-1"},
+                                                        {"modified", "20240131 17:05:09"},
+                                                        {"request", "upload_ver"},
+                                                        {"size", "12"}}) {
     expected += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + key + "\"\r\n\r\n" + value + "\r\n";
   }
   expected += "--" + b +
@@ -185,8 +189,7 @@ class SingleSendTest : public ProtocolTest, public ::testing::WithParamInterface
 TEST_P(SingleSendTest, FollowsTheRetryRules) {
   for (const auto& r : GetParam().replies) transport_->push(r);
   bool offline = !GetParam().offline;
-  EXPECT_EQ(server_->sendFilePostHTTP("f", versionParams(), bytesFromString("data"), true, offline),
-            GetParam().result);
+  EXPECT_EQ(server_->sendFilePostHTTP("f", versionParams(), bytesFromString("data"), true, offline), GetParam().result);
   EXPECT_EQ(offline, GetParam().offline);
   EXPECT_EQ(transport_->count(), GetParam().requests);
 }
@@ -195,13 +198,12 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, SingleSendTest,
     ::testing::Values(
         // Outage: offline break at once.
-        SingleSendCase{{transportError(-1009)}, false, true, 1},
-        SingleSendCase{{reply(503, "")}, false, true, 1},
+        SingleSendCase{{transportError(-1009)}, false, true, 1}, SingleSendCase{{reply(503, "")}, false, true, 1},
         // 200 with another body: refused at once.
         SingleSendCase{{reply(200, "error")}, false, false, 1},
         // Five failed attempts.
-        SingleSendCase{{reply(500, ""), reply(500, ""), reply(500, ""), reply(500, ""), reply(500, "")}, false,
-                       false, 5},
+        SingleSendCase{
+            {reply(500, ""), reply(500, ""), reply(500, ""), reply(500, ""), reply(500, "")}, false, false, 5},
         // 502 is retried.
         SingleSendCase{{reply(502, ""), reply(200, "ok")}, true, false, 2},
         // No answer that is not an outage: a renewal, then another attempt.

@@ -23,9 +23,9 @@ namespace palvero::testing {
 class RawHttpServer {
  public:
   struct Answer {
-    std::string bytes;         // written as they are
-    bool close = false;        // close the connection after writing
-    int delayMs = 0;           // wait before writing
+    std::string bytes;   // written as they are
+    bool close = false;  // close the connection after writing
+    int delayMs = 0;     // wait before writing
   };
 
   explicit RawHttpServer(std::vector<Answer> answers) : answers_(answers.begin(), answers.end()) {
@@ -101,7 +101,8 @@ class RawHttpServer {
           answers_.pop_front();
         }
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.delayMs);
-        while (!stop_ && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!stop_ && std::chrono::steady_clock::now() < until)
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (!answer.bytes.empty()) {
           ssize_t ignored = ::write(fd, answer.bytes.data(), answer.bytes.size());
           (void)ignored;

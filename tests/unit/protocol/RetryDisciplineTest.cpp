@@ -95,9 +95,8 @@ TEST_F(VersionDownloadTest, AFailedRenewalFailsTheRequest) {
 }
 
 TEST_F(VersionDownloadTest, A401AfterEveryRenewalGivesUpInsteadOfLoopingForever) {
-  transport_->setFallback([](const SentRequest& sent) {
-    return sent.body.rfind("request=auth", 0) == 0 ? authOk() : reply(401, "");
-  });
+  transport_->setFallback(
+      [](const SentRequest& sent) { return sent.body.rfind("request=auth", 0) == 0 ? authOk() : reply(401, ""); });
   bool offline = false;
   EXPECT_FALSE(fetch(offline));
   size_t tries = CommunicationServer::kMaxNestedRenewals + 1;
@@ -124,12 +123,12 @@ TEST_P(VersionDeviceTest, AsksAnotherDeviceOnlyForARealIdentifier) {
 
 INSTANTIATE_TEST_SUITE_P(
     Devices, VersionDeviceTest,
-    ::testing::Values(
-        DeviceCase{std::nullopt, "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
-        DeviceCase{"", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
-        DeviceCase{"(null)", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
-        DeviceCase{"null", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
-        DeviceCase{"DEV-9", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0&sourceDeviceId=DEV-9"}));
+    ::testing::Values(DeviceCase{std::nullopt, "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
+                      DeviceCase{"", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
+                      DeviceCase{"(null)", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
+                      DeviceCase{"null", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
+                      DeviceCase{"DEV-9",
+                                 "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0&sourceDeviceId=DEV-9"}));
 
 class OutageCodeTest : public VersionDownloadTest, public ::testing::WithParamInterface<int> {};
 
@@ -182,11 +181,12 @@ TEST_F(BlockDownloadTest, EachFailedAttemptLogsAndWaitsASecondAndA502TwoSeconds)
   bool offline = false;
   EXPECT_TRUE(download(offline));
   EXPECT_EQ(clock_->totalSlept(), std::chrono::seconds(3));
-  EXPECT_EQ(logLinesStartingWith("downloadDataBlock FAIL"),
-            (std::vector<std::string>{
-                "downloadDataBlock FAIL at attempt 0. Checksum: ABC with size: 256000 Response: e1 with status code: 500",
-                "downloadDataBlock FAIL at attempt 1. Checksum: ABC with size: 256000 Response: e2 with status code: "
-                "502"}));
+  EXPECT_EQ(
+      logLinesStartingWith("downloadDataBlock FAIL"),
+      (std::vector<std::string>{
+          "downloadDataBlock FAIL at attempt 0. Checksum: ABC with size: 256000 Response: e1 with status code: 500",
+          "downloadDataBlock FAIL at attempt 1. Checksum: ABC with size: 256000 Response: e2 with status code: "
+          "502"}));
 }
 
 TEST_F(BlockDownloadTest, GivesUpAfterFiveFailedAttempts) {

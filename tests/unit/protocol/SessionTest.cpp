@@ -70,16 +70,15 @@ TEST_P(CookieParseTest, ReadsSetCookieHeadersForTheServer) {
   EXPECT_EQ(cookiesFromResponse(response, "https://backup.example.com:8443/server.php"), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Headers, CookieParseTest,
-    ::testing::Values(CookieParseCase{"S=abc", {{"S", "abc"}}},
-                      CookieParseCase{" S = abc ; Path=/; Secure", {{"S", "abc"}}},
-                      CookieParseCase{"S=a=b", {{"S", "a=b"}}}, CookieParseCase{"S=", {{"S", ""}}},
-                      CookieParseCase{"S=1; Domain=example.com", {{"S", "1"}}},
-                      CookieParseCase{"S=1; Domain=.backup.example.com", {{"S", "1"}}},
-                      CookieParseCase{"S=1; Domain=other.com", {}},
-                      CookieParseCase{"S=1; Domain=ample.com", {}}, CookieParseCase{"noequals", {}},
-                      CookieParseCase{"=value", {}}));
+INSTANTIATE_TEST_SUITE_P(Headers, CookieParseTest,
+                         ::testing::Values(CookieParseCase{"S=abc", {{"S", "abc"}}},
+                                           CookieParseCase{" S = abc ; Path=/; Secure", {{"S", "abc"}}},
+                                           CookieParseCase{"S=a=b", {{"S", "a=b"}}}, CookieParseCase{"S=", {{"S", ""}}},
+                                           CookieParseCase{"S=1; Domain=example.com", {{"S", "1"}}},
+                                           CookieParseCase{"S=1; Domain=.backup.example.com", {{"S", "1"}}},
+                                           CookieParseCase{"S=1; Domain=other.com", {}},
+                                           CookieParseCase{"S=1; Domain=ample.com", {}},
+                                           CookieParseCase{"noequals", {}}, CookieParseCase{"=value", {}}));
 
 // --- Session renewal -------------------------------------------------------
 
@@ -114,16 +113,15 @@ TEST_P(AuthoriseTest, ReportsTheReply) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, AuthoriseTest,
-    ::testing::Values(AuthCase{authOk(), true, {}, false},
-                      AuthCase{reply(200, "wrongpas"), false, {"WrongPassword"}, false},
-                      AuthCase{reply(200, "userblocked"), false, {}, true},
-                      AuthCase{reply(200, "maintenance"), false, {"AuthoriseFail"}, true},
-                      AuthCase{reply(403, "wrongpas"), false, {"WrongPassword"}, false},
-                      AuthCase{reply(403, "userblocked"), false, {}, true},
-                      AuthCase{reply(500, "oops"), false, {}, true},
-                      AuthCase{transportError(-1004), false, {}, true}));
+INSTANTIATE_TEST_SUITE_P(Replies, AuthoriseTest,
+                         ::testing::Values(AuthCase{authOk(), true, {}, false},
+                                           AuthCase{reply(200, "wrongpas"), false, {"WrongPassword"}, false},
+                                           AuthCase{reply(200, "userblocked"), false, {}, true},
+                                           AuthCase{reply(200, "maintenance"), false, {"AuthoriseFail"}, true},
+                                           AuthCase{reply(403, "wrongpas"), false, {"WrongPassword"}, false},
+                                           AuthCase{reply(403, "userblocked"), false, {}, true},
+                                           AuthCase{reply(500, "oops"), false, {}, true},
+                                           AuthCase{transportError(-1004), false, {}, true}));
 
 TEST_F(ProtocolTest, NotificationsNameTheSendingInstance) {
   auto other = CommunicationServer::create(kURL, transport_);
@@ -192,7 +190,9 @@ TEST_F(ProtocolTest, EveryRequestCarriesTheUserAgentAndTimeout) {
 }
 
 TEST_F(ProtocolTest, FormBodiesGoAsAsciiWithEachOtherCharacterReplaced) {
-  LocalSettings::sharedManager().setClientId("Gu\xC3\xAF" "d\xE2\x82\xAC!\xFF");
+  LocalSettings::sharedManager().setClientId(
+      "Gu\xC3\xAF"
+      "d\xE2\x82\xAC!\xFF");
   transport_->push(reply(200, "ok"));
   server_->syncDeleteVerFile(std::nullopt, 5, std::nullopt, false);
   EXPECT_EQ(transport_->sent()[0].body, "guid=Gu?d?!?&request=delete&immediately=0&size=5");

@@ -24,8 +24,8 @@ std::optional<std::string> Functions::UrlEncode(const std::string& text) {
     }
     return out;
   } catch (const std::exception& e) {
-    LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, std::string("Exception in UrlEncode: ") + e.what(),
-                                       kLogFailure);
+    LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther,
+                                       std::string("Exception in UrlEncode: ") + e.what(), kLogFailure);
     return std::nullopt;
   }
 }
