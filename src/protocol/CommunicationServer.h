@@ -234,6 +234,19 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   static std::string bodyForLog(const HttpResponse& response);
 
   // --- Multipart writer helpers (CommunicationServerMultipart.cpp) ---
+  enum class UploadOutcome {
+    kStored,             // 200 "ok"
+    kAnsweredOtherwise,  // 200 with another body
+    kRenewed,            // 401, and the session was renewed
+    kRefused,            // 401, and the renewal failed
+    kOffline,            // outage or 503: the offline break is set
+    kExhausted,          // five failed attempts
+  };
+  // Sends one multipart request with up to five attempts. Without an answer
+  // (not an outage) the session is renewed first when `renewWhenUnanswered`.
+  UploadOutcome sendUploadRequest(const std::string& body, const std::string& contentType,
+                                  const std::optional<HTTPCookie>& cookie, bool renewWhenUnanswered,
+                                  bool& offlineBreak);
   std::string multipartBody(const std::string& boundary, const std::string& fileName,
                             const std::map<std::string, std::string>& params, const uint8_t* data, size_t size) const;
   bool sendSingleFile(const std::string& fileName, const std::map<std::string, std::string>& params, const Bytes& file,

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -17,7 +16,7 @@
 #include "engine/format/util/Functions.h"
 #include "protocol/CommunicationServer.h"
 #include "protocol/HttpClient.h"
-#include "state/LogWriter.h"
+#include "support/LogLines.h"
 #include "support/ServiceProcess.h"
 #include "support/TempHome.h"
 
@@ -58,20 +57,8 @@ class ServiceFixture : public ::testing::Test {
     return out;
   }
 
-  // Texts of the client's log lines that begin with `prefix`.
   std::vector<std::string> logLinesStartingWith(const std::string& prefix) const {
-    std::ifstream in(LogWriter::sharedLogger().currentLogFilepath());
-    std::vector<std::string> out;
-    std::string line;
-    while (std::getline(in, line)) {
-      size_t at = 0;
-      for (int i = 0; i < 5 && at != std::string::npos; ++i) {
-        at = line.find(" | ", at);
-        if (at != std::string::npos) at += 3;
-      }
-      if (at != std::string::npos && line.compare(at, prefix.size(), prefix) == 0) out.push_back(line.substr(at));
-    }
-    return out;
+    return loggedTextsStartingWith(prefix);
   }
 
   TempHome home_;

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,6 +23,7 @@
 #include "protocol/HttpTransport.h"
 #include "state/LocalSettings.h"
 #include "state/LogWriter.h"
+#include "support/LogLines.h"
 #include "support/TempHome.h"
 
 namespace palvero::testing {
@@ -202,28 +202,8 @@ class ProtocolTest : public ::testing::Test {
   }
   void TearDown() override { Clock::setCurrent(nullptr); }
 
-  // The text of every line the log writer wrote.
-  std::vector<std::string> logTexts() const {
-    std::ifstream in(LogWriter::sharedLogger().currentLogFilepath());
-    std::vector<std::string> out;
-    std::string line;
-    while (std::getline(in, line)) {
-      size_t at = 0;
-      for (int i = 0; i < 5 && at != std::string::npos; ++i) {
-        at = line.find(" | ", at);
-        if (at != std::string::npos) at += 3;
-      }
-      out.push_back(at == std::string::npos ? line : line.substr(at));
-    }
-    return out;
-  }
-  // Log lines that begin with `prefix`.
   std::vector<std::string> logLinesStartingWith(const std::string& prefix) const {
-    std::vector<std::string> out;
-    for (const auto& text : logTexts()) {
-      if (text.rfind(prefix, 0) == 0) out.push_back(text);
-    }
-    return out;
+    return loggedTextsStartingWith(prefix);
   }
   // Records the names of the notifications posted by the server under test.
   std::shared_ptr<std::vector<std::string>> watchNotifications(const std::vector<std::string>& names) {
