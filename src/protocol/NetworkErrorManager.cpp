@@ -1,13 +1,26 @@
 #include "protocol/NetworkErrorManager.h"
 
 #include <algorithm>
+#include <memory>
+
+#include "base/SharedInstance.h"
 
 namespace palvero {
 
-NetworkErrorManager& NetworkErrorManager::sharedErrorManager() {
-  static NetworkErrorManager* manager = new NetworkErrorManager();
-  return *manager;
+namespace {
+
+SharedInstance<NetworkErrorManager>& holder() {
+  static auto* instance = new SharedInstance<NetworkErrorManager>();
+  return *instance;
 }
+
+}  // namespace
+
+NetworkErrorManager& NetworkErrorManager::sharedErrorManager() {
+  return holder().get([] { return std::make_unique<NetworkErrorManager>(); });
+}
+
+void NetworkErrorManager::resetForTesting() { holder().reset(); }
 
 const std::vector<int>& NetworkErrorManager::networkErrorCodes() {
   std::lock_guard lock(mutex_);

@@ -37,6 +37,9 @@ enum NetworkErrorCode : int {
 class NetworkErrorManager {
  public:
   static NetworkErrorManager& sharedErrorManager();
+  // Forgets the shared instance (its table never changes, so this only
+  // keeps the convention of the process-wide services).
+  static void resetForTesting();
 
   // The ten outage codes.
   const std::vector<int>& networkErrorCodes();
