@@ -3,6 +3,10 @@
 #include <mutex>
 
 namespace palvero {
+
+// ServerRemoteDeleter.cpp
+std::shared_ptr<RemoteDeleter> makeServerRemoteDeleter();
+
 namespace {
 
 std::mutex gCurrentMutex;
@@ -15,6 +19,7 @@ std::shared_ptr<RemoteDeleter>& installed() {  // guarded by gCurrentMutex
 
 std::shared_ptr<RemoteDeleter> RemoteDeleter::current() {
   std::lock_guard lock(gCurrentMutex);
+  if (!installed()) installed() = makeServerRemoteDeleter();
   return installed();
 }
 

@@ -1,8 +1,7 @@
 // Sends the server the immediate deletion of one path's versions (the old
 // path of a renamed folder), behind one small interface so that tests can
-// stand in for the server. Until a deleter is installed (the application
-// installs the server client's at start), none is: the filter then leaves
-// the path as a row to delete, for the periodic deletion run.
+// stand in for the server. The installed deleter makes a fresh server client
+// for each request unless a test replaced it.
 //
 // Thread contract: current() and setCurrent() are safe from any thread;
 // deletePathImmediately() blocks on the network and may run on any thread.
@@ -21,9 +20,8 @@ class RemoteDeleter {
   // deleter encodes it for the request).
   virtual bool deletePathImmediately(const std::string& path) = 0;
 
-  // The installed deleter, or nullptr.
   static std::shared_ptr<RemoteDeleter> current();
-  // Installs `deleter` (nullptr: none).
+  // Installs `deleter`; nullptr restores the server client's.
   static void setCurrent(std::shared_ptr<RemoteDeleter> deleter);
 };
 
