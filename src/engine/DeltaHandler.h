@@ -1,0 +1,175 @@
+// The per-worker block engine: backs up one file at a time (cut into blocks,
+// only the blocks nobody holds yet packed, encrypted and uploaded, then the
+// version text recorded) and restores one file at a time (version text, then
+// each block fetched, checked and appended). Owns its own request object,
+// cutter, packer and cipher; the block table and the settings are shared.
+//
+// Backup of one file:
+//   1. ask for the stored revision ("get_ver"), waiting out outages;
+//   2. under ~/Library, skip a file changed less than a day after it;
+//   3. cut the file; in batches of ten, drop blocks the local table knows,
+//      ask the service ("check_block"), re-read, verify, pack (>= 4,000 bytes
+//      and only when smaller), encrypt with accountCipher and queue each
+//      missing block; the queue goes out ("upload_blocks_multi") when it
+//      holds as many blocks as the service lacked; re-check, up to 5 attempts;
+//   4. unless the file changed since it was cut, upload the version text
+//      ("upload_ver"), packed and encrypted with userCipher when it is set.
+// Restore of one file: version text, then per block the inline hex or the
+// downloaded, decrypted, unpacked bytes whose SHA-256 must match; written to
+// a temporary file beside the target and renamed over it when whole.
+//
+// Files in this folder: DeltaHandler.cpp (entry points, stored revision),
+// DeltaHandlerBackup.cpp, DeltaHandlerBlocks.cpp (batches and block upload),
+// DeltaHandlerRestore.cpp, DeltaHandlerCompound.cpp (files of several parts).
+//
+// Thread contract: see BlockEngine. One file at a time per engine; the
+// engine's request object, packer and cipher are never shared.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Bytes.h"
+#include "base/Value.h"
+#include "engine/BlockEngine.h"
+#include "engine/SourceFile.h"
+#include "engine/format/BlockCutter.h"
+#include "engine/format/Compressor.h"
+#include "engine/format/FileBlock.h"
+#include "engine/format/FileBlockToSend.h"
+#include "engine/format/FileDesc.h"
+#include "engine/format/Security.h"
+
+namespace palvero {
+
+class CommunicationServer;
+class RestoreTarget;
+
+class DeltaHandler final : public BlockEngine {
+ public:
+  // Blocks per existence check, and attempts per batch (numbered 0 to 4).
+  static constexpr size_t kBlocksPerCheck = 10;
+  static constexpr int kAttemptsPerBatch = 5;
+  // Plain blocks shorter than this are never sent packed.
+  static constexpr int64_t kSmallestPackedBlock = 4000;
+  // A changed file under ~/Library gets a new revision only this long after
+  // the stored one.
+  static constexpr double kLibraryRevisionInterval = 86400;
+  static constexpr std::chrono::seconds kOfflinePause{15};
+  static constexpr std::chrono::seconds kVersionUploadPause{5};
+
+  // Restore error texts (besides the "Exception occured: %@" form).
+  static constexpr const char* kErrorCancelled = "Restore manually cancelled";
+  static constexpr const char* kErrorNoVersion = "No file version";
+  static constexpr const char* kErrorMissingPart = "Missing part of file";
+  static constexpr const char* kErrorIOAccess = "I/O access failed";
+  static constexpr const char* kErrorRefusedPath = "Refused restore path";
+
+  // An engine with its own request object (nullptr: one for the configured
+  // service address).
+  explicit DeltaHandler(std::shared_ptr<CommunicationServer> server = nullptr);
+  ~DeltaHandler() override;
+  DeltaHandler(const DeltaHandler&) = delete;
+  DeltaHandler& operator=(const DeltaHandler&) = delete;
+
+  bool backupFileWithArgs(const Value& args, int64_t WithIterator) override;
+  bool restoreFileWithArgs(const Value& args, int64_t WithIterator) override;
+  void setCancel(bool cancel) override { cancel_.store(cancel); }
+  bool Cancel() const override { return cancel_.load(); }
+
+  // The stored revision `Revision` (-1 the latest) of `path`, read with
+  // userCipher; nothing when there is none or it cannot be read.
+  // `OfflineBreak` is set when the service could not be reached. Blocks.
+  std::optional<FileDesc> GetFileVersion(const std::string& path, int32_t Revision, bool ToBackup,
+                                         bool& OfflineBreak, const std::string& DeviceID);
+
+  // The error text of the last failed restore ("" after a success); it is
+  // also carried by "RestoreFail". Read it on the worker's thread.
+  const std::string& restoreError() const { return restoreError_; }
+  // "b<N>" while backing up, "r<N>" while restoring.
+  const std::string& currentThreadIndex() const { return currentThreadIndex_; }
+  CommunicationServer& communicationServer() { return *communicationServer_; }
+
+  // Where restore reads the user's choice to overwrite existing files
+  // (default: always overwrite). Called once per restored file.
+  void setReplaceFilesSource(std::function<bool()> source);
+
+ private:
+  // --- Backup (DeltaHandlerBackup.cpp) ---
+  bool backUpFile(const std::string& path, const std::string& name, int64_t FileLength, int64_t& PreviousFileSize);
+  bool BackUpNewFile(FileDesc& desc, int64_t FileLength, const std::string& OriginalPath);
+  bool BackUpNextVersion(FileDesc& desc, int64_t FileLength, const std::string& OriginalPath,
+                         const FileDesc& PreviousMainFile, bool IsCompoundFile);
+  // The steps both revisions share: cut, upload the blocks, record.
+  bool backUpParts(FileDesc& desc, const std::string& path);
+  // Cuts the file behind `part` and remembers its identity; false when it
+  // could not be cut whole (or `*missing` when it is gone).
+  bool cutPart(FilePart& part, const std::string& path, bool& missing);
+  bool UpdateFileVersion(const std::string& path, const FileDesc& Details, const std::string& ModifiedTime);
+  // The version text's bytes as uploaded: plain, or packed and encrypted.
+  std::optional<Bytes> versionBytes(const std::string& text, const std::string& path);
+  // The version text held by stored bytes; nothing when they cannot be read.
+  std::optional<std::string> versionText(const Bytes& stored);
+
+  // --- Blocks (DeltaHandlerBlocks.cpp) ---
+  bool UploadBlocks(const std::vector<FileBlock>& blocks, const std::string& FilePath);
+  bool CheckBlocksExistsAndUploadToServer(const std::vector<FileBlock>& batch, const std::string& FilePath,
+                                          int Iterator);
+  // Reads, verifies and sends the blocks the service lacks.
+  bool sendMissingBlocks(const std::vector<FileBlock>& missing, const std::string& FilePath);
+  bool SendDataBlock(Bytes data, int64_t Offset, const FileBlock& Addition, size_t MaxBlocksCount);
+  // Uploads the waiting list, waiting out outages.
+  bool sendWaitingBlocks(const std::string& checksum);
+  void clearWaitingBlocks();
+
+  // --- Restore (DeltaHandlerRestore.cpp) ---
+  bool RestoreFile(const std::string& path, const std::string& TargetPath, int32_t revision,
+                   const std::string& DeviceID);
+  bool RestoreFile(const std::string& target, const FilePart& Desc, bool IsFilePart, const std::string& changeTime);
+  bool restoreFolder(const std::string& target);
+  // Fetches block `block`, waiting out outages; false with the error set.
+  bool fetchBlock(Bytes& data, const FileBlock& block, const std::string& target);
+  bool GetDataBlock(Bytes& data, const FileBlock& Target, bool& OfflineBreak);
+  bool writeDataFromBlock(const Bytes& data, RestoreTarget& TempFile, size_t IteratorJ);
+
+  // --- Compound files (DeltaHandlerCompound.cpp) ---
+  bool RestoreFile(const std::string& target, const FileDesc& Desc);
+
+  // --- Shared (DeltaHandler.cpp) ---
+  std::optional<FileDesc> fetchStoredRevision(const std::string& path, int32_t revision, bool toBackup,
+                                              const std::string& deviceID, const std::string& waitName,
+                                              bool& cancelled);
+  // Sleeps through the clock unless cancelled; true when it was cancelled.
+  bool pauseUnlessCancelled(std::chrono::seconds pause);
+  void post(const char* name, Value userInfo = Value()) const;
+  static void log(uint32_t entryType, int32_t sessionType, const std::string& text, int level);
+  // Logs "File was not backed up: <path>. Reason: <reason>".
+  static void notBackedUp(const std::string& path, const std::string& reason);
+  // Checksum texts compared without regard to the case of hex digits.
+  static bool sameChecksum(const std::string& a, const std::string& b);
+  static std::string accountCipher();
+  static std::string userCipher();
+
+  const std::shared_ptr<CommunicationServer> communicationServer_;
+  std::atomic<bool> cancel_{false};
+  BlockCutter cutter_;
+  Compressor compressor_;
+  Security security_;
+  std::function<bool()> replaceFiles_;
+
+  // Fields below are used only by the thread running the current file.
+  std::string currentThreadIndex_;
+  std::string restoreError_;
+  // The file as it was cut: what its blocks and version must still match.
+  SourceFile::Identity cutIdentity_;
+  std::vector<FileBlockToSend> _blocksToSend;
+  int64_t _blockSizesToSend = 0;
+};
+
+}  // namespace palvero

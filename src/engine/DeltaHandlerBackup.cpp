@@ -1,0 +1,245 @@
+// Backup of one file: stored revision, the ~/Library rule, cutting, the
+// blocks (DeltaHandlerBlocks.cpp) and the version upload.
+#include <cstring>
+#include <exception>
+
+#include "base/StringFormat.h"
+#include "engine/DeltaHandler.h"
+#include "engine/PathRules.h"
+#include "engine/format/VersionFile.h"
+#include "engine/format/util/Functions.h"
+#include "protocol/CommunicationServer.h"
+#include "state/LocalSettings.h"
+#include "state/LogWriter.h"
+
+namespace palvero {
+namespace {
+
+// A new revision of a file under ~/Library is due only a day after the
+// stored one; elsewhere every change is due. Unknown times count as due.
+bool newRevisionDue(const FileDesc& desc, const FileDesc& stored) {
+  if (!desc.isLibraryFile() || !desc.LastChangedData || !stored.LastChangedData) return true;
+  return desc.LastChangedData->timeIntervalSince(*stored.LastChangedData) >= DeltaHandler::kLibraryRevisionInterval;
+}
+
+}  // namespace
+
+bool DeltaHandler::backUpFile(const std::string& path, const std::string& name, int64_t FileLength,
+                              int64_t& PreviousFileSize) {
+  log(kContinuingBackup, kSessionBackup, stringWithFormat("Starting DeltaHandler backUpFile: %s", path.c_str()),
+      kLogDetail);
+  struct ClearWaitingBlocks {
+    DeltaHandler& engine;
+    ~ClearWaitingBlocks() { engine.clearWaitingBlocks(); }
+  } clearAtEnd{*this};
+
+  if (auto problem = PathRules::versionTextProblem(path)) {
+    notBackedUp(path, *problem + ", which a version file cannot hold");
+    return false;
+  }
+  SourceFile::Identity identity;
+  int error = 0;
+  switch (SourceFile::inspect(path, identity, &error)) {
+    case SourceFile::Kind::kRegular:
+      break;
+    case SourceFile::Kind::kMissing:
+      // Gone before it was read: nothing to record, as for a file deleted
+      // during its backup; the change watcher reports the deletion.
+      log(kFileNotFound, kSessionBackup, stringWithFormat("File no longer exists: %s", path.c_str()), kLogEvent);
+      return true;
+    case SourceFile::Kind::kNotRegular:
+      notBackedUp(path, "not a regular file");
+      return false;
+    case SourceFile::Kind::kUnreadable:
+      notBackedUp(path, std::strerror(error));
+      return false;
+  }
+
+  bool cancelled = false;
+  std::string clientId = LocalSettings::sharedManager().clientId().value_or("");
+  std::optional<FileDesc> stored = fetchStoredRevision(path, -1, true, clientId, name, cancelled);
+  if (cancelled) return false;
+  if (stored) PreviousFileSize = stored->Length;
+  if (Cancel()) return false;
+
+  FileDesc desc(Functions::GetFileDateTime(path), path, FileLength);
+  desc.FileParts.emplace_back(path, FileLength);
+  if (!stored) return BackUpNewFile(desc, FileLength, path);
+  if (newRevisionDue(desc, *stored)) return BackUpNextVersion(desc, FileLength, path, *stored, false);
+  log(kFileNotChanged, kSessionBackup,
+      stringWithFormat("Library file changed less than a day after its stored revision: %s", path.c_str()),
+      kLogDetail);
+  return true;
+}
+
+bool DeltaHandler::BackUpNewFile(FileDesc& desc, int64_t /*FileLength*/, const std::string& OriginalPath) {
+  log(kContinuingBackup, kSessionBackup,
+      stringWithFormat("Starting DeltaHandler BackUpNewFile: %s", desc.FileName.c_str()), kLogDetail);
+  return backUpParts(desc, OriginalPath);
+}
+
+bool DeltaHandler::BackUpNextVersion(FileDesc& desc, int64_t /*FileLength*/, const std::string& OriginalPath,
+                                     const FileDesc& /*PreviousMainFile*/, bool /*IsCompoundFile*/) {
+  // Unchanged blocks are found by checksum, so the stored revision is not
+  // matched against.
+  log(kContinuingBackup, kSessionBackup,
+      stringWithFormat("Starting DeltaHandler BackUpNextVersion: %s", desc.FileName.c_str()), kLogDetail);
+  return backUpParts(desc, OriginalPath);
+}
+
+bool DeltaHandler::backUpParts(FileDesc& desc, const std::string& path) {
+  try {
+    for (FilePart& part : desc.FileParts) {
+      if (Cancel()) return false;
+      bool missing = false;
+      if (!cutPart(part, path, missing)) {
+        if (!missing) return false;
+        log(kFileNotFound, kSessionBackup, stringWithFormat("File no longer exists: %s", path.c_str()), kLogEvent);
+        return true;
+      }
+      if (Cancel()) return false;
+      if (!UploadBlocks(part.FileBlocks, path)) {
+        log(kBackupError, kSessionBackup,
+            stringWithFormat("File was not backed up: %s. Size: %lu", desc.FileName.c_str(),
+                             static_cast<unsigned long>(part.Length)),
+            kLogFailure);
+        return false;
+      }
+      if (Cancel()) return false;
+    }
+    if (desc.FileParts.size() == 1) {
+      // The revision describes the bytes that were cut, not the queue's
+      // older idea of the file.
+      desc.Length = desc.FileParts.front().Length;
+      desc.LastChangedData = cutIdentity_.changeTime();
+    }
+
+    SourceFile::Identity now;
+    SourceFile::Kind kind = SourceFile::inspect(path, now);
+    if (kind == SourceFile::Kind::kMissing) {
+      log(kFileNotFound, kSessionBackup, stringWithFormat("File no longer exists: %s", path.c_str()), kLogEvent);
+      return true;
+    }
+    if (kind != SourceFile::Kind::kRegular || !now.sameAs(cutIdentity_)) {
+      notBackedUp(path, "it changed during the backup; no revision was recorded");
+      return false;
+    }
+    std::string modified = desc.LastChangedData ? desc.LastChangedData->format(Date::kSettingsPattern)
+                                                : Functions::getCurrentTime();
+    if (!UpdateFileVersion(path, desc, modified)) return false;
+    log(kContinuingBackup, kSessionBackup, stringWithFormat("File version uploaded: %s", path.c_str()), kLogEvent);
+    return true;
+  } catch (const std::exception& e) {
+    log(kBackupError, kSessionBackup, stringWithFormat("Backup error: %s. Ex: %s", desc.FileName.c_str(), e.what()),
+        kLogFailure);
+    return false;
+  }
+}
+
+bool DeltaHandler::cutPart(FilePart& part, const std::string& path, bool& missing) {
+  missing = false;
+  SourceFile::Identity before;
+  int error = 0;
+  SourceFile::Kind kind = SourceFile::inspect(path, before, &error);
+  if (kind == SourceFile::Kind::kMissing) {
+    missing = true;
+    return false;
+  }
+  if (kind != SourceFile::Kind::kRegular) {
+    notBackedUp(path, kind == SourceFile::Kind::kNotRegular ? "not a regular file"
+                                                            : std::strerror(error));
+    return false;
+  }
+  bool opened = false;
+  std::optional<std::vector<FileBlock>> blocks = cutter_.CreateBlocksList(before.size, path, &opened);
+  SourceFile::Identity after;
+  SourceFile::Kind afterKind = SourceFile::inspect(path, after);
+  if (afterKind == SourceFile::Kind::kMissing) {
+    missing = true;
+    return false;
+  }
+  if (!blocks) {
+    notBackedUp(path, "it could not be read");
+    return false;
+  }
+  if (!opened) {
+    notBackedUp(path, "it could not be opened");
+    return false;
+  }
+  int64_t total = 0;
+  for (const FileBlock& block : *blocks) total += block.length;
+  if (afterKind != SourceFile::Kind::kRegular || !after.sameAs(before) || total != before.size) {
+    notBackedUp(path, "it changed while it was read");
+    return false;
+  }
+  part.Length = before.size;
+  part.FileBlocks = std::move(*blocks);
+  cutIdentity_ = before;
+  return true;
+}
+
+bool DeltaHandler::UpdateFileVersion(const std::string& path, const FileDesc& Details,
+                                     const std::string& ModifiedTime) {
+  log(kContinuingBackup, kSessionBackup, stringWithFormat("Starting DeltaHandler UpdateFileVersion: %s", path.c_str()),
+      kLogDetail);
+  try {
+    std::string text = VersionFile::FormatFileVersionInfo(Details);
+    if (text.empty()) {
+      log(kBackupError, kSessionBackup, "Could not upload verfile to server.  Version string is nil", kLogFailure);
+      return false;
+    }
+    std::optional<Bytes> bytes = versionBytes(text, path);
+    if (!bytes) return false;
+    if (Cancel()) return false;
+    bool offline = false;
+    bool sent = communicationServer_->updateFileVersionWithFilename(path, Details.Length, ModifiedTime, *bytes, offline);
+    while (!sent && offline) {
+      if (pauseUnlessCancelled(kVersionUploadPause)) return false;
+      offline = false;
+      sent = communicationServer_->updateFileVersionWithFilename(path, Details.Length, ModifiedTime, *bytes, offline);
+    }
+    if (!sent) {
+      log(kGeneralLogEvent, kSessionOther,
+          stringWithFormat("Error occured, while sending file version for file %s", path.c_str()), kLogFailure);
+      return false;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    log(kBackupError, kSessionBackup,
+        stringWithFormat("Could not upload verfile to server: %s. Ex: %s", path.c_str(), e.what()), kLogFailure);
+    return false;
+  }
+}
+
+std::optional<Bytes> DeltaHandler::versionBytes(const std::string& text, const std::string& path) {
+  Bytes plain = bytesFromString(text);
+  std::string cipher = userCipher();
+  if (cipher.empty()) return plain;
+  Bytes packed;
+  std::string errorText;
+  int32_t errorType = 0;
+  if (!compressor_.CompressPackageStream(plain, packed, path, "Octet", errorText, errorType, currentThreadIndex_)) {
+    return std::nullopt;
+  }
+  Bytes chosen = packed.size() < plain.size() ? std::move(packed) : std::move(plain);
+  if (!security_.EncryptStream(chosen, cipher)) {
+    log(kBackupError, kSessionBackup, stringWithFormat("Could not encrypt data block: %s", path.c_str()),
+        kLogFailure);
+    return std::nullopt;
+  }
+  return chosen;
+}
+
+std::optional<std::string> DeltaHandler::versionText(const Bytes& stored) {
+  std::string cipher = userCipher();
+  if (cipher.empty()) return stringFromBytes(stored);
+  std::optional<Bytes> decrypted = security_.DecryptStream(stored, cipher);
+  if (!decrypted || decrypted->empty()) return std::nullopt;
+  Bytes unpacked;
+  if (compressor_.DecompressFromStream(*decrypted, unpacked, false, "TempFileVerFile.tmp", currentThreadIndex_)) {
+    return stringFromBytes(unpacked);
+  }
+  return stringFromBytes(*decrypted);
+}
+
+}  // namespace palvero

@@ -1,0 +1,222 @@
+// Restore of one file: the revision, the file to write, each block fetched
+// (inline hex or downloaded, decrypted, unpacked) and verified, written to a
+// temporary file that replaces the target only when whole.
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "base/StringFormat.h"
+#include "engine/DeltaHandler.h"
+#include "engine/PathRules.h"
+#include "engine/RestoreFileOperations.h"
+#include "engine/RestoreTarget.h"
+#include "engine/format/util/Functions.h"
+#include "protocol/CommunicationServer.h"
+#include "state/LogWriter.h"
+
+namespace palvero {
+namespace {
+
+std::string parentOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The change time to stamp: nothing for an unreadable or pre-1970 text (an
+// empty date reads as the distant past, which no file system keeps).
+std::optional<Date> stampFor(const std::string& changeTime) {
+  std::optional<Date> date = Date::parse(changeTime, Date::kSettingsPattern);
+  if (!date || date->timeIntervalSince1970() < 0) return std::nullopt;
+  return date;
+}
+
+}  // namespace
+
+bool DeltaHandler::RestoreFile(const std::string& path, const std::string& TargetPath, int32_t revision,
+                               const std::string& DeviceID) {
+  if (TargetPath.empty() || TargetPath.front() != '/' || PathRules::hasParentComponent(TargetPath) ||
+      PathRules::hasParentComponent(path)) {
+    log(kRestoreError, kSessionRestore,
+        stringWithFormat("Restore error: refused target %s for file %s", TargetPath.c_str(), path.c_str()),
+        kLogFailure);
+    restoreError_ = kErrorRefusedPath;
+    return false;
+  }
+  bool cancelled = false;
+  std::optional<FileDesc> desc = fetchStoredRevision(path, revision, false, DeviceID, "", cancelled);
+  if (cancelled) {
+    restoreError_ = kErrorCancelled;
+    return false;
+  }
+  if (!desc || desc->FileName.empty()) {
+    log(kRestoreError, kSessionRestore,
+        stringWithFormat("Restore error: No file version returned from server for file %s", path.c_str()),
+        kLogFailure);
+    restoreError_ = kErrorNoVersion;
+    return false;
+  }
+  log(kContinuingBackup, kSessionRestore,
+      stringWithFormat("Starting DeltaHandler RestoreFile: %s with size %ld", path.c_str(),
+                       static_cast<long>(desc->Length)),
+      kLogDetail);
+  if (desc->FileParts.empty()) return restoreFolder(TargetPath);
+  std::string changeTime = desc->LastChangedData ? desc->LastChangedData->format(Date::kSettingsPattern) : "";
+  if (desc->FileParts.size() == 1) return RestoreFile(TargetPath, desc->FileParts.front(), true, changeTime);
+  return RestoreFile(TargetPath, *desc);
+}
+
+bool DeltaHandler::restoreFolder(const std::string& target) {
+  std::error_code error;
+  auto status = std::filesystem::symlink_status(target, error);
+  if (std::filesystem::is_directory(status)) return true;
+  if (std::filesystem::exists(status)) {
+    // A file of that name is kept: the folder's content cannot go there.
+    log(kRestoreError, kSessionRestore,
+        stringWithFormat("Restore error: %s. Ex: %s", target.c_str(), "a file is in the way of the folder"),
+        kLogFailure);
+    restoreError_ = "Exception occured: File exists";
+    return false;
+  }
+  std::filesystem::create_directories(target, error);
+  if (error) {
+    log(kRestoreError, kSessionRestore,
+        stringWithFormat("Restore error: %s. Ex: %s", target.c_str(), error.message().c_str()), kLogFailure);
+    restoreError_ = "Exception occured: " + error.message();
+    return false;
+  }
+  return true;
+}
+
+bool DeltaHandler::RestoreFile(const std::string& target, const FilePart& Desc, bool /*IsFilePart*/,
+                               const std::string& changeTime) {
+  try {
+    std::string fileToWrite = RestoreFileOperations::fileToWrite(target, changeTime, replaceFiles_());
+    RestoreTarget output;
+    std::string error;
+    if (!output.create(fileToWrite, error)) {
+      std::error_code ignored;
+      std::filesystem::create_directories(parentOf(fileToWrite), ignored);
+      if (!output.create(fileToWrite, error)) {
+        log(kRestoreError, kSessionRestore,
+            stringWithFormat("Restore error: %s. Ex: %s", fileToWrite.c_str(), error.c_str()), kLogFailure);
+        restoreError_ = "Exception occured: " + error;
+        return false;
+      }
+    }
+    for (size_t j = 0; j < Desc.FileBlocks.size(); ++j) {
+      Bytes data;
+      if (!fetchBlock(data, Desc.FileBlocks[j], fileToWrite)) return false;
+      if (!writeDataFromBlock(data, output, j)) return false;
+      if (Cancel()) {
+        restoreError_ = kErrorCancelled;
+        return false;
+      }
+    }
+    if (!output.commit(stampFor(changeTime), error)) {
+      log(kRestoreError, kSessionRestore,
+          stringWithFormat("Restore error: %s. Ex: %s", fileToWrite.c_str(), error.c_str()), kLogFailure);
+      restoreError_ = "Exception occured: " + error;
+      return false;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    log(kRestoreError, kSessionRestore, stringWithFormat("Restore error: %s. Ex: %s", target.c_str(), e.what()),
+        kLogFailure);
+    restoreError_ = stringWithFormat("Exception occured: %s", e.what());
+    return false;
+  }
+}
+
+bool DeltaHandler::fetchBlock(Bytes& data, const FileBlock& block, const std::string& target) {
+  bool offline = false;
+  if (GetDataBlock(data, block, offline)) return true;
+  while (offline) {
+    if (pauseUnlessCancelled(kOfflinePause)) {
+      restoreError_ = kErrorCancelled;
+      return false;
+    }
+    log(kGeneralLogEvent, kSessionOther, stringWithFormat("File or block %s is in wait mode", target.c_str()),
+        kLogDetail);
+    offline = false;
+    if (GetDataBlock(data, block, offline)) return true;
+  }
+  restoreError_ = kErrorMissingPart;
+  return false;
+}
+
+bool DeltaHandler::GetDataBlock(Bytes& data, const FileBlock& Target, bool& OfflineBreak) {
+  std::string size = stringWithFormat("%ld", static_cast<long>(Target.length));
+  log(kContinuingBackup, kSessionRestore,
+      stringWithFormat("Starting DeltaHandler GetDataBlock: %s with size: %s", Target.checksum.c_str(), size.c_str()),
+      kLogDetail);
+  if (Cancel()) return false;
+  try {
+    if (!FileBlock::IfSizeIsBlock(Target.length)) {
+      data = RestoreFileOperations::getDataFromHexString(Target.checksum);
+      if (static_cast<int64_t>(data.size()) == Target.length && sameChecksum(Functions::HexStr(data), Target.checksum)) {
+        return true;
+      }
+      log(kRestoreError, kSessionRestore,
+          stringWithFormat("Restore error: the inline block %s is not %s bytes of hexadecimal",
+                           Target.checksum.c_str(), size.c_str()),
+          kLogFailure);
+      return false;
+    }
+    Bytes stored;
+    bool packed = false;
+    if (!communicationServer_->downloadDataBlock(Target.checksum, size, stored, packed, OfflineBreak)) {
+      if (!OfflineBreak) {
+        log(kGeneralLogEvent, kSessionRestore,
+            stringWithFormat("Could not get part datablock: %s", Target.checksum.c_str()), kLogFailure);
+      }
+      return false;
+    }
+    std::optional<Bytes> decrypted = security_.DecryptStream(stored, accountCipher());
+    if (!decrypted || decrypted->empty()) {
+      log(kGeneralLogEvent, kSessionRestore, "Error: Could not decompress data block", kLogFailure);
+      return false;
+    }
+    data = std::move(*decrypted);
+    if (packed) {
+      Bytes unpacked;
+      if (compressor_.DecompressFromStream(data, unpacked, false, "TempFileVerFile.tmp", currentThreadIndex_,
+                                           Compressor::kMaxBlockSize)) {
+        data = std::move(unpacked);
+      }
+    }
+    // A damaged copy on the service is reported as a missing part, never
+    // written.
+    if (static_cast<int64_t>(data.size()) != Target.length ||
+        !sameChecksum(BlockCutter::sha256StringFromData(data), Target.checksum)) {
+      log(kRestoreError, kSessionRestore,
+          stringWithFormat("Restore error: block %s from the server does not match its checksum",
+                           Target.checksum.c_str()),
+          kLogFailure);
+      data.clear();
+      return false;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    log(kGeneralLogEvent, kSessionRestore,
+        stringWithFormat("Could not download data block from server, Exception: %s", e.what()), kLogFailure);
+    return false;
+  }
+}
+
+bool DeltaHandler::writeDataFromBlock(const Bytes& data, RestoreTarget& TempFile, size_t /*IteratorJ*/) {
+  if (data.empty()) return true;
+  if (Cancel()) {
+    restoreError_ = kErrorCancelled;
+    return false;
+  }
+  std::string error;
+  if (!TempFile.append(data, error)) {
+    log(kGeneralLogEvent, kSessionOther, stringWithFormat("Exception in writeDataFromBlock: %s", error.c_str()),
+        kLogFailure);
+    restoreError_ = "Exception occured: " + error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace palvero

@@ -1,0 +1,23 @@
+#include "engine/PathRules.h"
+
+namespace palvero {
+
+std::optional<std::string> PathRules::versionTextProblem(const std::string& path) {
+  if (path.find('\n') != std::string::npos) return "its path contains a line feed";
+  if (path.find('\r') != std::string::npos) return "its path contains a carriage return";
+  if (path.find('|') != std::string::npos) return "its path contains \"|\"";
+  return std::nullopt;
+}
+
+bool PathRules::hasParentComponent(const std::string& path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (path.compare(start, end - start, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace palvero

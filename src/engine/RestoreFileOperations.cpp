@@ -1,0 +1,84 @@
+#include "engine/RestoreFileOperations.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+
+#include "platform/UniqueFd.h"
+
+namespace palvero {
+namespace {
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool RestoreFileOperations::writeDataToFile(const Bytes& data, const std::string& File) {
+  UniqueFd fd(::open(File.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  if (!fd) return false;
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return fd.close() == 0;
+}
+
+Bytes RestoreFileOperations::getDataFromHexString(const std::string& text) {
+  std::string digits;
+  digits.reserve(text.size());
+  for (char c : text) {
+    if (c != ' ') digits.push_back(c);
+  }
+  Bytes out;
+  out.reserve(digits.size() / 2);
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+    int high = hexDigit(digits[i]);
+    int low = hexDigit(digits[i + 1]);
+    // Like strtol over the pair: the valid leading digits count, the rest not.
+    int value = high < 0 ? 0 : (low < 0 ? high : high * 16 + low);
+    out.push_back(static_cast<uint8_t>(value));
+  }
+  return out;
+}
+
+std::pair<std::string, std::string> RestoreFileOperations::splitExtension(const std::string& target) {
+  size_t nameStart = target.rfind('/');
+  nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+  size_t dot = target.rfind('.');
+  // A dot that begins the name, or none inside the name, starts no extension;
+  // neither does a trailing dot.
+  if (dot == std::string::npos || dot <= nameStart || dot + 1 == target.size()) return {target, ""};
+  return {target.substr(0, dot), target.substr(dot + 1)};
+}
+
+bool RestoreFileOperations::isInsideBundle(const std::string& target) {
+  std::string stem = splitExtension(target).first;
+  std::transform(stem.begin(), stem.end(), stem.begin(), [](unsigned char c) { return std::tolower(c); });
+  for (const char* suffix : {".app", ".dmg", ".ipa", ".lpdf"}) {
+    if (stem.find(suffix) != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::string RestoreFileOperations::fileToWrite(const std::string& target, const std::string& changeTime,
+                                               bool replaceFiles) {
+  struct stat st {};
+  if (replaceFiles || ::lstat(target.c_str(), &st) != 0 || isInsideBundle(target)) return target;
+  auto [stem, extension] = splitExtension(target);
+  if (extension.empty()) return stem + "(" + changeTime + ")";
+  return stem + "(" + changeTime + ")." + extension;
+}
+
+}  // namespace palvero

@@ -1,0 +1,54 @@
+// A restored file while it is written. The bytes go to a new hidden file
+// beside the target (".pvrestore-<random>", same folder, so the final rename
+// stays on one file system); commit() stamps its times and renames it over
+// the target. Until then the target, and any file already under its name,
+// is untouched; an uncommitted file is removed when the object goes away,
+// so a failed or cancelled restore leaves nothing behind.
+//
+// The new file gets the usual creation mode (0666 less the umask). When it
+// replaces an existing file its data is flushed before the rename, so that a
+// crash cannot leave the user's file empty.
+//
+// Thread contract: one thread uses an instance.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "base/Date.h"
+#include "platform/UniqueFd.h"
+
+namespace palvero {
+
+class RestoreTarget {
+ public:
+  RestoreTarget() = default;
+  ~RestoreTarget();
+  RestoreTarget(const RestoreTarget&) = delete;
+  RestoreTarget& operator=(const RestoreTarget&) = delete;
+
+  // Creates the empty temporary file in `finalPath`'s folder. False, with
+  // the reason in `error`, when the folder is missing or not writable.
+  bool create(const std::string& finalPath, std::string& error);
+  // Appends `data`. False, with the reason, on a write error (disk full).
+  bool append(std::span<const uint8_t> data, std::string& error);
+  // Sets the access and modification times to `modified` (when given) and
+  // renames the file over the target.
+  bool commit(const std::optional<Date>& modified, std::string& error);
+  // Removes the temporary file (nothing when already committed).
+  void discard();
+
+  const std::string& finalPath() const { return finalPath_; }
+  const std::string& temporaryPath() const { return temporaryPath_; }
+  int64_t bytesWritten() const { return written_; }
+
+ private:
+  std::string finalPath_;
+  std::string temporaryPath_;
+  UniqueFd fd_;
+  int64_t written_ = 0;
+};
+
+}  // namespace palvero
