@@ -99,6 +99,12 @@ bool DeltaHandler::backUpParts(FileDesc& desc, const std::string& path) {
       }
       if (Cancel()) return false;
       if (!UploadBlocks(part.FileBlocks, path)) {
+        SourceFile::Identity gone;
+        if (!Cancel() && SourceFile::inspect(path, gone) == SourceFile::Kind::kMissing) {
+          // Deleted while its blocks went out: nothing left to record.
+          log(kFileNotFound, kSessionBackup, stringWithFormat("File no longer exists: %s", path.c_str()), kLogEvent);
+          return true;
+        }
         log(kBackupError, kSessionBackup,
             stringWithFormat("File was not backed up: %s. Size: %lu", desc.FileName.c_str(),
                              static_cast<unsigned long>(part.Length)),

@@ -64,6 +64,12 @@ inline std::string textContent(size_t size, uint64_t seed) {
   return out;
 }
 
+// Test names of parameter structs with a `label`.
+template <class Case>
+std::string labelOf(const ::testing::TestParamInfo<Case>& param) {
+  return param.param.label;
+}
+
 class EngineFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -129,11 +135,22 @@ class EngineFixture : public ::testing::Test {
     int pause = 0;
     while (!done) {
       if (clock_->blockedSleepers() == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
         continue;
       }
       atPause(++pause);
-      while (clock_->blockedSleepers() > 0) clock_->advance(std::chrono::milliseconds(100));
+      // Release this pause only: advance until its sleeper leaves, and stop
+      // as soon as it starts another sleep (that is the next pause).
+      auto slept = clock_->totalSlept();
+      while (!done) {
+        clock_->advance(std::chrono::milliseconds(100));
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        while (std::chrono::steady_clock::now() < until && clock_->blockedSleepers() > 0 &&
+               clock_->totalSlept() == slept) {
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        if (clock_->blockedSleepers() == 0 || clock_->totalSlept() != slept) break;
+      }
     }
     worker.join();
     clock_->setAutoAdvance(true);
@@ -184,6 +201,11 @@ class EngineFixture : public ::testing::Test {
       if (at != std::string::npos && line.compare(at, prefix.size(), prefix) == 0) out.push_back(line.substr(at));
     }
     return out;
+  }
+
+  // True when the client's log holds `text` (which may span lines).
+  static bool logContains(const std::string& text) {
+    return readFile(LogWriter::sharedLogger().currentLogFilepath()).find(text) != std::string::npos;
   }
 
   // The change time the engine records for `path`, whole seconds.

@@ -19,8 +19,6 @@ struct RoundTripCase {
   size_t storedBlocks;
 };
 
-std::string caseName(const ::testing::TestParamInfo<RoundTripCase>& info) { return info.param.label; }
-
 class RoundTripTest : public EngineFixture, public ::testing::WithParamInterface<RoundTripCase> {};
 
 TEST_P(RoundTripTest, RestoresEveryByteAndTheChangeTime) {
@@ -59,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{"QuotesInName", "quotes/it's \"quoted\".txt", 5000, true, false, 1},
                       RoundTripCase{"NonAsciiName", "na\xC3\xAFve/\xE6\x97\xA5\xE6\x9C\xAC.bin", 300000, false, true, 2},
                       RoundTripCase{"PercentAndPlusInName", "odd/100% + more&x=y.txt", 1000, true, true, 1}),
-    caseName);
+    labelOf<RoundTripCase>);
 
 TEST_F(RoundTripTest, ALargeFileIsCutInMegabyteBlocksAndRestoredWhole) {
   const size_t size = 150000000;
