@@ -16,7 +16,7 @@
 // "upload_ver"; with --unpaused they also run once with those pauses
 // skipped, which shows what the pauses cost on many small files.
 //
-//   backup_bench CORPUS [--work DIR] [--engines N] [--unpaused] [--no-restic]
+//   backup_bench CORPUS [--work DIR] [--engines N] [--unpaused | --unpaused-only] [--no-restic]
 //
 // bench/run-backup-bench makes the corpus (bench/make-corpus), builds and
 // runs this with restic installed.
@@ -35,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -71,7 +72,13 @@ struct PhaseResult {
   size_t files = 0;
   double peakMB = 0;
   size_t failures = 0;
+  // CPU seconds (user + system) of this process and of the service.
+  double cpu = 0;
+  double serviceCpu = 0;
 };
+
+// The running palvero-service, a child of this process.
+pid_t gServicePid = -1;
 
 double now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -102,12 +109,56 @@ double peakMB() {
 
 void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
+double cpuSeconds() {
+  struct rusage usage {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Fields of /proc/PID/stat after the command name: state is field 3.
+std::vector<std::string> statFields(const std::string& statPath, std::string* command = nullptr) {
+  std::ifstream in(statPath);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t open = text.find('(');
+  size_t close = text.rfind(')');
+  std::vector<std::string> fields;
+  if (open == std::string::npos || close == std::string::npos) return fields;
+  if (command) *command = text.substr(open + 1, close - open - 1);
+  std::istringstream rest(text.substr(close + 2));
+  for (std::string field; rest >> field;) fields.push_back(field);
+  return fields;
+}
+
+double serviceCpuSeconds() {
+  if (gServicePid <= 0) return 0;
+  std::vector<std::string> fields = statFields("/proc/" + std::to_string(gServicePid) + "/stat");
+  if (fields.size() < 13) return 0;
+  // utime and stime are fields 14 and 15, in clock ticks.
+  return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+pid_t findServicePid() {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string command;
+    std::vector<std::string> fields = statFields(entry.path().string() + "/stat", &command);
+    if (fields.size() > 1 && command == "palvero-service" && std::stoi(fields[1]) == ::getpid()) {
+      return static_cast<pid_t>(std::stoi(name));
+    }
+  }
+  return -1;
+}
+
 // Runs `work` over the files on `threads` threads, each taking the next file.
 PhaseResult runPhase(const std::string& name, const std::vector<CorpusFile>& files, size_t threads,
                      const std::function<bool(size_t thread, const CorpusFile&)>& work) {
   resetPeak();
   std::atomic<size_t> next{0};
   std::atomic<size_t> failures{0};
+  double cpuStart = cpuSeconds();
+  double serviceStart = serviceCpuSeconds();
   double start = now();
   std::vector<std::thread> pool;
   for (size_t t = 0; t < threads; ++t) {
@@ -121,6 +172,8 @@ PhaseResult runPhase(const std::string& name, const std::vector<CorpusFile>& fil
   PhaseResult result;
   result.name = name;
   result.seconds = now() - start;
+  result.cpu = cpuSeconds() - cpuStart;
+  result.serviceCpu = serviceCpuSeconds() - serviceStart;
   for (const auto& file : files) result.bytes += file.size;
   result.files = files.size();
   result.peakMB = peakMB();
@@ -226,6 +279,7 @@ struct ChildResult {
   bool ok = false;
   double seconds = 0;
   double peakMB = 0;
+  double cpu = 0;
 };
 
 ChildResult runChild(const std::vector<std::string>& args, const std::string& logFile) {
@@ -249,6 +303,8 @@ ChildResult runChild(const std::vector<std::string>& args, const std::string& lo
   if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid) {
     result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     result.peakMB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    result.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   }
   result.seconds = now() - start;
   return result;
@@ -279,9 +335,10 @@ class UnpausedClock : public palvero::SystemClock {
 
 void printRow(const PhaseResult& r) {
   double mb = static_cast<double>(r.bytes) / 1e6;
-  std::printf("%-28s %9.2f s %9.1f MB/s %9.1f files/s %9.1f MB peak%s\n", r.name.c_str(), r.seconds,
-              r.seconds > 0 ? mb / r.seconds : 0, r.seconds > 0 ? static_cast<double>(r.files) / r.seconds : 0,
-              r.peakMB, r.failures ? ("  FAILED " + std::to_string(r.failures)).c_str() : "");
+  std::printf("%-26s %8.2f s %7.1f MB/s %7.1f files/s %6.1f MB peak  cpu %6.1f s + service %6.1f s%s\n",
+              r.name.c_str(), r.seconds, r.seconds > 0 ? mb / r.seconds : 0,
+              r.seconds > 0 ? static_cast<double>(r.files) / r.seconds : 0, r.peakMB, r.cpu, r.serviceCpu,
+              r.failures ? ("  FAILED " + std::to_string(r.failures)).c_str() : "");
   std::fflush(stdout);
 }
 
@@ -296,7 +353,9 @@ int main(int argc, char** argv) {
   std::string work = "/tmp/palvero-backup-bench";
   size_t engineCount = 3;
   bool unpaused = false;
+  bool paused = true;
   bool restic = true;
+  bool primitivesPhase = true;
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--work" && i + 1 < argc) {
@@ -305,6 +364,11 @@ int main(int argc, char** argv) {
       engineCount = static_cast<size_t>(std::stoul(argv[++i]));
     } else if (arg == "--unpaused") {
       unpaused = true;
+    } else if (arg == "--unpaused-only") {
+      unpaused = true;
+      paused = false;
+    } else if (arg == "--skip-primitives") {
+      primitivesPhase = false;
     } else if (arg == "--no-restic") {
       restic = false;
     }
@@ -321,10 +385,11 @@ int main(int argc, char** argv) {
   palvero::testing::TempHome home;
   auto service = std::make_unique<palvero::testing::ServiceProcess>();
   palvero::testing::ServiceProcess::useCredentials(service->newDevice("bench", "bench-password"));
+  gServicePid = findServicePid();
   std::string cipher = palvero::LocalSettings::sharedManager().accountCipher().value_or("");
 
   std::vector<PhaseResult> results;
-  {
+  if (primitivesPhase) {
     std::vector<std::unique_ptr<Primitives>> primitives;
     for (int t = 0; t < 2; ++t) primitives.push_back(std::make_unique<Primitives>(cipher));
     results.push_back(runPhase("primitives (2 threads)", files, 2,
@@ -361,11 +426,13 @@ int main(int argc, char** argv) {
     printRow(results.back());
   };
 
-  runEngines("", work + "/restored");
+  if (paused) runEngines("", work + "/restored");
   if (unpaused) {
     // A fresh service and block table, so that every block goes out again.
+    service.reset();
     service = std::make_unique<palvero::testing::ServiceProcess>();
     palvero::testing::ServiceProcess::useCredentials(service->newDevice("bench", "bench-password"));
+    gServicePid = findServicePid();
     palvero::DBManager::sharedDBManager().removeAllCachedBlocks();
     palvero::Clock::setCurrent(std::make_shared<UnpausedClock>());
     runEngines(" (unpaused)", work + "/restored-unpaused");
@@ -386,6 +453,7 @@ int main(int argc, char** argv) {
         r.bytes = total;
         r.files = files.size();
         r.peakMB = child.peakMB;
+        r.cpu = child.cpu;
         r.failures = child.ok ? 0 : 1;
         results.push_back(r);
         printRow(r);
@@ -421,6 +489,17 @@ int main(int argc, char** argv) {
   ratio("restore (unpaused) time / restic restore time", "restore (unpaused)", "restic restore", false);
   ratio("backup again time / restic backup again time", "backup again", "restic backup again", false);
   ratio("backup again (unpaused) / restic backup again", "backup again (unpaused)", "restic backup again", false);
+  // CPU seconds per byte compare better than wall time on a shared machine.
+  auto cpuRatio = [&](const char* label, const std::string& ours, bool withService) {
+    const PhaseResult* a = find(ours);
+    const PhaseResult* b = find("primitives (2 threads)");
+    if (!a || !b || a->cpu <= 0) return;
+    std::printf("%-52s %6.2f\n", label, b->cpu / (a->cpu + (withService ? a->serviceCpu : 0)));
+  };
+  cpuRatio("primitives cpu / backup cpu (client)", "backup", false);
+  cpuRatio("primitives cpu / backup cpu (client + service)", "backup", true);
+  cpuRatio("primitives cpu / backup (unpaused) cpu (client)", "backup (unpaused)", false);
+  cpuRatio("primitives cpu / backup (unpaused) cpu (client + service)", "backup (unpaused)", true);
   size_t failed = 0;
   for (const auto& r : results) failed += r.failures;
   return failed ? 1 : 0;

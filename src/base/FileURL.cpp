@@ -2,17 +2,12 @@
 
 #include <cctype>
 
+#include "base/Hex.h"
+
 namespace palvero {
 namespace {
 
 constexpr char kScheme[] = "file://";
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -35,8 +30,8 @@ std::optional<std::string> FileURL::toPath(const std::string& url) {
   if (url.rfind(kScheme, 0) != 0) return std::nullopt;
   std::string path;
   for (size_t i = sizeof kScheme - 1; i < url.size(); ++i) {
-    if (url[i] == '%' && i + 2 < url.size() && hexValue(url[i + 1]) >= 0 && hexValue(url[i + 2]) >= 0) {
-      path += static_cast<char>(hexValue(url[i + 1]) * 16 + hexValue(url[i + 2]));
+    if (url[i] == '%' && i + 2 < url.size() && hexDigitValue(url[i + 1]) >= 0 && hexDigitValue(url[i + 2]) >= 0) {
+      path += static_cast<char>(hexDigitValue(url[i + 1]) * 16 + hexDigitValue(url[i + 2]));
       i += 2;
     } else {
       path += url[i];

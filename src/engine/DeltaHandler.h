@@ -160,7 +160,10 @@ class DeltaHandler final : public BlockEngine {
   std::atomic<bool> cancel_{false};
   BlockCutter cutter_;
   Compressor compressor_;
+  // One per cipher text, so that each keeps its derived key: blocks use
+  // accountCipher, version texts userCipher, alternately for every file.
   Security security_;
+  Security versionSecurity_;
   std::function<bool()> replaceFiles_;
 
   // Fields below are used only by the thread running the current file.

@@ -228,7 +228,7 @@ std::optional<Bytes> DeltaHandler::versionBytes(const std::string& text, const s
     return std::nullopt;
   }
   Bytes chosen = packed.size() < plain.size() ? std::move(packed) : std::move(plain);
-  if (!security_.EncryptStream(chosen, cipher)) {
+  if (!versionSecurity_.EncryptStream(chosen, cipher)) {
     log(kBackupError, kSessionBackup, stringWithFormat("Could not encrypt data block: %s", path.c_str()),
         kLogFailure);
     return std::nullopt;
@@ -239,7 +239,7 @@ std::optional<Bytes> DeltaHandler::versionBytes(const std::string& text, const s
 std::optional<std::string> DeltaHandler::versionText(const Bytes& stored) {
   std::string cipher = userCipher();
   if (cipher.empty()) return stringFromBytes(stored);
-  std::optional<Bytes> decrypted = security_.DecryptStream(stored, cipher);
+  std::optional<Bytes> decrypted = versionSecurity_.DecryptStream(stored, cipher);
   if (!decrypted || decrypted->empty()) return std::nullopt;
   Bytes unpacked;
   if (compressor_.DecompressFromStream(*decrypted, unpacked, false, "TempFileVerFile.tmp", currentThreadIndex_)) {

@@ -8,20 +8,10 @@
 #include <cctype>
 #include <cerrno>
 
+#include "base/Hex.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
-namespace {
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
 bool RestoreFileOperations::writeDataToFile(const Bytes& data, const std::string& File) {
   UniqueFd fd(::open(File.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
   if (!fd) return false;
@@ -44,8 +34,8 @@ Bytes RestoreFileOperations::getDataFromHexString(const std::string& text) {
   Bytes out;
   out.reserve(digits.size() / 2);
   for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-    int high = hexDigit(digits[i]);
-    int low = hexDigit(digits[i + 1]);
+    int high = hexDigitValue(digits[i]);
+    int low = hexDigitValue(digits[i + 1]);
     // Like strtol over the pair: the valid leading digits count, the rest not.
     int value = high < 0 ? 0 : (low < 0 ? high : high * 16 + low);
     out.push_back(static_cast<uint8_t>(value));

@@ -1,8 +1,8 @@
-// Fixture of the engine's integration tests: a home of its own, a
-// palvero-service with one enrolled device whose identity and ciphers are in
-// the settings, a fake clock for the designed waits (the network runs in real
-// time) and one DeltaHandler talking to the service over libcurl. Records
-// every notification the engine posts.
+// Fixture of the engine's integration tests: the request layer's fixture (a
+// home of its own, a palvero-service with one enrolled device whose identity
+// and ciphers are in the settings, a fake clock for the designed waits) plus
+// one DeltaHandler talking to the service over libcurl. Records every
+// notification the engine posts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,17 +22,11 @@
 #include <thread>
 #include <vector>
 
-#include "base/Clock.h"
-#include "base/FakeClock.h"
 #include "base/NotificationCenter.h"
 #include "engine/DeltaHandler.h"
 #include "engine/format/util/Functions.h"
-#include "protocol/CommunicationServer.h"
-#include "protocol/HttpClient.h"
+#include "integration/protocol/ServiceFixture.h"
 #include "state/LocalSettings.h"
-#include "state/LogWriter.h"
-#include "support/ServiceProcess.h"
-#include "support/TempHome.h"
 
 namespace palvero::testing {
 
@@ -70,13 +64,10 @@ std::string labelOf(const ::testing::TestParamInfo<Case>& param) {
   return param.param.label;
 }
 
-class EngineFixture : public ::testing::Test {
+class EngineFixture : public ServiceFixture {
  protected:
   void SetUp() override {
-    device_ = service_.newDevice("ann", "secret");
-    ServiceProcess::useCredentials(device_);
-    clock_ = std::make_shared<FakeClock>();
-    Clock::setCurrent(clock_);
+    ServiceFixture::SetUp();
     engine_ = newEngine();
     for (const char* name : {BlockEngine::kBackupFileOK, BlockEngine::kBackupFileFail, BlockEngine::kRestoreOK,
                              BlockEngine::kRestoreFail}) {
@@ -91,12 +82,10 @@ class EngineFixture : public ::testing::Test {
 
   void TearDown() override {
     engine_.reset();
-    Clock::setCurrent(nullptr);
+    ServiceFixture::TearDown();
   }
 
-  std::unique_ptr<DeltaHandler> newEngine() {
-    return std::make_unique<DeltaHandler>(CommunicationServer::create(service_.url(), std::make_shared<HttpClient>()));
-  }
+  std::unique_ptr<DeltaHandler> newEngine() { return std::make_unique<DeltaHandler>(newServer()); }
 
   std::string dataPath(const std::string& relative) const { return home_ / ("data/" + relative); }
   std::string restoredPath(const std::string& relative) const { return home_ / ("restored/" + relative); }
@@ -187,22 +176,6 @@ class EngineFixture : public ::testing::Test {
     return names;
   }
 
-  // Texts of the client's log lines that begin with `prefix`.
-  static std::vector<std::string> logLines(const std::string& prefix) {
-    std::ifstream in(LogWriter::sharedLogger().currentLogFilepath());
-    std::vector<std::string> out;
-    std::string line;
-    while (std::getline(in, line)) {
-      size_t at = 0;
-      for (int i = 0; i < 5 && at != std::string::npos; ++i) {
-        at = line.find(" | ", at);
-        if (at != std::string::npos) at += 3;
-      }
-      if (at != std::string::npos && line.compare(at, prefix.size(), prefix) == 0) out.push_back(line.substr(at));
-    }
-    return out;
-  }
-
   // True when the client's log holds `text` (which may span lines).
   static bool logContains(const std::string& text) {
     return readFile(LogWriter::sharedLogger().currentLogFilepath()).find(text) != std::string::npos;
@@ -236,10 +209,6 @@ class EngineFixture : public ::testing::Test {
     return out;
   }
 
-  TempHome home_;
-  ServiceProcess service_;
-  ServiceProcess::Credentials device_;
-  std::shared_ptr<FakeClock> clock_;
   std::unique_ptr<DeltaHandler> engine_;
   std::mutex postedMutex_;
   std::vector<Posted> posted_;        // guarded by postedMutex_

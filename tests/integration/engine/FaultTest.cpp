@@ -34,7 +34,7 @@ TEST_F(FaultTest, ABlockTheServiceNeverKeepsFailsTheFileAfterFiveAttempts) {
 
   EXPECT_FALSE(backup(path));
   EXPECT_EQ(lastPosted().name, "BackupFileFail");
-  std::vector<std::string> lines = logLines("Some blocks were sent to server, but not saved for file " + path);
+  std::vector<std::string> lines = logLinesStartingWith("Some blocks were sent to server, but not saved for file " + path);
   ASSERT_EQ(lines.size(), 5u);
   for (int attempt = 0; attempt < 5; ++attempt) {
     EXPECT_NE(lines[attempt].find("Count is: 2; iterator is " + std::to_string(attempt)), std::string::npos);
@@ -159,7 +159,7 @@ TEST_P(ChangedFileTest, AFileChangedDuringItsBackupFailsAndLeavesThePreviousRevi
   EXPECT_FALSE(ok);
   EXPECT_EQ(lastPosted().name, "BackupFileFail");
   EXPECT_TRUE(service_.requests("upload_ver").empty());
-  EXPECT_FALSE(logLines("File was not backed up: " + path + ". Reason: ").empty());
+  EXPECT_FALSE(logLinesStartingWith("File was not backed up: " + path + ". Reason: ").empty());
   ASSERT_TRUE(restore(path, restoredPath("changing.bin")));
   EXPECT_TRUE(readFile(restoredPath("changing.bin")) == first);
 }
@@ -250,7 +250,7 @@ TEST_F(FaultTest, CancelDuringAnOutageStopsTheWait) {
   EXPECT_FALSE(backup(path));
   canceller.join();
   EXPECT_EQ(lastPosted().name, "BackupFileFail");
-  EXPECT_FALSE(logLines("File file.bin is in offline break").empty());
+  EXPECT_FALSE(logLinesStartingWith("File file.bin is in offline break").empty());
 }
 
 class CorruptBlockTest : public FaultTest, public ::testing::WithParamInterface<bool> {};
@@ -275,7 +275,7 @@ TEST_P(CorruptBlockTest, ADamagedBlockOnTheServiceFailsTheRestoreAndKeepsTheExis
   EXPECT_EQ(lastPosted().userInfo["error"], "Missing part of file");
   EXPECT_EQ(readFile(restoredPath("file.bin")), "the user's own file");
   EXPECT_TRUE(leftovers(restoredPath("")).empty());
-  EXPECT_FALSE(logLines("Restore error: block").empty());
+  EXPECT_FALSE(logLinesStartingWith("Restore error: block").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Content, CorruptBlockTest, ::testing::Values(false, true),
