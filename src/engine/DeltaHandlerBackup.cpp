@@ -33,6 +33,10 @@ bool DeltaHandler::backUpFile(const std::string& path, const std::string& name, 
     ~ClearWaitingBlocks() { engine.clearWaitingBlocks(); }
   } clearAtEnd{*this};
 
+  if (path.empty() || path.front() != '/') {
+    notBackedUp(path, "not an absolute path");
+    return false;
+  }
   if (auto problem = PathRules::versionTextProblem(path)) {
     notBackedUp(path, *problem + ", which a version file cannot hold");
     return false;

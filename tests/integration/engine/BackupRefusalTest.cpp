@@ -65,6 +65,16 @@ TEST_F(BackupRefusalTest, OnlyRegularFilesAreRead) {
   expectRefusedAtOnce(dataPath(""), "not a regular file");
 }
 
+TEST_F(BackupRefusalTest, ArgumentsWithoutAnAbsolutePathFail) {
+  for (const Value& args : {Value::object(), Value{{"filePath", ""}}, Value{{"filePath", "relative/file.txt"}},
+                            Value{{"filePath", 42}}, Value::array()}) {
+    SCOPED_TRACE(args.dump());
+    EXPECT_FALSE(engine_->backupFileWithArgs(args, 1));
+    EXPECT_EQ(lastPosted().name, "BackupFileFail");
+  }
+  EXPECT_TRUE(service_.requests("get_ver").empty());
+}
+
 TEST_F(BackupRefusalTest, AFileThatIsGoneIsNotAFailure) {
   EXPECT_TRUE(backup(dataPath("never existed.txt")));
   EXPECT_EQ(lastPosted().name, "BackupFileOK");
