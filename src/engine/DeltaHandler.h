@@ -94,7 +94,6 @@ class DeltaHandler final : public BlockEngine {
   const std::string& restoreError() const { return restoreError_; }
   // "b<N>" while backing up, "r<N>" while restoring.
   const std::string& currentThreadIndex() const { return currentThreadIndex_; }
-  CommunicationServer& communicationServer() { return *communicationServer_; }
 
   // Where restore reads the user's choice to overwrite existing files
   // (default: always overwrite). Called once per restored file.
