@@ -39,14 +39,9 @@ int64_t numberArgument(const Value& args, const char* key, int64_t fallback) {
 }  // namespace
 
 DeltaHandler::DeltaHandler(std::shared_ptr<CommunicationServer> server)
-    : communicationServer_(server ? std::move(server) : CommunicationServer::create()),
-      replaceFiles_([] { return true; }) {}
+    : communicationServer_(server ? std::move(server) : CommunicationServer::create()) {}
 
 DeltaHandler::~DeltaHandler() = default;
-
-void DeltaHandler::setReplaceFilesSource(std::function<bool()> source) {
-  replaceFiles_ = source ? std::move(source) : [] { return true; };
-}
 
 bool DeltaHandler::backupFileWithArgs(const Value& args, int64_t WithIterator) {
   currentThreadIndex_ = stringWithFormat("b%ld", static_cast<long>(WithIterator));

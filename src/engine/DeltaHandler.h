@@ -29,7 +29,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -95,10 +94,6 @@ class DeltaHandler final : public BlockEngine {
   // "b<N>" while backing up, "r<N>" while restoring.
   const std::string& currentThreadIndex() const { return currentThreadIndex_; }
 
-  // Where restore reads the user's choice to overwrite existing files
-  // (default: always overwrite). Called once per restored file.
-  void setReplaceFilesSource(std::function<bool()> source);
-
  private:
   // --- Backup (DeltaHandlerBackup.cpp) ---
   bool backUpFile(const std::string& path, const std::string& name, int64_t FileLength, int64_t& PreviousFileSize);
@@ -163,7 +158,6 @@ class DeltaHandler final : public BlockEngine {
   // accountCipher, version texts userCipher, alternately for every file.
   Security security_;
   Security versionSecurity_;
-  std::function<bool()> replaceFiles_;
 
   // Fields below are used only by the thread running the current file.
   std::string currentThreadIndex_;

@@ -12,6 +12,7 @@
 #include "engine/RestoreTarget.h"
 #include "engine/format/util/Functions.h"
 #include "protocol/CommunicationServer.h"
+#include "selection/CommonExtensions.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
@@ -90,7 +91,8 @@ bool DeltaHandler::restoreFolder(const std::string& target) {
 bool DeltaHandler::RestoreFile(const std::string& target, const FilePart& Desc, bool /*IsFilePart*/,
                                const std::string& changeTime) {
   try {
-    std::string fileToWrite = RestoreFileOperations::fileToWrite(target, changeTime, replaceFiles_());
+    std::string fileToWrite = RestoreFileOperations::fileToWrite(
+        target, changeTime, CommonExtensions::sharedExtensionsManager().replaceFiles());
     RestoreTarget output;
     std::string error;
     if (!output.create(fileToWrite, error)) {

@@ -26,6 +26,7 @@
 #include "engine/DeltaHandler.h"
 #include "engine/format/util/Functions.h"
 #include "integration/protocol/ServiceFixture.h"
+#include "selection/CommonExtensions.h"
 #include "state/LocalSettings.h"
 
 namespace palvero::testing {
@@ -68,6 +69,7 @@ class EngineFixture : public ServiceFixture {
  protected:
   void SetUp() override {
     ServiceFixture::SetUp();
+    CommonExtensions::resetForTesting();
     engine_ = newEngine();
     for (const char* name : {BlockEngine::kBackupFileOK, BlockEngine::kBackupFileFail, BlockEngine::kRestoreOK,
                              BlockEngine::kRestoreFail}) {
@@ -82,6 +84,7 @@ class EngineFixture : public ServiceFixture {
 
   void TearDown() override {
     engine_.reset();
+    CommonExtensions::resetForTesting();
     ServiceFixture::TearDown();
   }
 

@@ -17,9 +17,7 @@ class RestoreTargetTest : public EngineFixture {
     EXPECT_TRUE(backup(path));
     return path;
   }
-  void keepExistingFiles() {
-    engine_->setReplaceFilesSource([] { return false; });
-  }
+  static void keepExistingFiles() { CommonExtensions::sharedExtensionsManager().setReplaceFiles(false); }
   // Uploads a version text of our own making (the user cipher is cleared, so
   // it is stored as plain text).
   void uploadVersionText(const std::string& path, const std::string& text) {
