@@ -7,6 +7,8 @@
 namespace palvero::testing {
 namespace {
 
+using ::palvero::testing::PrintTo;
+
 class DeduplicationTest : public EngineFixture {
  protected:
   static std::string sha(const std::string& bytes) {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -28,6 +29,7 @@
 #include "integration/protocol/ServiceFixture.h"
 #include "selection/CommonExtensions.h"
 #include "state/LocalSettings.h"
+#include "state/LogWriter.h"
 
 namespace palvero::testing {
 
@@ -63,6 +65,13 @@ inline std::string textContent(size_t size, uint64_t seed) {
 template <class Case>
 std::string labelOf(const ::testing::TestParamInfo<Case>& param) {
   return param.param.label;
+}
+
+// How such a parameter is printed (test listings name the case, not bytes).
+template <class Case>
+  requires requires(const Case& c) { c.label; }
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.label;
 }
 
 class EngineFixture : public ServiceFixture {

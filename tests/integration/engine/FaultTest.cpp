@@ -9,6 +9,8 @@
 namespace palvero::testing {
 namespace {
 
+using ::palvero::testing::PrintTo;
+
 class FaultTest : public EngineFixture {
  protected:
   void TearDown() override {

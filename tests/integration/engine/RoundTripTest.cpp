@@ -9,6 +9,8 @@
 namespace palvero::testing {
 namespace {
 
+using ::palvero::testing::PrintTo;
+
 struct RoundTripCase {
   const char* label;
   std::string name;
