@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "base/DispatchQueue.h"
+#include "base/NotificationCenter.h"
 #include "base/RunLoop.h"
 #include "base/StringFormat.h"
+#include "engine/format/util/Functions.h"
 #include "platform/Env.h"
 #include "protocol/HttpClient.h"
 #include "protocol/NetworkErrorManager.h"
@@ -134,6 +136,37 @@ void CommunicationServer::sendFormAsync(std::string form, Completion completion)
     });
   });
 }
+
+void CommunicationServer::sendAsyncRenewing(const char* operation, Sender send, Completion completion,
+                                            std::function<void(CommunicationServer&)> refused, int renewalsLeft) {
+  auto self = shared_from_this();
+  DispatchQueue::global().async([self, operation, send = std::move(send), completion = std::move(completion),
+                                 refused = std::move(refused), renewalsLeft]() mutable {
+    HttpResponse response = send(*self);
+    if (response.completed() && response.status == 401) {
+      if (renewalsLeft <= 0) {
+        logFailure(std::string(operation) + " FAIL. The service refused the renewed session again");
+      } else if (self->syncAuthorise()) {
+        self->sendAsyncRenewing(operation, std::move(send), std::move(completion), std::move(refused),
+                                renewalsLeft - 1);
+        return;
+      }
+      RunLoop::main().async([self, refused = std::move(refused)] {
+        if (refused) refused(*self);
+      });
+      return;
+    }
+    RunLoop::main().async([self, response = std::move(response), completion = std::move(completion)] {
+      if (completion) completion(*self, response);
+    });
+  });
+}
+
+void CommunicationServer::postNotification(const char* name, Value userInfo) const {
+  NotificationCenter::defaultCenter().post(name, this, std::move(userInfo));
+}
+
+std::string CommunicationServer::formValue(const std::string& text) { return Functions::UrlEncode(text).value_or(""); }
 
 void CommunicationServer::updateCookies(const HttpResponse& response) {
   auto fresh = cookiesFromResponse(response, serverURL_);

@@ -15,6 +15,11 @@
 //   CommunicationServerBlocks.cpp    check_block, upload_block(s), get_block
 //   CommunicationServerDeletion.cpp  delete
 //   CommunicationServerStatus.cpp    status reports
+//   CommunicationServerAccount.cpp   register, register_device, forgot_pas, send_serial_numbers
+//   CommunicationServerFolders.cpp   get_folder_page, get_files_list
+//   CommunicationServerSettings.cpp  save_settings, load_settings
+//   CommunicationServerStatistics.cpp get_statistic_by_categories, get_top10, get_support_info
+//   CommunicationServerUpdate.cpp    send_logs, check_version, download_update
 // A new request family adds its operations here under its own heading and
 // their definitions in a new CommunicationServer<Family>.cpp, built from the
 // envelope helpers in the private section.
@@ -44,8 +49,11 @@
 
 #include "base/Bytes.h"
 #include "base/Clock.h"
+#include "base/Date.h"
+#include "base/Value.h"
 #include "engine/format/FileBlock.h"
 #include "engine/format/FileBlockToSend.h"
+#include "protocol/BackupedFolder.h"
 #include "protocol/HTTPCookie.h"
 #include "protocol/HttpTransport.h"
 
@@ -176,6 +184,108 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   // Sends a status report asynchronously; the reply is ignored.
   void sendStatus(const std::string& type, const std::string& Description);
 
+  // --- Account and device (CommunicationServerAccount.cpp) -----------------
+  // Asynchronous; the outcome is posted on the main run loop.
+
+  // User login ("register"). Stores the reply's values, then enrols this
+  // computer when the account supports devices: "RegDeviceOK" with
+  // {"devices": [...]} when the user may choose among several, else the
+  // first listed device or a new one is registered (its notifications
+  // follow). "RegUserOK" when the account has no devices; "RegUserFail"
+  // followed by "RegUserWrongPassword", "RegUserEmptyPassword" or a second
+  // "RegUserFail" when the login is refused.
+  void registerUsername(const std::string& username, const std::string& withPassword);
+  // Device registration ("register_device"): stores the reply's "DeviceID"
+  // and "Pass" as clientId and password and posts "RegDevicePassedOK";
+  // "RegDevicePassedFail" with {"message": reply} for any status but 200.
+  void registerDevice(const std::string& clientId, const std::string& withPassword, const Value& andDevice);
+  // The record that registers this computer as a new device.
+  Value loginWithNewDevice() const;
+  // "forgot_pas": "ForgotPasswordOK", "ForgotPasswordUserDeleted" or
+  // "ForgotPasswordFail".
+  void forgotPassword(const std::string& user);
+  // Sends the hardware identifiers; the reply is ignored.
+  void sendSerialNumbers(const std::string& serialNumber, const std::string& withComputerUUID);
+
+  // --- Remote folder browsing (CommunicationServerFolders.cpp) -------------
+  // Synchronous: call off the main thread.
+
+  // One folder level of `path` ("" lists the account's devices), every page
+  // of it, of `deviceID`'s backups (this device's when nothing or "").
+  // Entries marked deleted are left out unless `ShowDeleted`. Nothing on
+  // failure.
+  std::optional<BackupedFolder> getFolderWithPath(const std::string& path, const std::optional<std::string>& deviceID,
+                                                  bool ShowDeleted);
+  // The whole content of `path` in one packed reply; deleted files are left
+  // out. Nothing on failure.
+  std::optional<BackupedFolder> getGetFilesList(const std::string& path, const std::optional<std::string>& andDeviceID);
+  // A version's "modified" text: "yyyyMMdd HH:mm:ss", else
+  // "HH|mm|ss|MM|dd|yyyy", both local time; nothing for neither.
+  static std::optional<Date> dateOfModified(const std::string& text);
+
+  // --- Settings and exclusions (CommunicationServerSettings.cpp) -----------
+  // The extension catalogue is reached through ExtensionCatalogue::current().
+
+  // Sends one settings body ("backup", "clientfull", "client" or
+  // "exclusions"); synchronous, no renewal (callers renew first). True when
+  // the service answers "ok".
+  bool saveSettings(const std::string& type);
+  // Loads one settings type into the settings store (and the catalogue's
+  // "NeedFullBackup" and "backupHiddenFiles"); posts "LoadSettingsOK" or
+  // "LoadSettingsFail". Asynchronous.
+  void loadSettings(const std::string& type);
+  // Loads the exclusions into the catalogue; posts "LoadExclusionsOK", or
+  // "LoadExclusionsFail" when the reply holds none. Asynchronous.
+  void loadExclusions();
+  // The current user's folders for the placeholders "<Documents>",
+  // "<Desktop>" and "<userprofile>" found in `entries`, in the catalogue's
+  // placeholder order, leaving out a folder the excluded list holds and one
+  // the separately included list holds. With `forList` ("includefolders" or
+  // "excludefolders"), only the other list's folders are left out: the list
+  // named is about to be replaced, so its own folders must not be dropped.
+  std::vector<std::string> checkAdminFolders(const std::vector<std::string>& entries,
+                                             const std::string& forList = {}) const;
+  // Removes every entry that is not an existing file or folder here
+  // (Windows paths, unresolved placeholders).
+  static void removeNonOSXExtensions(std::vector<std::string>& paths);
+  // {".JPG": true, ...} for the extensions given (upper-cased).
+  static Value setValuesForExtention(const std::vector<std::string>& extensions);
+
+  // --- Statistics and support (CommunicationServerStatistics.cpp) ----------
+
+  // Stored sizes by category name (with "total_used" and
+  // "total_files_count"); synchronous; nothing on failure.
+  std::optional<std::map<std::string, Value>> getStatisticByCategories();
+  // The largest files of a category, one page (from 0); synchronous.
+  std::optional<Value> getTop10Files(const std::string& category, int64_t Page);
+  // Loads the support contact into the settings store; posts
+  // "GetSupportInfoOK" or "GetSupportInfoFail". Asynchronous.
+  void getSupportInfo();
+
+  // --- Log upload and self-update (CommunicationServerUpdate.cpp) ----------
+
+  static constexpr const char* kUpdaterArchiveName = "updater.zip";
+  static constexpr const char* kUpdaterFolderName = "Updater";
+  static constexpr const char* kUpdaterName = "PalveroUpdater.app";
+
+  // Uploads the current log file with `message`; unless `IsSilent` posts
+  // "LogsSentOK" or "LogsSentFail". Asynchronous.
+  void sendLogsWithMessage(const std::string& message, bool IsSilent);
+  // Whether the service offers a newer client than this one; `versions`
+  // receives the service's version text ("Can't check version" when the
+  // request failed). Synchronous.
+  bool syncCheckVersion(int64_t clientType, std::string& versions);
+  // Posts "CheckVersionOK" (with {"version": text}) when a newer version
+  // exists, "CheckVersionFail" when the request fails. Asynchronous.
+  void checkVersion(int64_t clientType);
+  // Downloads the updater archive, unpacks it and puts the updater in the
+  // support folder, executable by its owner only; posts "DownloadUpdateOK",
+  // or "DownloadUpdateFail" when the request fails. Asynchronous.
+  void downloadUpdate(int64_t clientType);
+  // Whether `server` ("a.b.c.d") is a greater four-number version than
+  // `local`; false when either is not four non-negative numbers.
+  static bool isNewerVersion(const std::string& server, const std::string& local);
+
  private:
   using Completion = std::function<void(CommunicationServer&, const HttpResponse&)>;
   enum class CookieChoice { kLast, kFirst, kEmpty };
@@ -211,6 +321,17 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   // Sends a form on a background queue and runs `completion` on the main run
   // loop; the instance stays alive until then.
   void sendFormAsync(std::string form, Completion completion);
+  using Sender = std::function<HttpResponse(CommunicationServer&)>;
+  // Runs `send` on a background queue. A 401 renews the session there and
+  // sends again (at most `renewalsLeft` times); when the renewal fails, or
+  // none is left, `refused` (may be empty) runs on the main loop instead of
+  // `completion`. Every other reply goes to `completion` on the main loop.
+  void sendAsyncRenewing(const char* operation, Sender send, Completion completion,
+                         std::function<void(CommunicationServer&)> refused, int renewalsLeft = kMaxNestedRenewals);
+  // Posts `name` on the default centre with this instance as sender.
+  void postNotification(const char* name, Value userInfo = Value()) const;
+  // A value for a form field, URL-encoded.
+  static std::string formValue(const std::string& text);
   // After a successful exchange: the reply's cookies replace the list when
   // there is at least one.
   void updateCookies(const HttpResponse& response);
@@ -253,6 +374,30 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
                       bool multipart, bool& offlineBreak);
   bool sendFileInParts(const std::string& fileName, std::map<std::string, std::string> params, const Bytes& file,
                        bool& offlineBreak);
+
+  // --- Account helpers (CommunicationServerAccount.cpp) ---
+  void didRegisterUsername(const std::string& username, const std::string& password, const HttpResponse& response);
+  // Registers a device; `thenSendSerialNumbers` sends the hardware
+  // identifiers once the device has its own identity.
+  void registerDeviceThen(const std::string& clientId, const std::string& password, const Value& device,
+                          bool thenSendSerialNumbers);
+
+  // --- Folder helpers (CommunicationServerFolders.cpp) ---
+  // Appends one reply entry to `folder`.
+  static void appendListingEntry(BackupedFolder& folder, const Value& entry, const std::string& deviceId,
+                                 bool showDeleted, bool wholeList);
+
+  // --- Settings helpers (CommunicationServerSettings.cpp) ---
+  void didLoadSettings(const std::string& type, const HttpResponse& response);
+  void didLoadExclusions(const HttpResponse& response);
+  // The folder list to store under `key` for the reply's `entries`: the
+  // entries and their resolved placeholders, once each, only those that
+  // exist here.
+  std::vector<std::string> foldersForList(const std::string& key, const Value& entries) const;
+
+  // --- Update helpers (CommunicationServerUpdate.cpp) ---
+  // Puts a downloaded updater archive in place; false at the first failed step.
+  static bool installUpdater(const std::string& archive);
 
   // --- Block helpers (CommunicationServerBlocks.cpp) ---
   using Batch = std::vector<const FileBlockToSend*>;
