@@ -69,6 +69,17 @@ void Service::onControlRequest(const httplib::Request& req, httplib::Response& r
                         {"toDelete", v.toDelete}});
       }
       answerJson(res, list);
+    } else if (action == "set_settings") {
+      auto account = metadata_->accountByUsername(request.field("user"));
+      if (!account) return answerText(res, 404, "no such user");
+      if (request.field("type").empty()) return answerText(res, 400, "type required");
+      Value data = request.field("data").empty() ? Value() : Value::parse(request.field("data"), nullptr, false);
+      if (!data.is_null() && !data.is_object()) return answerText(res, 400, "data is not a JSON object");
+      metadata_->putAdminSettings(account->id, request.field("type"), data);
+      answerText(res, 200, "ok");
+    } else if (action == "settings") {
+      auto saved = metadata_->settings(request.field("owner"), request.field("type"));
+      answerJson(res, saved.value_or(Value()));
     } else if (action == "health") {
       answerText(res, 200, "ok");
     } else {

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "FormCodec.h"
+
 namespace palvero::service {
 namespace {
 
@@ -35,6 +37,9 @@ bool parseAction(const std::string& text, FaultAction& action, std::string* erro
     action.type = FaultAction::Type::kReset;
   } else if (text == "malformed") {
     action.type = FaultAction::Type::kMalformed;
+  } else if (text.rfind("body=", 0) == 0) {
+    action.type = FaultAction::Type::kBody;
+    action.body = urlDecode(text.substr(5));
   } else if (text.rfind("delay=", 0) == 0) {
     auto ms = number(text.substr(6));
     if (!ms || *ms < 0) return failWith(error, "delay needs milliseconds: " + text);
@@ -63,6 +68,8 @@ std::string FaultAction::describe() const {
       return "delay=" + std::to_string(delayMs);
     case Type::kMalformed:
       return "malformed";
+    case Type::kBody:
+      return "body=" + body;
   }
   return "?";
 }

@@ -1,10 +1,11 @@
 // Fault rules for tests: for the next N requests of a kind, answer a status,
-// drop or reset the connection before answering, delay, or answer a
-// malformed body.
+// drop or reset the connection before answering, delay, answer a malformed
+// body, or answer 200 with a given body instead of the real answer.
 //
 // Rule text:  KIND:ACTION[:COUNT][:skip=K]
 //   KIND    a request kind ("get_block"), or "*" for every kind
-//   ACTION  a status code 400-599 | drop | reset | delay=MS | malformed
+//   ACTION  a status code 400-599 | drop | reset | delay=MS | malformed |
+//           body=TEXT (TEXT URL-encoded, so it may hold ":")
 //   COUNT   how many requests it applies to (default 1), or "always"
 //   skip=K  let the first K matching requests through untouched
 // Examples: "get_block:429:3", "upload_blocks_multi:drop", "ping:delay=1500",
@@ -26,10 +27,11 @@
 namespace palvero::service {
 
 struct FaultAction {
-  enum class Type { kStatus, kDrop, kReset, kDelay, kMalformed };
+  enum class Type { kStatus, kDrop, kReset, kDelay, kMalformed, kBody };
   Type type = Type::kStatus;
   int status = 0;       // kStatus
   int64_t delayMs = 0;  // kDelay
+  std::string body;     // kBody
   std::string describe() const;
 };
 

@@ -36,6 +36,16 @@ struct ServiceOptions {
   int64_t maxDevices = 5;
   bool durable = true;
   bool testControl = false;
+  // Entries per page of "get_folder_page".
+  int64_t folderPageSize = 100;
+  // The client version "check_version" offers, and the archive
+  // "download_update" sends (none: 404).
+  std::string clientVersion = PALVERO_SERVICE_CLIENT_VERSION;
+  std::string updaterPath;
+  // The support contact of "get_support_info".
+  std::string supportOrganisation = "Palvero Support";
+  std::string supportEmail = "support@palvero.invalid";
+  std::string supportPhone = "+1 555 0100";
 };
 
 // Everything a handler may use. Owned by the Service.

@@ -35,6 +35,16 @@ CREATE TABLE IF NOT EXISTS versions(
   length INTEGER NOT NULL,
   to_delete INTEGER NOT NULL DEFAULT 0,
   UNIQUE(owner, path, number));
+CREATE TABLE IF NOT EXISTS settings(
+  owner TEXT NOT NULL,
+  type TEXT NOT NULL,
+  data TEXT NOT NULL,
+  PRIMARY KEY(owner, type));
+CREATE TABLE IF NOT EXISTS admin_settings(
+  account_id INTEGER NOT NULL,
+  type TEXT NOT NULL,
+  data TEXT NOT NULL,
+  PRIMARY KEY(account_id, type));
 CREATE TABLE IF NOT EXISTS reports(
   id INTEGER PRIMARY KEY,
   owner TEXT NOT NULL,
@@ -289,6 +299,60 @@ std::vector<std::string> MetadataStore::deletePaths(const std::string& owner, co
   }
   tx.commit();
   return objects;
+}
+
+std::vector<VersionRow> MetadataStore::allVersions(const std::string& owner) {
+  std::lock_guard lock(mutex_);
+  auto st = db_->prepare(std::string("SELECT ") + kVersionColumns + " FROM versions WHERE owner = ? ORDER BY path, number");
+  st.bind(1, owner);
+  std::vector<VersionRow> out;
+  while (st.step()) out.push_back(readVersion(st));
+  return out;
+}
+
+std::vector<std::string> MetadataStore::ownersOf(int64_t accountId) {
+  std::vector<std::string> owners;
+  if (auto account = accountById(accountId)) owners.push_back(account->clientId);
+  for (const auto& device : devicesOf(accountId)) owners.push_back(device.deviceId);
+  return owners;
+}
+
+void MetadataStore::putSettings(const std::string& owner, const std::string& type, const Value& data) {
+  std::lock_guard lock(mutex_);
+  db_->prepare("INSERT OR REPLACE INTO settings(owner, type, data) VALUES(?, ?, ?)")
+      .bind(1, owner)
+      .bind(2, type)
+      .bind(3, data.dump())
+      .run();
+}
+
+std::optional<Value> MetadataStore::settings(const std::string& owner, const std::string& type) {
+  std::lock_guard lock(mutex_);
+  auto st = db_->prepare("SELECT data FROM settings WHERE owner = ? AND type = ?");
+  st.bind(1, owner).bind(2, type);
+  if (!st.step()) return std::nullopt;
+  return Value::parse(st.text(0), nullptr, false);
+}
+
+void MetadataStore::putAdminSettings(int64_t accountId, const std::string& type, const Value& data) {
+  std::lock_guard lock(mutex_);
+  if (data.is_null()) {
+    db_->prepare("DELETE FROM admin_settings WHERE account_id = ? AND type = ?").bind(1, accountId).bind(2, type).run();
+    return;
+  }
+  db_->prepare("INSERT OR REPLACE INTO admin_settings(account_id, type, data) VALUES(?, ?, ?)")
+      .bind(1, accountId)
+      .bind(2, type)
+      .bind(3, data.dump())
+      .run();
+}
+
+std::optional<Value> MetadataStore::adminSettings(int64_t accountId, const std::string& type) {
+  std::lock_guard lock(mutex_);
+  auto st = db_->prepare("SELECT data FROM admin_settings WHERE account_id = ? AND type = ?");
+  st.bind(1, accountId).bind(2, type);
+  if (!st.step()) return std::nullopt;
+  return Value::parse(st.text(0), nullptr, false);
 }
 
 void MetadataStore::addReport(const std::string& owner, const std::string& kind, const Value& fields) {

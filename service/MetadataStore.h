@@ -1,5 +1,6 @@
 // The service's metadata in one SQLite file: accounts, their devices, the
-// version history of every backed-up path, and the status reports and
+// version history of every backed-up path, the settings clients saved and
+// those an administrator set for an account, and the status reports and
 // hardware identifiers clients sent. Version bytes live in a BlobStore; a
 // version row names its object.
 //
@@ -87,6 +88,20 @@ class MetadataStore {
   // drop them.
   std::vector<std::string> deletePaths(const std::string& owner, const std::vector<std::string>& paths,
                                        bool immediately);
+
+  // Every revision of every path of `owner`, by path, then number.
+  std::vector<VersionRow> allVersions(const std::string& owner);
+  // The guids that own versions in an account: its client id, then its
+  // devices in registration order.
+  std::vector<std::string> ownersOf(int64_t accountId);
+
+  // Settings a client saved, per guid and type ("backup", "exclusions", ...).
+  void putSettings(const std::string& owner, const std::string& type, const Value& data);
+  std::optional<Value> settings(const std::string& owner, const std::string& type);
+  // Settings an administrator set for every device of an account (null
+  // removes them); merged over what the devices saved.
+  void putAdminSettings(int64_t accountId, const std::string& type, const Value& data);
+  std::optional<Value> adminSettings(int64_t accountId, const std::string& type);
 
   void addReport(const std::string& owner, const std::string& kind, const Value& fields);
   // Every report, oldest first: [{"owner","kind","fields","received"}].

@@ -166,6 +166,9 @@ void Service::onServerRequest(const httplib::Request& req, httplib::Response& re
       case FaultAction::Type::kMalformed:
         reply.text(200, "<html><body>malformed reply {\"size\":");
         break;
+      case FaultAction::Type::kBody:
+        reply.text(200, fault->body);
+        break;
     }
   } else {
     dispatch(request, reply);

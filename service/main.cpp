@@ -52,6 +52,17 @@ int main(int argc, char** argv) {
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
   app.add_flag("--test-control", options.testControl, "Answer the /control request of the tests");
+  app.add_option("--folder-page-size", options.folderPageSize, "Entries per page of a folder listing")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  app.add_option("--client-version", options.clientVersion, "Client version offered by check_version (a.b.c.d)")
+      ->capture_default_str();
+  app.add_option("--updater", options.updaterPath, "Updater archive sent by download_update")
+      ->check(CLI::ExistingFile);
+  app.add_option("--support-organisation", options.supportOrganisation, "Support contact: organisation")
+      ->capture_default_str();
+  app.add_option("--support-email", options.supportEmail, "Support contact: e-mail")->capture_default_str();
+  app.add_option("--support-phone", options.supportPhone, "Support contact: phone")->capture_default_str();
   app.add_flag("--no-fsync", noFsync, "Do not flush stored objects to disk (throwaway data only)");
   CLI11_PARSE(app, argc, argv);
   options.durable = !noFsync;

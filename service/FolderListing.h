@@ -1,0 +1,34 @@
+// The folder tree a client browses for restore, built from one device's
+// version rows. A stored path "/home/ann/a.txt" lies on the drive "/", a
+// path "C:/Users/a.txt" on the drive "C:". Listing "" gives the drives;
+// listing a drive or folder gives its folders (by name, "toDelete" when
+// every file beneath is marked deleted), then its files (by name, with the
+// latest revision's size and mark and every revision as "version").
+//
+// Stateless; safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MetadataStore.h"
+
+namespace palvero::service {
+
+class FolderListing {
+ public:
+  // Repeated "/" collapsed and a trailing one dropped ("/" stays "/").
+  static std::string normalize(const std::string& path);
+  // "/" for an absolute path, else the first component ("C:").
+  static std::string driveOf(const std::string& path);
+
+  // The entries of `path` among `rows` (every revision of one owner, ordered
+  // by path, then number). "toDelete" is 0/1, or a boolean with `booleanMarks`.
+  static std::vector<Value> entries(const std::vector<VersionRow>& rows, const std::string& path, bool booleanMarks);
+  // One page (from 1) of `entries`: {"pagesCount", "page", "data"}. There is
+  // always at least one page; a page past the last holds no data.
+  static Value page(const std::vector<Value>& entries, int64_t page, int64_t pageSize);
+};
+
+}  // namespace palvero::service

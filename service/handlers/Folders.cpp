@@ -1,0 +1,73 @@
+// "get_folder_page" (path, page, [sourceDeviceId]) and "get_files_list"
+// (path).
+//
+// get_folder_page: the path "" without a device lists the account's devices
+// ({"device": {"name", "deviceType", "id"}}); with a device (sourceDeviceId,
+// else the caller) "" lists its drives, and any other path that folder's
+// folders and files (FolderListing). Paged by --folder-page-size:
+// {"pagesCount", "page", "data"}. A sourceDeviceId outside the caller's
+// account is 404.
+//
+// get_files_list: every entry of the caller's folder in one JSON array,
+// "toDelete" as a boolean, packed as the only entry of a zip archive.
+#include <charconv>
+
+#include "FolderListing.h"
+#include "HandlerRegistry.h"
+#include "ZipPacker.h"
+
+namespace palvero::service {
+namespace {
+
+int64_t pageNumber(const std::string& text) {
+  int64_t value = 1;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && ptr == text.data() + text.size() ? value : 1;
+}
+
+std::vector<Value> deviceEntries(ServiceContext& ctx, int64_t accountId) {
+  std::vector<Value> out;
+  for (const auto& device : ctx.metadata.devicesOf(accountId)) {
+    const Value& record = device.record;
+    out.push_back({{"device",
+                    {{"name", record.value("Name", device.deviceId)},
+                     {"deviceType", record.value("DeviceType", std::string("0"))},
+                     {"id", device.deviceId}}}});
+  }
+  return out;
+}
+
+void handleFolderPage(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& reply) {
+  const std::string& path = req.field("path");
+  const std::string& source = req.field("sourceDeviceId");
+  std::vector<Value> entries;
+  if (path.empty() && source.empty()) {
+    entries = deviceEntries(ctx, req.principal->accountId);
+  } else {
+    std::string owner = req.principal->id;
+    if (!source.empty()) {
+      auto device = ctx.metadata.device(source);
+      if (!device || device->accountId != req.principal->accountId) {
+        reply.text(404, "no such device");
+        return;
+      }
+      owner = device->deviceId;
+    }
+    entries = FolderListing::entries(ctx.metadata.allVersions(owner), path, false);
+  }
+  reply.json(dumpJson(FolderListing::page(entries, pageNumber(req.field("page")), ctx.options.folderPageSize)));
+}
+
+void handleFilesList(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& reply) {
+  Value list = Value::array();
+  for (auto& entry : FolderListing::entries(ctx.metadata.allVersions(req.principal->id), req.field("path"), true)) {
+    list.push_back(std::move(entry));
+  }
+  reply.bytes(ZipPacker::packOneEntry("files.json", dumpJson(list)));
+}
+
+const HandlerRegistration kFolderPage("get_folder_page", Access::kSession, handleFolderPage);
+const HandlerRegistration kFilesList("get_files_list", Access::kSession, handleFilesList);
+
+}  // namespace
+}  // namespace palvero::service
