@@ -287,4 +287,12 @@ Value ServiceProcess::versions(const std::string& owner, const std::string& path
   return Value::parse(control({{"action", "versions"}, {"owner", owner}, {"path", path}}));
 }
 
+void ServiceProcess::setAdminSettings(const std::string& user, const std::string& type, const std::string& json) {
+  control({{"action", "set_settings"}, {"user", user}, {"type", type}, {"data", json}});
+}
+
+Value ServiceProcess::savedSettings(const std::string& owner, const std::string& type) {
+  return Value::parse(control({{"action", "settings"}, {"owner", owner}, {"type", type}}));
+}
+
 }  // namespace palvero::testing

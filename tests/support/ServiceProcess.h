@@ -114,6 +114,12 @@ class ServiceProcess {
   Value block(const std::string& name);
   // The revisions stored for (owner, path).
   Value versions(const std::string& owner, const std::string& path);
+  // Sets what an administrator configured for an account's settings type
+  // (a JSON object merged over what its devices saved; "login" is merged
+  // into the login reply); "" removes it.
+  void setAdminSettings(const std::string& user, const std::string& type, const std::string& json);
+  // What a device (or account) saved under a settings type; null when nothing.
+  Value savedSettings(const std::string& owner, const std::string& type);
 
   // A raw control request; throws std::runtime_error on a failure status.
   std::string control(const std::vector<std::pair<std::string, std::string>>& fields);
