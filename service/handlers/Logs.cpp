@@ -1,8 +1,10 @@
 // "send_logs" (multipart: guid, osVersion, message, part "file[]"): stores
 // the uploaded log under DIR/logs/<guid>/ and records a report with the
-// operating system, the message and where the file went; "ok".
+// operating system, the message (sent URL-encoded, followed by a blank
+// line) and where the file went; "ok".
 #include <filesystem>
 
+#include "FormCodec.h"
 #include "HandlerRegistry.h"
 #include "Random.h"
 #include "base/Date.h"
@@ -22,6 +24,11 @@ std::string safeName(const std::string& filename) {
   }
   if (name.empty() || name == "." || name == "..") name = "log";
   return name.substr(0, 128);
+}
+
+std::string message(std::string text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  return urlDecode(text);
 }
 
 void handleSendLogs(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& reply) {
@@ -45,7 +52,7 @@ void handleSendLogs(ServiceContext& ctx, const ServiceRequest& req, ServiceReply
   }
   ctx.metadata.addReport(req.principal->id, "send_logs",
                          {{"osVersion", req.field("osVersion")},
-                          {"message", req.field("message")},
+                          {"message", message(req.field("message"))},
                           {"filename", part->filename},
                           {"size", part->size()},
                           {"stored", (fs::path("logs") / req.principal->id / name).string()}});

@@ -64,7 +64,11 @@ void CommunicationServer::sendLogsWithMessage(const std::string& message, bool I
   try {
     std::string path = LogWriter::sharedLogger().currentLogFilepath();
     std::string content;
-    if (!AtomicFile::read(path, content)) throw std::runtime_error("cannot read the log file " + path);
+    // Nothing logged yet is an empty log, not a failure.
+    std::error_code missing;
+    if (fs::exists(fs::symlink_status(path, missing)) && !AtomicFile::read(path, content)) {
+      throw std::runtime_error("cannot read the log file " + path);
+    }
     const std::string boundary = "----------" + MultipartForm::uniqueString();
     auto field = [&boundary](const char* name, const std::string& value) {
       return stringWithFormat("--%s\r\nContent-Disposition: form-data; name=\"%s\"\r\n\r\n%s\r\n", boundary.c_str(),

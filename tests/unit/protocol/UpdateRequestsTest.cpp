@@ -224,12 +224,24 @@ TEST_F(LogUploadTest, OutcomesAndSilence) {
   }
 }
 
-TEST_F(LogUploadTest, AMissingLogFileIsAFailure) {
-  fs::remove(LogWriter::sharedLogger().currentLogFilepath());
+TEST_F(LogUploadTest, AMissingLogIsSentEmptyButAnUnreadableOneIsAFailure) {
+  std::string path = LogWriter::sharedLogger().currentLogFilepath();
+  fs::remove(path);
+  transport_->push(reply(200, "ok"));
   server_->sendLogsWithMessage("m", false);
   settleAsyncWork();
-  EXPECT_EQ(posted(), std::vector<std::string>{"LogsSentFail"});
-  EXPECT_EQ(transport_->count(), 0u);
+  EXPECT_EQ(posted(), std::vector<std::string>{"LogsSentOK"});
+  ASSERT_EQ(transport_->count(), 1u);
+  auto parts = parseMultipart(transport_->sent()[0].body.substr(2), boundaryOf(transport_->sent()[0]));
+  ASSERT_EQ(parts.size(), 5u);
+  EXPECT_EQ(parts[4].content, "");
+
+  fs::create_directories(path);
+  server_->sendLogsWithMessage("m", false);
+  settleAsyncWork();
+  EXPECT_EQ(posted(), (std::vector<std::string>{"LogsSentOK", "LogsSentFail"}));
+  EXPECT_EQ(transport_->count(), 1u);
+  fs::remove(path);
 }
 
 TEST(SystemInfoTest, TheOperatingSystemTextTakesTheKernelNumbers) {
