@@ -14,8 +14,8 @@ const std::map<std::string, std::string>& table() {
     };
     add("documents", {"doc", "docx", "odt", "ods", "odp", "pdf", "txt", "rtf", "xls", "xlsx", "ppt", "pptx", "md",
                       "csv", "pages", "numbers", "key", "tex", "epub"});
-    add("pictures", {"jpg", "jpeg", "png", "gif", "bmp", "tif", "tiff", "raw", "arw", "dng", "psd", "heic", "svg",
-                     "webp", "pxm"});
+    add("pictures",
+        {"jpg", "jpeg", "png", "gif", "bmp", "tif", "tiff", "raw", "arw", "dng", "psd", "heic", "svg", "webp", "pxm"});
     add("music", {"mp3", "wav", "flac", "aac", "m4a", "ogg", "oga", "wma", "aiff", "opus"});
     add("video", {"mp4", "mov", "avi", "mkv", "wmv", "m4v", "mpg", "mpeg", "webm", "3gp"});
     add("email", {"eml", "emlx", "msg", "pst", "mbox"});

@@ -51,7 +51,8 @@ std::vector<Value> FolderListing::entries(const std::vector<VersionRow>& rows, c
       it->second = it->second && row.toDelete;
     }
   }
-  for (const auto& [name, deleted] : folders) out.push_back({{"folder", name}, {"toDelete", mark(deleted, booleanMarks)}});
+  for (const auto& [name, deleted] : folders)
+    out.push_back({{"folder", name}, {"toDelete", mark(deleted, booleanMarks)}});
   for (const auto& [name, revisions] : files) {
     const VersionRow& latest = *revisions.back();
     Value versions = Value::array();

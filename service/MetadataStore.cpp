@@ -303,7 +303,8 @@ std::vector<std::string> MetadataStore::deletePaths(const std::string& owner, co
 
 std::vector<VersionRow> MetadataStore::allVersions(const std::string& owner) {
   std::lock_guard lock(mutex_);
-  auto st = db_->prepare(std::string("SELECT ") + kVersionColumns + " FROM versions WHERE owner = ? ORDER BY path, number");
+  auto st =
+      db_->prepare(std::string("SELECT ") + kVersionColumns + " FROM versions WHERE owner = ? ORDER BY path, number");
   st.bind(1, owner);
   std::vector<VersionRow> out;
   while (st.step()) out.push_back(readVersion(st));

@@ -57,8 +57,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--client-version", options.clientVersion, "Client version offered by check_version (a.b.c.d)")
       ->capture_default_str();
-  app.add_option("--updater", options.updaterPath, "Updater archive sent by download_update")
-      ->check(CLI::ExistingFile);
+  app.add_option("--updater", options.updaterPath, "Updater archive sent by download_update")->check(CLI::ExistingFile);
   app.add_option("--support-organisation", options.supportOrganisation, "Support contact: organisation")
       ->capture_default_str();
   app.add_option("--support-email", options.supportEmail, "Support contact: e-mail")->capture_default_str();

@@ -16,9 +16,8 @@ namespace {
 
 // The file name as sent, reduced to a harmless last component.
 std::string safeName(const std::string& filename) {
-  std::string name = filename.substr(filename.find_last_of("/\\") == std::string::npos
-                                         ? 0
-                                         : filename.find_last_of("/\\") + 1);
+  std::string name =
+      filename.substr(filename.find_last_of("/\\") == std::string::npos ? 0 : filename.find_last_of("/\\") + 1);
   for (char& c : name) {
     if (static_cast<unsigned char>(c) < 0x20) c = '_';
   }

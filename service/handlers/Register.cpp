@@ -1,8 +1,8 @@
 // "register" (user login) and "register_device".
 //
 // register: username + password → the account's settings as JSON, with the
-// device list (and the administrator's "login" settings merged over it); "passwordempty" for an empty password, "wrongpas" for an
-// unknown user or a wrong password, "userblocked" for a blocked account.
+// device list (and the administrator's "login" settings merged over it); "passwordempty" for an empty password,
+// "wrongpas" for an unknown user or a wrong password, "userblocked" for a blocked account.
 //
 // register_device: clientId (the account's client id, or one of its devices)
 // + password (the typed password or the account key) + device (JSON record)

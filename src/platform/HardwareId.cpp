@@ -67,9 +67,15 @@ std::optional<std::string> machineId() {
 }  // namespace
 
 bool HardwareId::isPlaceholder(const std::string& value) {
-  static const std::array<const char*, 9> kPlaceholders = {
-      "TO BE FILLED BY O.E.M.", "DEFAULT STRING",         "NOT SPECIFIED", "NOT APPLICABLE", "NONE",
-      "SYSTEM SERIAL NUMBER",   "0123456789",             "N/A",           "0"};
+  static const std::array<const char*, 9> kPlaceholders = {"TO BE FILLED BY O.E.M.",
+                                                           "DEFAULT STRING",
+                                                           "NOT SPECIFIED",
+                                                           "NOT APPLICABLE",
+                                                           "NONE",
+                                                           "SYSTEM SERIAL NUMBER",
+                                                           "0123456789",
+                                                           "N/A",
+                                                           "0"};
   std::string normal = upper(trimmed(value));
   if (normal.empty()) return true;
   for (const char* placeholder : kPlaceholders) {

@@ -43,8 +43,7 @@ void CommunicationServer::didRegisterUsername(const std::string& username, const
     Value reply = Value::parse(response.body, nullptr, false);
     // Only a 200 reply is an account's settings: an error page that happens
     // to be JSON must not be stored as the account.
-    bool stored =
-        response.completed() && response.status == 200 && reply.is_object() && settings.saveJSONValues(reply);
+    bool stored = response.completed() && response.status == 200 && reply.is_object() && settings.saveJSONValues(reply);
     if (!stored) {
       postNotification("RegUserFail");
       if (response.body == "wrongpas") {

@@ -160,8 +160,8 @@ std::optional<BackupedFolder> CommunicationServer::getGetFilesList(const std::st
     pause(kPauseAfterPage);
     if (response.completed() && response.status == 401) {
       if (!syncAuthorise()) return std::nullopt;
-      return rerunAfterRenewal<std::optional<BackupedFolder>>(
-          "getFilesList", std::nullopt, [&] { return getGetFilesList(path, andDeviceID); });
+      return rerunAfterRenewal<std::optional<BackupedFolder>>("getFilesList", std::nullopt,
+                                                              [&] { return getGetFilesList(path, andDeviceID); });
     }
     if (!response.completed() || response.status != 200) {
       logFailure(stringWithFormat("getFolderPage FAIL. Path: %s. Response: %s with status code: %ld", path.c_str(),

@@ -144,8 +144,8 @@ void CommunicationServer::didLoadSettings(const std::string& type, const HttpRes
     auto storeInCatalogue = [&](const char* replyKey, const char* storeKey) {
       if (!values.contains(replyKey)) return;
       if (!catalogue) {
-        logFailure(stringWithFormat("loadSettings FAIL. Type: %s. %s not stored: no extension catalogue",
-                                    type.c_str(), replyKey));
+        logFailure(stringWithFormat("loadSettings FAIL. Type: %s. %s not stored: no extension catalogue", type.c_str(),
+                                    replyKey));
         return;
       }
       catalogue->saveParameter(storeKey, booleanValue(values[replyKey]));

@@ -115,8 +115,7 @@ bool CommunicationServer::syncCheckVersion(int64_t clientType, std::string& vers
         sendForm(getStringForRequest(24, stringWithFormat("%lld", static_cast<long long>(clientType))));
     if (response.completed() && response.status == 401) {
       if (!syncAuthorise()) return false;
-      return rerunAfterRenewal<bool>("syncCheckVersion", false,
-                                     [&] { return syncCheckVersion(clientType, versions); });
+      return rerunAfterRenewal<bool>("syncCheckVersion", false, [&] { return syncCheckVersion(clientType, versions); });
     }
     if (!response.completed() || response.status != 200) {
       versions = "Can't check version";

@@ -11,7 +11,9 @@ CommonExtensions& extensions() { return CommonExtensions::sharedExtensionsManage
 
 }  // namespace
 
-void CommonExtensionsCatalogue::install() { ExtensionCatalogue::setCurrent(std::make_shared<CommonExtensionsCatalogue>()); }
+void CommonExtensionsCatalogue::install() {
+  ExtensionCatalogue::setCurrent(std::make_shared<CommonExtensionsCatalogue>());
+}
 
 std::string CommonExtensionsCatalogue::exclusionsToJSON() const { return extensions().exclusionsToJSON(); }
 

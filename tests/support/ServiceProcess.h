@@ -18,7 +18,8 @@
 // (the rule applied), "reply" (short text replies).
 //
 // Fault rules: KIND:ACTION[:COUNT][:skip=K] with ACTION a status (400-599),
-// drop, reset, delay=MS or malformed (service/README.md).
+// drop, reset, delay=MS, malformed or body=TEXT (URL-encoded; 200 with that
+// text) (service/README.md).
 //
 // The binary is found through the environment variable
 // PALVERO_SERVICE_BINARY, else the compile definition of the same name

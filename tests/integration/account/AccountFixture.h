@@ -62,8 +62,8 @@ class AccountFixture : public ::testing::Test {
   // Uploads one revision through the client, as a backup would.
   void upload(const std::string& path, int64_t size, const std::string& modified) {
     bool offline = false;
-    ASSERT_TRUE(server_->updateFileVersionWithFilename(path, size, modified,
-                                                       bytesFromString("version of " + path), offline));
+    ASSERT_TRUE(
+        server_->updateFileVersionWithFilename(path, size, modified, bytesFromString("version of " + path), offline));
   }
   // Marks a path deleted on the service (kept, not removed).
   void markDeleted(const std::string& path) {

@@ -73,8 +73,8 @@ TEST_F(StatisticsIntegrationTest, TheSupportContactIsStored) {
   EXPECT_EQ(log.names(), std::vector<std::string>{"GetSupportInfoOK"});
   EXPECT_EQ(LocalSettings::sharedManager().support(), "Acme IT");
   EXPECT_EQ(LocalSettings::sharedManager().supportEmail(), "help@acme.test");
-  EXPECT_EQ(kinds(), (std::vector<std::string>{"register", "register_device", "get_support_info", "auth",
-                                               "get_support_info"}));
+  EXPECT_EQ(kinds(),
+            (std::vector<std::string>{"register", "register_device", "get_support_info", "auth", "get_support_info"}));
 }
 
 class UpdateIntegrationTest : public AccountFixture {
@@ -159,7 +159,8 @@ TEST_F(UpdateIntegrationTest, LogsReachTheServiceWholeWithTheSystemAndMessage) {
   EXPECT_EQ(logs[0]["owner"], device_.clientId);
   EXPECT_EQ(logs[0]["fields"]["osVersion"], SystemInfo::operatingSystemText());
   EXPECT_EQ(logs[0]["fields"]["message"], "Backup stops at 90% & hangs");
-  EXPECT_EQ(logs[0]["fields"]["filename"], fs::path(LogWriter::sharedLogger().currentLogFilepath()).filename().string());
+  EXPECT_EQ(logs[0]["fields"]["filename"],
+            fs::path(LogWriter::sharedLogger().currentLogFilepath()).filename().string());
   std::string stored = readFile(service_->dataDir() + "/" + logs[0]["fields"]["stored"].get<std::string>());
   EXPECT_EQ(stored.substr(0, sentLog.size()), sentLog);
   EXPECT_GE(stored.size(), sentLog.size());

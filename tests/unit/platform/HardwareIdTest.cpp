@@ -1,7 +1,6 @@
-#include "platform/HardwareId.h"
-
 #include <gtest/gtest.h>
 
+#include "platform/HardwareId.h"
 #include "platform/UserFolders.h"
 #include "support/TempHome.h"
 
@@ -60,12 +59,12 @@ TEST(UserFoldersTest, TheUserDirsFileNamesTheFolders) {
     std::string text;
     std::string documents;
   };
-  for (const Case& c : {Case{"XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "/home/ann/Dokumente"},
-                        Case{"# comment\nXDG_DOCUMENTS_DIR=\"/data/docs/\"\n", "/data/docs"},
-                        Case{"XDG_DOCUMENTS_DIR=\"$HOME/a\"\nXDG_DOCUMENTS_DIR=\"$HOME/b\"\n", "/home/ann/b"},
-                        Case{"XDG_DOCUMENTS_DIR=\"$HOME/\"\n", ""}, Case{"XDG_DOCUMENTS_DIR=relative\n", ""},
-                        Case{"XDG_DOCUMENTS_DIR=\"docs\"\n", ""}, Case{"XDG_DESKTOP_DIR=\"$HOME/D\"\n", ""},
-                        Case{"", ""}}) {
+  for (const Case& c :
+       {Case{"XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "/home/ann/Dokumente"},
+        Case{"# comment\nXDG_DOCUMENTS_DIR=\"/data/docs/\"\n", "/data/docs"},
+        Case{"XDG_DOCUMENTS_DIR=\"$HOME/a\"\nXDG_DOCUMENTS_DIR=\"$HOME/b\"\n", "/home/ann/b"},
+        Case{"XDG_DOCUMENTS_DIR=\"$HOME/\"\n", ""}, Case{"XDG_DOCUMENTS_DIR=relative\n", ""},
+        Case{"XDG_DOCUMENTS_DIR=\"docs\"\n", ""}, Case{"XDG_DESKTOP_DIR=\"$HOME/D\"\n", ""}, Case{"", ""}}) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(UserFolders::folderFromUserDirs(c.text, "XDG_DOCUMENTS_DIR", home), c.documents);
   }

@@ -5,10 +5,18 @@
 namespace palvero::testing {
 namespace {
 
-const std::vector<std::string> kAccountNotifications = {
-    "RegUserOK",         "RegUserFail",        "RegUserWrongPassword",      "RegUserEmptyPassword",
-    "RegDeviceOK",       "RegDevicePassedOK",  "RegDevicePassedFail",       "ForgotPasswordOK",
-    "ForgotPasswordFail", "ForgotPasswordUserDeleted", "WrongPassword",     "AuthoriseFail"};
+const std::vector<std::string> kAccountNotifications = {"RegUserOK",
+                                                        "RegUserFail",
+                                                        "RegUserWrongPassword",
+                                                        "RegUserEmptyPassword",
+                                                        "RegDeviceOK",
+                                                        "RegDevicePassedOK",
+                                                        "RegDevicePassedFail",
+                                                        "ForgotPasswordOK",
+                                                        "ForgotPasswordFail",
+                                                        "ForgotPasswordUserDeleted",
+                                                        "WrongPassword",
+                                                        "AuthoriseFail"};
 
 // The value of one field of a URL-encoded form, still encoded.
 std::string formField(const std::string& body, const std::string& name) {
@@ -24,15 +32,22 @@ std::string formField(const std::string& body, const std::string& name) {
 }
 
 Value loginReply(Value extra) {
-  Value reply = {{"ClientId", "ACCOUNT-1"}, {"Password", "ACCOUNT-KEY"}, {"UserCipher", "uc"},
-                 {"AccountCipher", "ac"},   {"Username", "ann"}};
+  Value reply = {{"ClientId", "ACCOUNT-1"},
+                 {"Password", "ACCOUNT-KEY"},
+                 {"UserCipher", "uc"},
+                 {"AccountCipher", "ac"},
+                 {"Username", "ann"}};
   if (extra.is_object()) reply.update(extra);
   return reply;
 }
 
 Value device(const std::string& id, const std::string& name) {
-  return {{"DeviceID", id}, {"Name", name}, {"ComputerName", name}, {"DeviceType", "31"},
-          {"ClientVersion", "2.0.0.1"}, {"DeviceEncripting", ""}};
+  return {{"DeviceID", id},
+          {"Name", name},
+          {"ComputerName", name},
+          {"DeviceType", "31"},
+          {"ClientVersion", "2.0.0.1"},
+          {"DeviceEncripting", ""}};
 }
 
 class AccountRequestsTest : public ProtocolTest {
@@ -74,13 +89,12 @@ TEST_P(LoginRefusalTest, PostsTheFailureAndItsReason) {
   EXPECT_FALSE(LocalSettings::sharedManager().isInitialized());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, LoginRefusalTest,
-    ::testing::Values(RefusalCase{"wrongpas", {"RegUserFail", "RegUserWrongPassword"}, false},
-                      RefusalCase{"passwordempty", {"RegUserFail", "RegUserEmptyPassword"}, false},
-                      RefusalCase{"userblocked", {"RegUserFail", "RegUserFail"}, true},
-                      RefusalCase{"[1,2]", {"RegUserFail", "RegUserFail"}, true},
-                      RefusalCase{"", {"RegUserFail", "RegUserFail"}, true}));
+INSTANTIATE_TEST_SUITE_P(Replies, LoginRefusalTest,
+                         ::testing::Values(RefusalCase{"wrongpas", {"RegUserFail", "RegUserWrongPassword"}, false},
+                                           RefusalCase{"passwordempty", {"RegUserFail", "RegUserEmptyPassword"}, false},
+                                           RefusalCase{"userblocked", {"RegUserFail", "RegUserFail"}, true},
+                                           RefusalCase{"[1,2]", {"RegUserFail", "RegUserFail"}, true},
+                                           RefusalCase{"", {"RegUserFail", "RegUserFail"}, true}));
 
 TEST_F(AccountRequestsTest, AnErrorPageThatIsJsonIsNotStoredAsTheAccount) {
   transport_->push(reply(500, loginReply({{"DeviceSupport", "false"}}).dump()));
@@ -134,9 +148,8 @@ TEST_F(AccountRequestsTest, ASingleDeviceAccountTakesOverTheFirstDevice) {
   server_->registerUsername("ann", "p w");
   settleAsyncWork();
   EXPECT_EQ(posted(), std::vector<std::string>{"RegDevicePassedOK"});
-  ASSERT_EQ(transport_->kinds(),
-            (std::vector<std::string>{"register", "register_device", "send_serial_numbers", "auth",
-                                      "send_serial_numbers"}));
+  ASSERT_EQ(transport_->kinds(), (std::vector<std::string>{"register", "register_device", "send_serial_numbers", "auth",
+                                                           "send_serial_numbers"}));
   auto sent = transport_->sent();
   EXPECT_EQ(formField(sent[1].body, "clientId"), "ACCOUNT-1");
   EXPECT_EQ(formField(sent[1].body, "password"), "p+w");
@@ -243,10 +256,16 @@ INSTANTIATE_TEST_SUITE_P(
         ForgotCase{"userdeleted", {reply(200, "userdeleted")}, {"ForgotPasswordUserDeleted"}, {"forgot_pas"}, 1},
         ForgotCase{"other word", {reply(200, "nope")}, {"ForgotPasswordFail"}, {"forgot_pas"}, 1},
         ForgotCase{"500", {reply(500, "boom")}, {"ForgotPasswordFail"}, {"forgot_pas"}, 1},
-        ForgotCase{"401 renewed", {reply(401, ""), authOk(), reply(200, "ok")},
-                   {"ForgotPasswordOK"}, {"forgot_pas", "auth", "forgot_pas"}, 0},
-        ForgotCase{"401 not renewed", {reply(401, ""), reply(200, "wrongpas")},
-                   {"WrongPassword", "ForgotPasswordFail"}, {"forgot_pas", "auth"}, 0},
+        ForgotCase{"401 renewed",
+                   {reply(401, ""), authOk(), reply(200, "ok")},
+                   {"ForgotPasswordOK"},
+                   {"forgot_pas", "auth", "forgot_pas"},
+                   0},
+        ForgotCase{"401 not renewed",
+                   {reply(401, ""), reply(200, "wrongpas")},
+                   {"WrongPassword", "ForgotPasswordFail"},
+                   {"forgot_pas", "auth"},
+                   0},
         ForgotCase{"401 forever",
                    {reply(401, ""), authOk(), reply(401, ""), authOk(), reply(401, ""), authOk(), reply(401, "")},
                    {"ForgotPasswordFail"},
@@ -257,8 +276,9 @@ TEST_F(AccountRequestsTest, TheFailLineNamesUserReplyAndStatus) {
   transport_->push(reply(503, "maintenance"));
   server_->forgotPassword("ann");
   settleAsyncWork();
-  EXPECT_EQ(logLinesStartingWith("forgotPassword FAIL"),
-            std::vector<std::string>{"forgotPassword FAIL. Username: ann. Response: maintenance with status code: 503"});
+  EXPECT_EQ(
+      logLinesStartingWith("forgotPassword FAIL"),
+      std::vector<std::string>{"forgotPassword FAIL. Username: ann. Response: maintenance with status code: 503"});
 }
 
 // --- Hardware identifiers -------------------------------------------------------

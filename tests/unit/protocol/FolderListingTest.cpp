@@ -38,8 +38,8 @@ TEST_F(FolderListingTest, EveryPageIsAskedForInTurn) {
   auto sent = transport_->sent();
   ASSERT_EQ(sent.size(), 3u);
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(sent[i].body, "request=get_folder_page&guid=GUID-1&path=%2Fhome%2Fann%2FMy+Docs&page=" +
-                                std::to_string(i + 1));
+    EXPECT_EQ(sent[i].body,
+              "request=get_folder_page&guid=GUID-1&path=%2Fhome%2Fann%2FMy+Docs&page=" + std::to_string(i + 1));
   }
   EXPECT_EQ(names(folder->subFolders), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(folder->subFolders[1].path, "/home/ann/My Docs/b");
@@ -101,8 +101,8 @@ TEST_F(FolderListingTest, AReplyThatIsNotJsonIsAnError) {
 }
 
 TEST_F(FolderListingTest, DeletedEntriesAreShownOnlyWhenAsked) {
-  Value data = Value::array({folderEntry("kept"), folderEntry("gone", 1), fileEntry("kept.txt", 0),
-                             fileEntry("gone.txt", 2)});
+  Value data =
+      Value::array({folderEntry("kept"), folderEntry("gone", 1), fileEntry("kept.txt", 0), fileEntry("gone.txt", 2)});
   for (bool showDeleted : {false, true}) {
     SCOPED_TRACE(showDeleted);
     transport_->push(reply(200, page(1, 1, data)));
@@ -199,13 +199,15 @@ class FilesListTest : public ProtocolTest {
 };
 
 TEST_F(FilesListTest, ThePackedListIsUnpackedAndDeletedFilesLeftOut) {
-  Value entries = Value::array(
-      {{{"drive", "/"}},
-       {{"folder", "sub"}, {"toDelete", false}},
-       {{"file", "a.txt"}, {"size", 5}, {"toDelete", false},
-        {"version", Value::array({{{"number", 1}, {"size", 5}, {"modified", "20240131 17:05:09"}}})}},
-       {{"file", "b.txt"}, {"size", 6}, {"toDelete", true}},
-       {{"file", "c.txt"}, {"size", 7}}});
+  Value entries =
+      Value::array({{{"drive", "/"}},
+                    {{"folder", "sub"}, {"toDelete", false}},
+                    {{"file", "a.txt"},
+                     {"size", 5},
+                     {"toDelete", false},
+                     {"version", Value::array({{{"number", 1}, {"size", 5}, {"modified", "20240131 17:05:09"}}})}},
+                    {{"file", "b.txt"}, {"size", 6}, {"toDelete", true}},
+                    {{"file", "c.txt"}, {"size", 7}}});
   transport_->push(reply(200, packed(entries)));
   auto folder = server_->getGetFilesList("/home/ann", std::nullopt);
   ASSERT_TRUE(folder);
@@ -228,9 +230,10 @@ TEST_F(FilesListTest, BrokenRepliesGiveNothing) {
   };
   std::string notAnArchive = "PK\x03\x04 cut short";
   std::string packedObject = packed(Value{{"file", "a"}});
-  for (const Case& c : {Case{"not an archive", reply(200, notAnArchive), "Exception in method getFilesList"},
-                        Case{"not a list", reply(200, packedObject), "Exception in method getFilesList"},
-                        Case{"404", reply(404, "no"), "getFolderPage FAIL. Path: /a. Response: no with status code: 404"}}) {
+  for (const Case& c :
+       {Case{"not an archive", reply(200, notAnArchive), "Exception in method getFilesList"},
+        Case{"not a list", reply(200, packedObject), "Exception in method getFilesList"},
+        Case{"404", reply(404, "no"), "getFolderPage FAIL. Path: /a. Response: no with status code: 404"}}) {
     SCOPED_TRACE(c.name);
     transport_->push(c.answer);
     EXPECT_FALSE(server_->getGetFilesList("/a", "D1"));

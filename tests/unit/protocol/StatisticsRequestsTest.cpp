@@ -56,8 +56,8 @@ TEST_F(StatisticsRequestsTest, TheOtherCategoryIsSentAsOthers) {
     std::string category;
     std::string sent;
   };
-  for (const Case& c : {Case{"Other", "others"}, Case{"other", "others"}, Case{"music", "music"},
-                        Case{"Music", "Music"}}) {
+  for (const Case& c :
+       {Case{"Other", "others"}, Case{"other", "others"}, Case{"music", "music"}, Case{"Music", "Music"}}) {
     SCOPED_TRACE(c.category);
     transport_->push(reply(200, R"([{"name":"/home/ann/big.iso","size":4000000000}])"));
     auto top = server_->getTop10Files(c.category, 2);

@@ -28,20 +28,15 @@ TEST_P(VersionComparisonTest, ComparesFourNumbers) {
   EXPECT_EQ(CommunicationServer::isNewerVersion(GetParam().server, GetParam().local), GetParam().newer);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, VersionComparisonTest,
-                         ::testing::Values(VersionCase{"2.0.0.10", "2.0.0.9", true},
-                                           VersionCase{"10.0.0.0", "9.9.9.9", true},
-                                           VersionCase{"2.0.0.9", "2.0.0.9", false},
-                                           VersionCase{"2.0.0.8", "2.0.0.9", false},
-                                           VersionCase{"2.1.0.0", "2.0.9.99", true},
-                                           VersionCase{"2.0", "1.0.0.0", false},
-                                           VersionCase{"3.0.0.0.1", "1.0.0.0", false},
-                                           VersionCase{"3.0.0.x", "1.0.0.0", false},
-                                           VersionCase{"3..0.0", "1.0.0.0", false},
-                                           VersionCase{"-3.0.0.0", "1.0.0.0", false},
-                                           VersionCase{"2.0.0.10\n", "2.0.0.9", true},
-                                           VersionCase{"9.0.0.0", "local", false},
-                                           VersionCase{"", "1.0.0.0", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Versions, VersionComparisonTest,
+    ::testing::Values(VersionCase{"2.0.0.10", "2.0.0.9", true}, VersionCase{"10.0.0.0", "9.9.9.9", true},
+                      VersionCase{"2.0.0.9", "2.0.0.9", false}, VersionCase{"2.0.0.8", "2.0.0.9", false},
+                      VersionCase{"2.1.0.0", "2.0.9.99", true}, VersionCase{"2.0", "1.0.0.0", false},
+                      VersionCase{"3.0.0.0.1", "1.0.0.0", false}, VersionCase{"3.0.0.x", "1.0.0.0", false},
+                      VersionCase{"3..0.0", "1.0.0.0", false}, VersionCase{"-3.0.0.0", "1.0.0.0", false},
+                      VersionCase{"2.0.0.10\n", "2.0.0.9", true}, VersionCase{"9.0.0.0", "local", false},
+                      VersionCase{"", "1.0.0.0", false}));
 
 class UpdateRequestsTest : public ProtocolTest {
  protected:
@@ -83,8 +78,7 @@ TEST_F(UpdateRequestsTest, TheSynchronousCheckReturnsTheTextEvenWhenItIsNotAVers
     std::string text;
   };
   for (const Case& c : {Case{reply(200, "2.0.0.10"), true, "2.0.0.10"}, Case{reply(200, "2.0.0.9"), false, "2.0.0.9"},
-                        Case{reply(200, "2.1"), false, "2.1"},
-                        Case{reply(500, "boom"), false, "Can't check version"},
+                        Case{reply(200, "2.1"), false, "2.1"}, Case{reply(500, "boom"), false, "Can't check version"},
                         Case{transportError(-1009), false, "Can't check version"}}) {
     SCOPED_TRACE(describe(c.answer));
     transport_->push(c.answer);
@@ -206,13 +200,13 @@ TEST_F(LogUploadTest, OutcomesAndSilence) {
     bool silent;
     std::vector<std::string> notifications;
   };
-  for (const Case& c : {Case{"ok", {reply(200, "ok")}, false, {"LogsSentOK"}},
-                        Case{"refused", {reply(200, "no")}, false, {"LogsSentFail"}},
-                        Case{"500", {reply(500, "")}, false, {"LogsSentFail"}},
-                        Case{"silent ok", {reply(200, "ok")}, true, {}},
-                        Case{"silent failure", {reply(500, "")}, true, {}},
-                        Case{"silent after renewal", {reply(401, ""), authOk(), reply(200, "ok")}, true, {}},
-                        Case{"refused renewal", {reply(401, ""), reply(200, "wrongpas")}, false, {}}}) {
+  for (const Case& c :
+       {Case{"ok", {reply(200, "ok")}, false, {"LogsSentOK"}},
+        Case{"refused", {reply(200, "no")}, false, {"LogsSentFail"}},
+        Case{"500", {reply(500, "")}, false, {"LogsSentFail"}}, Case{"silent ok", {reply(200, "ok")}, true, {}},
+        Case{"silent failure", {reply(500, "")}, true, {}},
+        Case{"silent after renewal", {reply(401, ""), authOk(), reply(200, "ok")}, true, {}},
+        Case{"refused renewal", {reply(401, ""), reply(200, "wrongpas")}, false, {}}}) {
     SCOPED_TRACE(c.name);
     NotificationLog log(server_.get(), {"LogsSentOK", "LogsSentFail"});
     for (const auto& r : c.replies) transport_->push(r);

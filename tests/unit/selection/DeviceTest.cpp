@@ -1,10 +1,9 @@
-#include "selection/Device.h"
-
 #include <gtest/gtest.h>
 
 #include "protocol/ExtensionCatalogue.h"
 #include "selection/CommonExtensions.h"
 #include "selection/CommonExtensionsCatalogue.h"
+#include "selection/Device.h"
 #include "selection/DeviceTypes.h"
 #include "selection/USB.h"
 #include "support/TempHome.h"
@@ -36,9 +35,9 @@ TEST(DeviceTest, ADictionaryGivesTheRecordAndItsTypeLabel) {
 }
 
 TEST(DeviceTest, ARecordRoundTripsThroughItsDictionary) {
-  Value dictionary = {{"Name", "desk"},          {"ComputerName", "desk.local"}, {"SerialNumber", "S"},
-                      {"ComputerUUID", "U"},     {"DeviceType", "31"},           {"ClientVersion", "2.1.0.0"},
-                      {"DeviceEncripting", "x"}, {"DeviceID", "D1"}};
+  Value dictionary = {
+      {"Name", "desk"},     {"ComputerName", "desk.local"}, {"SerialNumber", "S"},     {"ComputerUUID", "U"},
+      {"DeviceType", "31"}, {"ClientVersion", "2.1.0.0"},   {"DeviceEncripting", "x"}, {"DeviceID", "D1"}};
   EXPECT_EQ(Device::initWithDictionary(dictionary).deviceToJson(), dictionary);
   Value empty = Device().deviceToJson();
   EXPECT_EQ(empty.size(), 8u);
@@ -77,13 +76,13 @@ TEST_F(CatalogueTest, EveryCategorySelectionReachesItsProperty) {
     const char* storeKey;
     Value (CommonExtensions::*getter)() const;
   };
-  for (const Case& c : {Case{"picture", &CommonExtensions::pictureValues}, Case{"video", &CommonExtensions::videoValues},
-                        Case{"email", &CommonExtensions::emailValues}, Case{"music", &CommonExtensions::musicValues},
-                        Case{"diskImages", &CommonExtensions::diskImagesValues},
-                        Case{"compressedFiles", &CommonExtensions::compressedFilesValues},
-                        Case{"backup", &CommonExtensions::backupValues},
-                        Case{"temporarily", &CommonExtensions::temporarilyValues},
-                        Case{"binary", &CommonExtensions::binaryValues}}) {
+  for (const Case& c :
+       {Case{"picture", &CommonExtensions::pictureValues}, Case{"video", &CommonExtensions::videoValues},
+        Case{"email", &CommonExtensions::emailValues}, Case{"music", &CommonExtensions::musicValues},
+        Case{"diskImages", &CommonExtensions::diskImagesValues},
+        Case{"compressedFiles", &CommonExtensions::compressedFilesValues},
+        Case{"backup", &CommonExtensions::backupValues}, Case{"temporarily", &CommonExtensions::temporarilyValues},
+        Case{"binary", &CommonExtensions::binaryValues}}) {
     SCOPED_TRACE(c.storeKey);
     Value selection = {{std::string(".") + c.storeKey, true}};
     catalogue->setSelectionValues(c.storeKey, selection);

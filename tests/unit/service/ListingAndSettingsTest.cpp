@@ -29,8 +29,12 @@ VersionRow row(const std::string& path, int64_t number, int64_t size, bool delet
 
 // Rows as the store gives them: by path, then number.
 std::vector<VersionRow> sampleRows() {
-  return {row("/home/ann/a.txt", 1, 10), row("/home/ann/a.txt", 2, 12), row("/home/ann/docs/old/x.doc", 1, 5, true),
-          row("/home/ann/docs/y.doc", 1, 7), row("/home/ann/gone/z", 1, 3, true), row("C:/Users/b.txt", 1, 1)};
+  return {row("/home/ann/a.txt", 1, 10),
+          row("/home/ann/a.txt", 2, 12),
+          row("/home/ann/docs/old/x.doc", 1, 5, true),
+          row("/home/ann/docs/y.doc", 1, 7),
+          row("/home/ann/gone/z", 1, 3, true),
+          row("C:/Users/b.txt", 1, 1)};
 }
 
 std::vector<std::string> kinds(const std::vector<Value>& entries) {
@@ -143,9 +147,10 @@ TEST(ZipPackerTest, AnIndependentReaderOpensIt) {
   palvero::testing::TempHome home;
   std::string content = R"([{"file":"a.txt","size":1}])";
   palvero::testing::writeFile(home / "list.zip", ZipPacker::packOneEntry("files.json", content));
-  std::string command = "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); assert z.testzip() is None; "
-                        "sys.stdout.write(z.read('files.json').decode())\" " +
-                        (home / "list.zip") + " > " + (home / "out.txt");
+  std::string command =
+      "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); assert z.testzip() is None; "
+      "sys.stdout.write(z.read('files.json').decode())\" " +
+      (home / "list.zip") + " > " + (home / "out.txt");
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(palvero::testing::readFile(home / "out.txt"), content);
 }
