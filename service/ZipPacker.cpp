@@ -45,39 +45,35 @@ std::string ZipPacker::packOneEntry(const std::string& entryName, const std::str
   const std::string packed = rawDeflate(content);
   const uint32_t crc = static_cast<uint32_t>(
       crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size())));
-  constexpr uint16_t kVersionNeeded = 20;
-  constexpr uint16_t kUtf8Names = 1 << 11;
-  constexpr uint16_t kDeflated = 8;
+  // The fields the local header and the central directory share, from
+  // "version needed" to the name's length, with the extra field empty.
+  auto entryFields = [&](std::string& out) {
+    constexpr uint16_t kVersionNeeded = 20;
+    constexpr uint16_t kUtf8Names = 1 << 11;
+    constexpr uint16_t kDeflated = 8;
+    put16(out, kVersionNeeded);
+    put16(out, kUtf8Names);
+    put16(out, kDeflated);
+    put16(out, dosTime);
+    put16(out, dosDate);
+    put32(out, crc);
+    put32(out, static_cast<uint32_t>(packed.size()));
+    put32(out, static_cast<uint32_t>(content.size()));
+    put16(out, static_cast<uint16_t>(entryName.size()));
+    put16(out, 0);
+  };
 
   std::string out;
   out.reserve(packed.size() + 2 * entryName.size() + 128);
   put32(out, 0x04034b50);
-  put16(out, kVersionNeeded);
-  put16(out, kUtf8Names);
-  put16(out, kDeflated);
-  put16(out, dosTime);
-  put16(out, dosDate);
-  put32(out, crc);
-  put32(out, static_cast<uint32_t>(packed.size()));
-  put32(out, static_cast<uint32_t>(content.size()));
-  put16(out, static_cast<uint16_t>(entryName.size()));
-  put16(out, 0);
+  entryFields(out);
   out += entryName;
   out += packed;
 
   const uint32_t centralOffset = static_cast<uint32_t>(out.size());
   put32(out, 0x02014b50);
-  put16(out, (3 << 8) | kVersionNeeded);  // made on Unix
-  put16(out, kVersionNeeded);
-  put16(out, kUtf8Names);
-  put16(out, kDeflated);
-  put16(out, dosTime);
-  put16(out, dosDate);
-  put32(out, crc);
-  put32(out, static_cast<uint32_t>(packed.size()));
-  put32(out, static_cast<uint32_t>(content.size()));
-  put16(out, static_cast<uint16_t>(entryName.size()));
-  put16(out, 0);  // extra
+  put16(out, (3 << 8) | 20);  // made on Unix, zip 2.0
+  entryFields(out);
   put16(out, 0);  // comment
   put16(out, 0);  // disk
   put16(out, 0);  // internal attributes

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "base/DispatchQueue.h"
+#include "base/RunLoop.h"
 #include "base/StringFormat.h"
 #include "engine/format/Compressor.h"
 #include "platform/AtomicFile.h"
@@ -162,7 +164,12 @@ void CommunicationServer::downloadUpdate(int64_t clientType) {
             return;
           }
           if (response.body.empty()) return;
-          if (installUpdater(response.body)) self.postNotification("DownloadUpdateOK");
+          // Unpacking may take a while: off the main thread, then back to it
+          // to post.
+          DispatchQueue::global().async([self = self.shared_from_this(), archive = response.body] {
+            if (!installUpdater(archive)) return;
+            RunLoop::main().async([self] { self->postNotification("DownloadUpdateOK"); });
+          });
         },
         nullptr);
   } catch (const std::exception& e) {
