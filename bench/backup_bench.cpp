@@ -80,9 +80,7 @@ struct PhaseResult {
 // The running palvero-service, a child of this process.
 pid_t gServicePid = -1;
 
-double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 std::vector<CorpusFile> listCorpus(const std::string& root) {
   std::vector<CorpusFile> files;
@@ -335,8 +333,8 @@ class UnpausedClock : public palvero::SystemClock {
 
 void printRow(const PhaseResult& r) {
   double mb = static_cast<double>(r.bytes) / 1e6;
-  std::printf("%-26s %8.2f s %7.1f MB/s %7.1f files/s %6.1f MB peak  cpu %6.1f s + service %6.1f s%s\n",
-              r.name.c_str(), r.seconds, r.seconds > 0 ? mb / r.seconds : 0,
+  std::printf("%-26s %8.2f s %7.1f MB/s %7.1f files/s %6.1f MB peak  cpu %6.1f s + service %6.1f s%s\n", r.name.c_str(),
+              r.seconds, r.seconds > 0 ? mb / r.seconds : 0,
               r.seconds > 0 ? static_cast<double>(r.files) / r.seconds : 0, r.peakMB, r.cpu, r.serviceCpu,
               r.failures ? ("  FAILED " + std::to_string(r.failures)).c_str() : "");
   std::fflush(stdout);

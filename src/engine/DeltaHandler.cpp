@@ -56,7 +56,10 @@ bool DeltaHandler::backupFileWithArgs(const Value& args, int64_t WithIterator) {
     int64_t previousFileSize = 0;
     ok = backUpFile(filePath, name.empty() ? filePath : name, fileLength, previousFileSize);
   } catch (const std::exception& e) {
-    log(kBackupError, kSessionBackup, stringWithFormat("Backup error: %s. Ex: %s", filePath.c_str(), e.what()), kLogFailure);
+    log(kBackupError, kSessionBackup, stringWithFormat("Backup error: %s. Ex: %s", filePath.c_str(), e.what()),
+        kLogFailure);
+    ok = false;
+  } catch (...) {
     ok = false;
   }
   post(ok ? kBackupFileOK : kBackupFileFail);
@@ -79,6 +82,9 @@ bool DeltaHandler::restoreFileWithArgs(const Value& args, int64_t WithIterator) 
   } catch (const std::exception& e) {
     restoreError_ = stringWithFormat("Exception occured: %s", e.what());
     ok = false;
+  } catch (...) {
+    restoreError_ = kErrorIOAccess;
+    ok = false;
   }
   if (ok) {
     restoreError_.clear();
@@ -96,8 +102,8 @@ std::optional<FileDesc> DeltaHandler::GetFileVersion(const std::string& path, in
   try {
     std::optional<std::string> encoded = Functions::UrlEncode(path);
     Bytes stored;
-    if (!encoded || !communicationServer_->GetFileVersionBin(*encoded, Revision, stored, ToBackup, OfflineBreak,
-                                                              DeviceID)) {
+    if (!encoded ||
+        !communicationServer_->GetFileVersionBin(*encoded, Revision, stored, ToBackup, OfflineBreak, DeviceID)) {
       log(kRestoreError, kSessionRestore, stringWithFormat("Could not get file version: %s", path.c_str()),
           kLogFailure);
       return std::nullopt;

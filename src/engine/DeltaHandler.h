@@ -85,8 +85,8 @@ class DeltaHandler final : public BlockEngine {
   // The stored revision `Revision` (-1 the latest) of `path`, read with
   // userCipher; nothing when there is none or it cannot be read.
   // `OfflineBreak` is set when the service could not be reached. Blocks.
-  std::optional<FileDesc> GetFileVersion(const std::string& path, int32_t Revision, bool ToBackup,
-                                         bool& OfflineBreak, const std::string& DeviceID);
+  std::optional<FileDesc> GetFileVersion(const std::string& path, int32_t Revision, bool ToBackup, bool& OfflineBreak,
+                                         const std::string& DeviceID);
 
   // The error text of the last failed restore ("" after a success); it is
   // also carried by "RestoreFail". Read it on the worker's thread.

@@ -71,8 +71,7 @@ bool DeltaHandler::backUpFile(const std::string& path, const std::string& name, 
   if (!stored) return BackUpNewFile(desc, FileLength, path);
   if (newRevisionDue(desc, *stored)) return BackUpNextVersion(desc, FileLength, path, *stored, false);
   log(kFileNotChanged, kSessionBackup,
-      stringWithFormat("Library file changed less than a day after its stored revision: %s", path.c_str()),
-      kLogDetail);
+      stringWithFormat("Library file changed less than a day after its stored revision: %s", path.c_str()), kLogDetail);
   return true;
 }
 
@@ -134,8 +133,8 @@ bool DeltaHandler::backUpParts(FileDesc& desc, const std::string& path) {
       notBackedUp(path, "it changed during the backup; no revision was recorded");
       return false;
     }
-    std::string modified = desc.LastChangedData ? desc.LastChangedData->format(Date::kSettingsPattern)
-                                                : Functions::getCurrentTime();
+    std::string modified =
+        desc.LastChangedData ? desc.LastChangedData->format(Date::kSettingsPattern) : Functions::getCurrentTime();
     if (!UpdateFileVersion(path, desc, modified)) return false;
     log(kContinuingBackup, kSessionBackup, stringWithFormat("File version uploaded: %s", path.c_str()), kLogEvent);
     return true;
@@ -156,8 +155,7 @@ bool DeltaHandler::cutPart(FilePart& part, const std::string& path, bool& missin
     return false;
   }
   if (kind != SourceFile::Kind::kRegular) {
-    notBackedUp(path, kind == SourceFile::Kind::kNotRegular ? "not a regular file"
-                                                            : std::strerror(error));
+    notBackedUp(path, kind == SourceFile::Kind::kNotRegular ? "not a regular file" : std::strerror(error));
     return false;
   }
   bool opened = false;
@@ -202,7 +200,8 @@ bool DeltaHandler::UpdateFileVersion(const std::string& path, const FileDesc& De
     if (!bytes) return false;
     if (Cancel()) return false;
     bool offline = false;
-    bool sent = communicationServer_->updateFileVersionWithFilename(path, Details.Length, ModifiedTime, *bytes, offline);
+    bool sent =
+        communicationServer_->updateFileVersionWithFilename(path, Details.Length, ModifiedTime, *bytes, offline);
     while (!sent && offline) {
       if (pauseUnlessCancelled(kVersionUploadPause)) return false;
       offline = false;
@@ -233,8 +232,7 @@ std::optional<Bytes> DeltaHandler::versionBytes(const std::string& text, const s
   }
   Bytes chosen = packed.size() < plain.size() ? std::move(packed) : std::move(plain);
   if (!versionSecurity_.EncryptStream(chosen, cipher)) {
-    log(kBackupError, kSessionBackup, stringWithFormat("Could not encrypt data block: %s", path.c_str()),
-        kLogFailure);
+    log(kBackupError, kSessionBackup, stringWithFormat("Could not encrypt data block: %s", path.c_str()), kLogFailure);
     return std::nullopt;
   }
   return chosen;

@@ -30,16 +30,17 @@ bool DeltaHandler::UploadBlocks(const std::vector<FileBlock>& blocks, const std:
   return true;
 }
 
-bool DeltaHandler::CheckBlocksExistsAndUploadToServer(const std::vector<FileBlock>& batch,
-                                                      const std::string& FilePath, int Iterator) {
+bool DeltaHandler::CheckBlocksExistsAndUploadToServer(const std::vector<FileBlock>& batch, const std::string& FilePath,
+                                                      int Iterator) {
   if (Iterator >= kAttemptsPerBatch) {
     communicationServer_->sendStatus(
-        "backupError", stringWithFormat("Some blocks were sent to server, but not saved for file %s", FilePath.c_str()));
+        "backupError",
+        stringWithFormat("Some blocks were sent to server, but not saved for file %s", FilePath.c_str()));
     return false;
   }
   log(kContinuingBackup, kSessionBackup,
-      stringWithFormat("Starting DeltaHandler CheckBlocksExistsAndUploadToServer: %s with attempt %d",
-                       FilePath.c_str(), Iterator),
+      stringWithFormat("Starting DeltaHandler CheckBlocksExistsAndUploadToServer: %s with attempt %d", FilePath.c_str(),
+                       Iterator),
       kLogDetail);
   try {
     // Only blocks above 256 bytes are stored as blocks; each once.
@@ -141,8 +142,8 @@ bool DeltaHandler::SendDataBlock(Bytes data, int64_t /*Offset*/, const FileBlock
 
   if (!LocalSettings::sharedManager().multiplyBlockUpload()) {
     bool offline = false;
-    return communicationServer_->uploadDataBlockStream(body, name, stringWithFormat("%ld", static_cast<long>(plainLength)),
-                                                       offline);
+    return communicationServer_->uploadDataBlockStream(
+        body, name, stringWithFormat("%ld", static_cast<long>(plainLength)), offline);
   }
   // A block kept from a failed send is the same bytes under the same name.
   bool queued = std::any_of(_blocksToSend.begin(), _blocksToSend.end(),

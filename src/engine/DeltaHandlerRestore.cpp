@@ -51,8 +51,7 @@ bool DeltaHandler::RestoreFile(const std::string& path, const std::string& Targe
   }
   if (!desc || desc->FileName.empty()) {
     log(kRestoreError, kSessionRestore,
-        stringWithFormat("Restore error: No file version returned from server for file %s", path.c_str()),
-        kLogFailure);
+        stringWithFormat("Restore error: No file version returned from server for file %s", path.c_str()), kLogFailure);
     restoreError_ = kErrorNoVersion;
     return false;
   }
@@ -155,12 +154,13 @@ bool DeltaHandler::GetDataBlock(Bytes& data, const FileBlock& Target, bool& Offl
   try {
     if (!FileBlock::IfSizeIsBlock(Target.length)) {
       data = RestoreFileOperations::getDataFromHexString(Target.checksum);
-      if (static_cast<int64_t>(data.size()) == Target.length && sameChecksum(Functions::HexStr(data), Target.checksum)) {
+      if (static_cast<int64_t>(data.size()) == Target.length &&
+          sameChecksum(Functions::HexStr(data), Target.checksum)) {
         return true;
       }
       log(kRestoreError, kSessionRestore,
-          stringWithFormat("Restore error: the inline block %s is not %s bytes of hexadecimal",
-                           Target.checksum.c_str(), size.c_str()),
+          stringWithFormat("Restore error: the inline block %s is not %s bytes of hexadecimal", Target.checksum.c_str(),
+                           size.c_str()),
           kLogFailure);
       return false;
     }

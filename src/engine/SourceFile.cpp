@@ -43,8 +43,8 @@ SourceFile::Kind identityFrom(const struct statx& st, SourceFile::Identity& iden
 }  // namespace
 
 bool SourceFile::Identity::sameAs(const Identity& other) const {
-  return device == other.device && inode == other.inode && size == other.size &&
-         sameTime(modified, other.modified) && sameTime(statusChanged, other.statusChanged);
+  return device == other.device && inode == other.inode && size == other.size && sameTime(modified, other.modified) &&
+         sameTime(statusChanged, other.statusChanged);
 }
 
 Date SourceFile::Identity::changeTime() const {

@@ -34,7 +34,9 @@ TEST_F(ConcurrentEnginesTest, ThreeEnginesBackUpAndRestoreOverlappingFilesAtOnce
     for (auto& t : threads) t.join();
     return failures.load();
   };
-  EXPECT_EQ(runAll([&](DeltaHandler* engine, int i) { return backup(dataPath("f" + std::to_string(i) + ".bin"), engine); }), 0);
+  EXPECT_EQ(
+      runAll([&](DeltaHandler* engine, int i) { return backup(dataPath("f" + std::to_string(i) + ".bin"), engine); }),
+      0);
   EXPECT_EQ(runAll([&](DeltaHandler* engine, int i) {
               std::string name = "f" + std::to_string(i) + ".bin";
               return restore(dataPath(name), restoredPath(name), -1, engine);

@@ -11,9 +11,7 @@ using ::palvero::testing::PrintTo;
 
 class DeduplicationTest : public EngineFixture {
  protected:
-  static std::string sha(const std::string& bytes) {
-    return BlockCutter::sha256StringFromData(bytesFromString(bytes));
-  }
+  static std::string sha(const std::string& bytes) { return BlockCutter::sha256StringFromData(bytesFromString(bytes)); }
 };
 
 TEST_F(DeduplicationTest, ASecondBackupOfAnUnchangedFileSendsNoBlockAndRecordsANewVersion) {
@@ -56,7 +54,8 @@ TEST_F(DeduplicationTest, BlocksTheServiceHoldsAreNotSentWhenTheLocalTableForgot
   ASSERT_EQ(answered("check_block").size(), 1u);
   EXPECT_EQ(answered("check_block")[0]["reply"], "[]");
   // The check put what the service holds back into the table.
-  EXPECT_TRUE(DBManager::sharedDBManager().checkBlocks(std::vector<std::string>{sha(content.substr(0, 256000))}).empty());
+  EXPECT_TRUE(
+      DBManager::sharedDBManager().checkBlocks(std::vector<std::string>{sha(content.substr(0, 256000))}).empty());
 }
 
 TEST_F(DeduplicationTest, AChangeInTheMiddleOfALargeFileSendsOnlyTheChangedBlock) {

@@ -5,8 +5,8 @@
 // notification the engine posts.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -69,10 +69,8 @@ std::string labelOf(const ::testing::TestParamInfo<Case>& param) {
 
 // How such a parameter is printed (test listings name the case, not bytes).
 template <class Case>
-  requires requires(const Case& c) { c.label; }
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.label;
-}
+requires requires(const Case& c) { c.label; }
+void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
 
 class EngineFixture : public ServiceFixture {
  protected:
@@ -102,17 +100,13 @@ class EngineFixture : public ServiceFixture {
   std::string dataPath(const std::string& relative) const { return home_ / ("data/" + relative); }
   std::string restoredPath(const std::string& relative) const { return home_ / ("restored/" + relative); }
 
-  static void setUserCipher(const std::string& cipher) {
-    LocalSettings::sharedManager().setUserCipher(cipher);
-  }
+  static void setUserCipher(const std::string& cipher) { LocalSettings::sharedManager().setUserCipher(cipher); }
 
   // Backs up `path` through the worker's entry point.
   bool backup(const std::string& path, DeltaHandler* engine = nullptr) {
     struct stat st {};
     int64_t size = ::lstat(path.c_str(), &st) == 0 ? st.st_size : 0;
-    Value args = {{"filePath", path},
-                  {"name", std::filesystem::path(path).filename().string()},
-                  {"fileLength", size}};
+    Value args = {{"filePath", path}, {"name", std::filesystem::path(path).filename().string()}, {"fileLength", size}};
     return (engine ? engine : engine_.get())->backupFileWithArgs(args, 1);
   }
 

@@ -36,7 +36,8 @@ TEST_F(FaultTest, ABlockTheServiceNeverKeepsFailsTheFileAfterFiveAttempts) {
 
   EXPECT_FALSE(backup(path));
   EXPECT_EQ(lastPosted().name, "BackupFileFail");
-  std::vector<std::string> lines = logLinesStartingWith("Some blocks were sent to server, but not saved for file " + path);
+  std::vector<std::string> lines =
+      logLinesStartingWith("Some blocks were sent to server, but not saved for file " + path);
   ASSERT_EQ(lines.size(), 5u);
   for (int attempt = 0; attempt < 5; ++attempt) {
     EXPECT_NE(lines[attempt].find("Count is: 2; iterator is " + std::to_string(attempt)), std::string::npos);
@@ -73,18 +74,17 @@ TEST_P(TransientBackupFaultTest, TheBackupRidesOutTheFaultAndRestoresWhole) {
   EXPECT_TRUE(readFile(restoredPath("file.bin")) == content);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, TransientBackupFaultTest,
-    ::testing::Values(TransientCase{"BlockUpload503", "upload_blocks_multi:503:3", 45},
-                      TransientCase{"BlockUploadDropped", "upload_blocks_multi:drop:1", 0},
-                      TransientCase{"BlockUploadReset", "upload_blocks_multi:reset:1", 0},
-                      TransientCase{"BlockUpload502", "upload_blocks_multi:502:2", 2},
-                      TransientCase{"BlockCheckDropped", "check_block:drop:1", 0},
-                      TransientCase{"VersionFetch503", "get_ver:503:2", 30},
-                      TransientCase{"VersionUpload503", "upload_ver:503:2", 10},
-                      TransientCase{"VersionUploadDropped", "upload_ver:drop:1", 0},
-                      TransientCase{"SessionExpired", "check_block:401:1", 0}),
-    labelOf<TransientCase>);
+INSTANTIATE_TEST_SUITE_P(Rules, TransientBackupFaultTest,
+                         ::testing::Values(TransientCase{"BlockUpload503", "upload_blocks_multi:503:3", 45},
+                                           TransientCase{"BlockUploadDropped", "upload_blocks_multi:drop:1", 0},
+                                           TransientCase{"BlockUploadReset", "upload_blocks_multi:reset:1", 0},
+                                           TransientCase{"BlockUpload502", "upload_blocks_multi:502:2", 2},
+                                           TransientCase{"BlockCheckDropped", "check_block:drop:1", 0},
+                                           TransientCase{"VersionFetch503", "get_ver:503:2", 30},
+                                           TransientCase{"VersionUpload503", "upload_ver:503:2", 10},
+                                           TransientCase{"VersionUploadDropped", "upload_ver:drop:1", 0},
+                                           TransientCase{"SessionExpired", "check_block:401:1", 0}),
+                         labelOf<TransientCase>);
 
 class TransientRestoreFaultTest : public FaultTest, public ::testing::WithParamInterface<TransientCase> {};
 
@@ -177,9 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
                      std::filesystem::rename(p + ".new", p);
                    }},
         ChangeCase{"GrownAfterTheBlocksWentOut", 3,
-                   [](const std::string& p) {
-                     std::ofstream(p, std::ios::app | std::ios::binary) << "appended";
-                   }},
+                   [](const std::string& p) { std::ofstream(p, std::ios::app | std::ios::binary) << "appended"; }},
         ChangeCase{"RewrittenAfterTheBlocksWentOut", 3,
                    [](const std::string& p) { writeFile(p, randomContent(600000, 10)); }}),
     labelOf<ChangeCase>);

@@ -22,8 +22,11 @@ class RestoreTargetTest : public EngineFixture {
   // it is stored as plain text).
   void uploadVersionText(const std::string& path, const std::string& text) {
     setUserCipher("");
-    auto reply = service_.postMultipart({{"request", "upload_ver"}, {"guid", device_.clientId}, {"file_name", path},
-                                         {"size", "0"}, {"modified", "20240131 17:05:09"}},
+    auto reply = service_.postMultipart({{"request", "upload_ver"},
+                                         {"guid", device_.clientId},
+                                         {"file_name", path},
+                                         {"size", "0"},
+                                         {"modified", "20240131 17:05:09"}},
                                         {{"file", path, text}}, service_.sessionCookie(device_));
     ASSERT_EQ(reply.body, "ok");
   }

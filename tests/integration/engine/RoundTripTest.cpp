@@ -1,9 +1,9 @@
 // Back up and restore through palvero-service, comparing every byte and the
 // modification time, across block boundaries, contents, names and with the
 // version text plain or encrypted.
-#include "EngineFixture.h"
 #include <map>
 
+#include "EngineFixture.h"
 #include "engine/format/BlockCutter.h"
 
 namespace palvero::testing {
@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{"CompressibleTenBlocksAndTail", "text.txt", 2600001, true, true, 11},
                       RoundTripCase{"SpacesInName", "with some spaces/a file.txt", 5000, true, true, 1},
                       RoundTripCase{"QuotesInName", "quotes/it's \"quoted\".txt", 5000, true, false, 1},
-                      RoundTripCase{"NonAsciiName", "na\xC3\xAFve/\xE6\x97\xA5\xE6\x9C\xAC.bin", 300000, false, true, 2},
+                      RoundTripCase{"NonAsciiName", "na\xC3\xAFve/\xE6\x97\xA5\xE6\x9C\xAC.bin", 300000, false, true,
+                                    2},
                       RoundTripCase{"PercentAndPlusInName", "odd/100% + more&x=y.txt", 1000, true, true, 1}),
     labelOf<RoundTripCase>);
 
@@ -95,14 +96,14 @@ TEST_F(RoundTripTest, WithoutAUserCipherTheVersionTextIsStoredAsPlainText) {
   std::string path = dataPath("plain version.txt");
   writeFile(path, "short content");
   ASSERT_TRUE(backup(path));
-  auto reply = service_.post("request=get_ver&guid=" + device_.clientId + "&file=" + *Functions::UrlEncode(path) +
-                                 "&version=-1&undelete=0",
-                             service_.sessionCookie(device_));
+  auto reply = service_.post(
+      "request=get_ver&guid=" + device_.clientId + "&file=" + *Functions::UrlEncode(path) + "&version=-1&undelete=0",
+      service_.sessionCookie(device_));
   ASSERT_EQ(reply.status, 200);
-  std::string expected = "0|" + path + "|13|" + changeTimeText(path) + "\n1|" + path + "|13\n2:0:" +
-                         Functions::HexStr(bytesFromString("short content")) + ":13::" +
-                         std::to_string(BlockCutter::GetFirstCheckInt(bytesFromString("short content"), 0)) + ":" +
-                         std::to_string(BlockCutter::GetLastCheckInt(bytesFromString("short content"), 0, 13));
+  std::string expected = "0|" + path + "|13|" + changeTimeText(path) + "\n1|" + path +
+                         "|13\n2:0:" + Functions::HexStr(bytesFromString("short content")) +
+                         ":13::" + std::to_string(BlockCutter::GetFirstCheckInt(bytesFromString("short content"), 0)) +
+                         ":" + std::to_string(BlockCutter::GetLastCheckInt(bytesFromString("short content"), 0, 13));
   EXPECT_EQ(reply.body, expected);
 }
 
@@ -110,9 +111,9 @@ TEST_F(RoundTripTest, WithAUserCipherTheVersionTextIsNotReadableOnTheService) {
   std::string path = dataPath("secret name.txt");
   writeFile(path, textContent(20000, 3));
   ASSERT_TRUE(backup(path));
-  auto reply = service_.post("request=get_ver&guid=" + device_.clientId + "&file=" + *Functions::UrlEncode(path) +
-                                 "&version=-1&undelete=0",
-                             service_.sessionCookie(device_));
+  auto reply = service_.post(
+      "request=get_ver&guid=" + device_.clientId + "&file=" + *Functions::UrlEncode(path) + "&version=-1&undelete=0",
+      service_.sessionCookie(device_));
   ASSERT_EQ(reply.status, 200);
   EXPECT_EQ(reply.body.size() % 16, 0u);
   EXPECT_EQ(reply.body.find("secret name"), std::string::npos);

@@ -1,8 +1,7 @@
-#include "engine/RestoreFileOperations.h"
-
 #include <gtest/gtest.h>
 
 #include "engine/PathRules.h"
+#include "engine/RestoreFileOperations.h"
 #include "engine/format/util/Functions.h"
 #include "support/TempHome.h"
 

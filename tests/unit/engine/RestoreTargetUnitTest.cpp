@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <csignal>
-
 #include <filesystem>
 
 #include "base/Bytes.h"

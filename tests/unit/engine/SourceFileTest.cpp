@@ -1,7 +1,5 @@
-#include "engine/SourceFile.h"
-
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <functional>
 #include <thread>
 
+#include "engine/SourceFile.h"
 #include "support/TempHome.h"
 
 namespace palvero::testing {
@@ -59,13 +58,15 @@ TEST_F(SourceFileTest, AnyChangeAfterTheIdentityWasTakenRefusesTheOpen) {
   std::vector<Change> changes = {
       {"appended", [](const std::string& p) { std::ofstream(p, std::ios::app) << "more"; }},
       {"truncated", [](const std::string& p) { std::filesystem::resize_file(p, 2); }},
-      {"replaced", [](const std::string& p) {
+      {"replaced",
+       [](const std::string& p) {
          writeFile(p + ".new", "0123456789");
          std::filesystem::rename(p + ".new", p);
        }},
       {"same size rewritten", [](const std::string& p) { writeFile(p, "9876543210"); }},
       {"removed", [](const std::string& p) { std::filesystem::remove(p); }},
-      {"made a link", [this](const std::string& p) {
+      {"made a link",
+       [this](const std::string& p) {
          writeFile(home_ / "other", "0123456789");
          std::filesystem::remove(p);
          std::filesystem::create_symlink(home_ / "other", p);
