@@ -110,6 +110,9 @@ class DBManager {
   bool RemoveAllFilesFromDatabase(bool IsForBackup);
   // Removes the rows with status 3.
   bool RemoveAllFilesToDeleteFromDatabase(bool IsForBackup);
+  // Removes the backup rows of these paths that still have status 3 (a path
+  // queued again since keeps its row).
+  bool RemoveFilesToDeleteFromDatabase(const std::vector<std::string>& paths);
   // Removes the rows with status 2.
   bool RemoveFinishedFilesFromDatabase(bool IsForBackup);
   // Removes every backup row whose path begins with `folder` byte for byte

@@ -262,6 +262,20 @@ bool DBManager::RemoveAllFilesToDeleteFromDatabase(bool IsForBackup) {
   return execute(stringWithFormat("DELETE FROM %s WHERE STATUS = 3", tableFor(IsForBackup)), Operation::kRemoveAll);
 }
 
+bool DBManager::RemoveFilesToDeleteFromDatabase(const std::vector<std::string>& paths) {
+  if (paths.empty()) return true;
+  return perform(Operation::kRemoveAll, [&](SqliteConnection& db) {
+    SqliteTransaction transaction(db);
+    auto remove = db.cached("DELETE FROM FILESTOBACKUP WHERE PATH = ? AND STATUS = 3");
+    for (const std::string& path : paths) {
+      remove->bind(1, path);
+      remove->run();
+      remove->reset();
+    }
+    transaction.commit();
+  });
+}
+
 bool DBManager::RemoveFinishedFilesFromDatabase(bool IsForBackup) {
   return execute(stringWithFormat("DELETE FROM %s WHERE STATUS = 2", tableFor(IsForBackup)),
                  Operation::kRemoveFinished);
