@@ -36,8 +36,12 @@ void ThreadManager::startThread(const std::shared_ptr<WorkerRecord>& worker, std
   // the finishing one, which cannot join itself. The running count stands in
   // for the join.
   std::thread([this, worker, body = std::move(body)] {
-    worker->setThread(std::this_thread::get_id());
+    auto self = std::this_thread::get_id();
+    worker->setThread(self);
     body();
+    // The id of an ended thread is given to later threads: a record must not
+    // keep it, or a new thread would find this worker as its own.
+    worker->clearThread(self);
     std::lock_guard lock(mutex_);
     if (--running_ == 0) finished_.notify_all();
   }).detach();

@@ -36,6 +36,8 @@ class WorkerRecord {
   // The thread that runs the worker's current file; a fresh worker has none.
   std::thread::id thread() const { return thread_.load(); }
   void setThread(std::thread::id id) { thread_.store(id); }
+  // Forgets `id` unless the worker has moved on to another thread.
+  void clearThread(std::thread::id id) { thread_.compare_exchange_strong(id, std::thread::id()); }
   Date lastRequestDate() const;
   void setLastRequestDate(Date date);
 
