@@ -1,0 +1,28 @@
+// The first scan of the backup folder into the queue, as the first-run
+// wizard's last step does it: "needRescanning" is set while it runs (so an
+// interrupted scan is run again at the next start), "dateLastScan" is
+// stamped, and the scan's first rows become the pending batch.
+//
+// Thread contract: blocks the calling thread for the whole scan; any
+// thread but the main one of a window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace palvero {
+
+class FirstScan {
+ public:
+  struct Result {
+    bool scanned = false;       // false: the folder could not be scanned
+    int64_t waitingFiles = 0;   // rows waiting in the queue afterwards
+    int64_t waitingBytes = 0;
+    std::string folder;
+  };
+
+  // Scans the catalogue's default backup folder.
+  static Result run();
+};
+
+}  // namespace palvero

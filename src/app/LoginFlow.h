@@ -1,0 +1,53 @@
+// The first-run wizard's login and device steps without a window: logs the
+// user in, attaches this computer to an existing device or registers it as
+// a new one, loads the settings and exclusions from the service, and ends
+// with the client initialised (the hand-over's settings applied).
+//
+// Thread contract: run() on the thread that drives `loop`; the request
+// layer's completions arrive there as notifications.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/StdRunLoop.h"
+#include "base/Value.h"
+
+namespace palvero {
+
+class LoginFlow {
+ public:
+  enum class Outcome {
+    kLoggedIn,
+    kWrongPassword,   // "wrongpas" or an empty password
+    kRefused,         // any other refusal of the login
+    kChooseDevice,    // the account has devices: name one, or ask for a new one
+    kNoSuchDevice,    // the named device is not in the account's list
+    kDeviceRefused,   // the service refused the device registration
+    kUnreachable,
+    kTimedOut,
+  };
+
+  struct Options {
+    std::string user;
+    std::string password;
+    std::optional<std::string> newDevice;  // register this computer under this name
+    std::optional<std::string> device;     // take over the device with this name or id
+    std::chrono::seconds timeout{90};
+  };
+
+  struct Result {
+    Outcome outcome = Outcome::kTimedOut;
+    std::string message;
+    std::vector<Value> devices;  // the account's devices, for kChooseDevice / kNoSuchDevice
+    std::string deviceName;      // the device this computer is now
+  };
+
+  static Result run(StdRunLoop& loop, const Options& options);
+  // The device of `devices` whose "Name" or "DeviceID" is `nameOrId`.
+  static std::optional<Value> findDevice(const std::vector<Value>& devices, const std::string& nameOrId);
+};
+
+}  // namespace palvero

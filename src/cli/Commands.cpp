@@ -1,0 +1,241 @@
+// scan, backup, status, failed, settings, logout and daemon.
+#include "cli/Commands.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "app/BackupRunner.h"
+#include "app/CommunicationServerLink.h"
+#include "app/Daemon.h"
+#include "app/FirstScan.h"
+#include "app/InstanceLock.h"
+#include "app/SettingsCatalog.h"
+#include "app/StatusReport.h"
+#include "base/RunLoop.h"
+#include "base/StdRunLoop.h"
+#include "cli/ExitCode.h"
+#include "cli/Output.h"
+#include "cli/SignalWatcher.h"
+#include "platform/AtomicFile.h"
+#include "platform/PreferencesStore.h"
+#include "platform/Process.h"
+#include "state/DBManager.h"
+#include "state/LocalSettings.h"
+
+namespace palvero::cli {
+namespace {
+
+std::shared_ptr<StdRunLoop> installMainLoop() {
+  auto loop = std::make_shared<StdRunLoop>();
+  RunLoop::setMain(loop);
+  return loop;
+}
+
+}  // namespace
+
+Commands::Commands(const Request& request, std::ostream& out, std::ostream& err)
+    : request_(request), out_(out), err_(err) {}
+
+int Commands::run() {
+  const std::string& c = request_.command;
+  if (c == "login") return login();
+  if (c == "scan") return scan();
+  if (c == "backup") return backup();
+  if (c == "status") return status();
+  if (c == "failed") return failed();
+  if (c == "settings get") return settingsGet();
+  if (c == "settings set") return settingsSet();
+  if (c == "logs send") return logsSend();
+  if (c == "logout") return logout();
+  if (c == "daemon") return daemon();
+  err_ << "palvero: unknown command \"" << c << "\"\n";
+  return kExitUsage;
+}
+
+bool Commands::lockInstance() {
+  auto lock = std::make_shared<InstanceLock>();
+  if (!lock->acquired()) {
+    auto pid = InstanceLock::holderPid();
+    err_ << "palvero: another Palvero is running for this user";
+    if (pid) err_ << " (process " << *pid << ")";
+    err_ << "; stop it first (it holds " << InstanceLock::lockPath() << ")\n";
+    return false;
+  }
+  lock_ = lock;
+  return true;
+}
+
+bool Commands::requireLogin() {
+  if (LocalSettings::sharedManager().isInitialized()) return true;
+  err_ << "palvero: this computer is not logged in; run \"palvero login --user NAME\" first\n";
+  return false;
+}
+
+int Commands::scan() {
+  if (!lockInstance()) return kExitUsage;
+  if (!requireLogin()) return kExitNotLoggedIn;
+  FirstScan::Result result = FirstScan::run();
+  if (!result.scanned) {
+    err_ << "palvero: cannot scan " << result.folder << "\n";
+    return kExitUsage;
+  }
+  out_ << "Scanned " << result.folder << ": " << result.waitingFiles << " files (" << Output::bytes(result.waitingBytes)
+       << ") waiting to be backed up\n";
+  return kExitSuccess;
+}
+
+int Commands::backup() {
+  if (!lockInstance()) return kExitUsage;
+  if (!requireLogin()) return kExitNotLoggedIn;
+  auto loop = installMainLoop();
+  std::atomic<bool> interrupt{false};
+  SignalWatcher signals([&](int) {
+    interrupt.store(true);
+    loop->async([] {});
+  });
+  bool terminal = ::isatty(STDOUT_FILENO) && !request_.quiet;
+  BackupRunner runner(BackupRunner::Options{});
+  size_t lastWidth = 0;
+  auto result = runner.run(
+      *loop,
+      [&](const BackupRunner::Progress& progress) {
+        if (!terminal) return;
+        std::string line = Output::progressLine(progress);
+        out_ << "\r" << line << std::string(lastWidth > line.size() ? lastWidth - line.size() : 0, ' ') << std::flush;
+        lastWidth = line.size();
+      },
+      interrupt);
+  if (terminal && lastWidth > 0) out_ << "\r" << std::string(lastWidth, ' ') << "\r";
+  switch (result.outcome) {
+    case BackupRunner::Outcome::kNothingToDo:
+      out_ << "Nothing to back up.\n";
+      return kExitSuccess;
+    case BackupRunner::Outcome::kNotLoggedIn:
+    case BackupRunner::Outcome::kRefused:
+      err_ << "palvero: " << result.message << "\n";
+      return kExitNotLoggedIn;
+    case BackupRunner::Outcome::kUnreachable:
+      err_ << "palvero: " << result.message << "\n";
+      return kExitUnreachable;
+    case BackupRunner::Outcome::kNotAllowed:
+      err_ << "palvero: backups are held back: " << result.message << "\n";
+      return kExitUsage;
+    case BackupRunner::Outcome::kInterrupted:
+      out_ << Output::summary(result) << "Interrupted; the rest stays queued.\n";
+      return kExitInterrupted;
+    case BackupRunner::Outcome::kStopped:
+      out_ << Output::summary(result);
+      err_ << "palvero: the run stopped: " << result.message << "\n";
+      return kExitNotLoggedIn;
+    case BackupRunner::Outcome::kFinished:
+      break;
+  }
+  out_ << Output::summary(result);
+  return result.summary.filesFailed > 0 ? kExitFilesFailed : kExitSuccess;
+}
+
+int Commands::status() {
+  auto loop = installMainLoop();
+  loop->runPending();
+  StatusReport report = StatusReport::gather(std::make_shared<CommunicationServerLink>());
+  if (request_.json) {
+    out_ << report.toJSON().dump(2) << "\n";
+  } else {
+    out_ << Output::status(report);
+  }
+  if (!report.loggedIn) return kExitNotLoggedIn;
+  if (!report.reachable) return kExitUnreachable;
+  if (!report.authorised) return kExitNotLoggedIn;
+  return kExitSuccess;
+}
+
+int Commands::failed() {
+  if (request_.retry && !lockInstance()) return kExitUsage;
+  auto& database = DBManager::sharedDBManager();
+  database.CreateDatabase();
+  auto rows = database.selectFailedFiles(true);
+  if (request_.retry) {
+    if (!rows.empty() && !database.changeFailedFilesStatus(rows)) {
+      err_ << "palvero: cannot queue the failed files again\n";
+      return kExitUsage;
+    }
+    out_ << rows.size() << " failed files queued again\n";
+    return kExitSuccess;
+  }
+  for (const auto& row : rows) out_ << row.path << "\n";
+  int64_t retrying = database.GetTotalNumberOfFailedFilesWithoutTries(true) - static_cast<int64_t>(rows.size());
+  if (!request_.quiet) {
+    out_ << rows.size() << " files failed five times or more";
+    if (retrying > 0) out_ << "; " << retrying << " more are retried by the next run";
+    out_ << "\n";
+  }
+  return rows.empty() ? kExitSuccess : kExitFilesFailed;
+}
+
+int Commands::settingsGet() {
+  if (request_.key.empty()) {
+    out_ << SettingsCatalog::snapshot().dump(2) << "\n";
+    return kExitSuccess;
+  }
+  auto value = SettingsCatalog::get(request_.key);
+  if (!value) {
+    err_ << "palvero: \"" << request_.key << "\" is not set\n";
+    return kExitUsage;
+  }
+  out_ << (value->is_string() ? value->get<std::string>() : value->dump()) << "\n";
+  return kExitSuccess;
+}
+
+int Commands::settingsSet() {
+  const SettingsCatalog::Entry* entry = SettingsCatalog::find(request_.key);
+  if (!entry) {
+    err_ << "palvero: unknown setting \"" << request_.key << "\"; settable are:\n";
+    for (const auto& known : SettingsCatalog::entries()) err_ << "  " << known.key << "  " << known.help << "\n";
+    return kExitUsage;
+  }
+  std::string error;
+  auto value = SettingsCatalog::parse(*entry, request_.value, error);
+  if (!value) {
+    err_ << "palvero: " << entry->key << ": " << error << "\n";
+    return kExitUsage;
+  }
+  if (!lockInstance()) return kExitUsage;
+  if (!SettingsCatalog::apply(*entry, *value)) {
+    err_ << "palvero: " << entry->key << " could not be stored\n";
+    return kExitUsage;
+  }
+  if (entry->serverType && LocalSettings::sharedManager().isInitialized()) {
+    auto link = std::make_shared<CommunicationServerLink>();
+    if (!link->syncAuthorise() || !link->saveSettings(entry->serverType)) {
+      err_ << "palvero: stored here; the service was not told (it is sent again with the next change)\n";
+    }
+  }
+  return kExitSuccess;
+}
+
+int Commands::logout() {
+  if (!lockInstance()) return kExitUsage;
+  PreferencesStore::sharedStore().removePersistentDomain();
+  DBManager::sharedDBManager().deleteDatabase();
+  out_ << "Logged out: settings and queue removed\n";
+  return kExitSuccess;
+}
+
+int Commands::daemon() {
+  if (!lockInstance()) {
+    err_ << "palvero: the daemon is not started twice\n";
+    return kExitUsage;
+  }
+  auto loop = installMainLoop();
+  AppDelegate::Options options;
+  options.relaunchArguments = {"daemon"};
+  Daemon daemon(*loop, options);
+  SignalWatcher signals([&](int) { daemon.requestStop(); });
+  std::string message;
+  int code = daemon.run(message);
+  if (!message.empty()) err_ << "palvero: " << message << "\n";
+  return code == Daemon::kExitNotLoggedIn ? kExitNotLoggedIn : kExitSuccess;
+}
+
+}  // namespace palvero::cli

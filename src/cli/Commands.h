@@ -1,0 +1,42 @@
+// The palvero commands: each takes the parsed request, drives the
+// application core and prints what happened. Logic beyond parsing and
+// printing lives in src/app.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "cli/CommandLine.h"
+
+namespace palvero::cli {
+
+class Commands {
+ public:
+  Commands(const Request& request, std::ostream& out, std::ostream& err);
+  int run();
+
+ private:
+  int login();
+  int scan();
+  int backup();
+  int status();
+  int failed();
+  int settingsGet();
+  int settingsSet();
+  int logsSend();
+  int logout();
+  int daemon();
+
+  // Commands that change the queue hold the one-instance lock; false (with
+  // the message printed) when another Palvero runs.
+  bool lockInstance();
+  bool requireLogin();
+
+  const Request& request_;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::shared_ptr<void> lock_;
+};
+
+}  // namespace palvero::cli

@@ -1,0 +1,26 @@
+// What the palvero command prints: sizes, the progress line of a run, the
+// run's summary and the status report, as text (and JSON for status).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/BackupRunner.h"
+#include "app/StatusReport.h"
+
+namespace palvero::cli {
+
+class Output {
+ public:
+  // "0 B", "999 B", "1.0 kB", "12.3 MB", "4.56 GB" (powers of 1000).
+  static std::string bytes(int64_t count);
+  // "3 s", "2 min 5 s", "1 h 02 min".
+  static std::string duration(double seconds);
+  // "  120/400 files  12.3 MB/45.6 MB  10.2 MB/s  about 3 s left".
+  static std::string progressLine(const BackupRunner::Progress& progress);
+  // The end of a run: files, bytes, rate, failures.
+  static std::string summary(const BackupRunner::Result& result);
+  static std::string status(const StatusReport& report);
+};
+
+}  // namespace palvero::cli
