@@ -31,5 +31,8 @@ bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
+demo: build
+	scripts/demo $(BUILD)
+
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

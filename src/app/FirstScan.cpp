@@ -39,4 +39,25 @@ FirstScan::Result FirstScan::run() {
   return result;
 }
 
+FirstScan::Result FirstScan::runChanged() {
+  auto& settings = LocalSettings::sharedManager();
+  auto last = settings.dateLastScan();
+  if (!last || settings.needRescanning()) return run();
+  auto& extensions = CommonExtensions::sharedExtensionsManager();
+  auto& database = DBManager::sharedDBManager();
+  database.CreateDatabase();
+  FileScanner::sharedFileScanner().setIncludeExternalDrives(extensions.externalhd());
+  Result result;
+  result.folder = extensions.defaultBackupFolder();
+  Date started = Date::now();
+  FileScanner::sharedFileScanner().rescanChangedFilesAtPath(result.folder, last->addingTimeInterval(-2));
+  settings.setDateLastScan(started);
+  settings.save();
+  FilesToBackup::sharedFilesToBackup().setFiles(database.SelectFileFromDatabase(true, kQueueWaiting));
+  result.scanned = true;
+  result.waitingFiles = database.GetTotalNumberOfFiles(true);
+  result.waitingBytes = database.GetTotalSizeOfFiles(true);
+  return result;
+}
+
 }  // namespace palvero

@@ -23,6 +23,11 @@ class FirstScan {
 
   // Scans the catalogue's default backup folder.
   static Result run();
+  // Queues only the files changed since the last scan ("dateLastScan", with
+  // two seconds of overlap for coarse file times); a full scan when there
+  // was none. Deletions are not found this way (the change watcher finds
+  // them).
+  static Result runChanged();
 };
 
 }  // namespace palvero

@@ -26,7 +26,8 @@ std::optional<Request> CommandLine::parse(int argc, const char* const* argv, std
   login->add_option("--device", request.device, "Take over an existing device (name or id)")->excludes(newDevice);
   login->add_flag("--autostart", request.autostart, "Start \"palvero daemon\" when the user logs in");
 
-  app.add_subcommand("scan", "Scan the backup folder into the queue");
+  auto* scan = app.add_subcommand("scan", "Scan the backup folder into the queue");
+  scan->add_flag("--changed", request.changed, "Only files changed since the last scan");
   app.add_subcommand("backup", "Back up the queued files now, in the foreground");
   auto* status = app.add_subcommand("status", "Show the status checks and the queue");
   status->add_flag("--json", request.json, "Print JSON");

@@ -17,6 +17,7 @@ struct Request {
   bool quiet = false;
   bool json = false;
   bool retry = false;
+  bool changed = false;
   std::string user;
   bool passwordStdin = false;
   std::string newDevice;

@@ -75,7 +75,7 @@ bool Commands::requireLogin() {
 int Commands::scan() {
   if (!lockInstance()) return kExitUsage;
   if (!requireLogin()) return kExitNotLoggedIn;
-  FirstScan::Result result = FirstScan::run();
+  FirstScan::Result result = request_.changed ? FirstScan::runChanged() : FirstScan::run();
   if (!result.scanned) {
     err_ << "palvero: cannot scan " << result.folder << "\n";
     return kExitUsage;
