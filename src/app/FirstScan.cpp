@@ -1,6 +1,15 @@
 #include "app/FirstScan.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
 #include "base/StringFormat.h"
+#include "platform/Env.h"
+#include "platform/UniqueFd.h"
 #include "selection/CommonExtensions.h"
 #include "selection/FileScanner.h"
 #include "state/DBManager.h"
@@ -9,6 +18,32 @@
 #include "state/LogWriter.h"
 
 namespace palvero {
+namespace {
+
+// When the last complete scan began, as a file time: the bound of the next
+// changed-files scan comes from the file system's own clock, to the
+// nanosecond, so neither a coarse "dateLastScan" nor a wall clock that
+// differs from the file times can re-queue old files or miss new ones.
+std::string stampPath() { return Env::supportDirectory() + "/lastScan.stamp"; }
+std::string nextStampPath() { return stampPath() + ".next"; }
+
+// Taken before the walk; becomes the stamp only when the walk completes.
+void beginStamp() {
+  std::error_code ignored;
+  std::filesystem::create_directories(Env::supportDirectory(), ignored);
+  UniqueFd fd(::open(nextStampPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (fd) ::futimens(fd.get(), nullptr);
+}
+
+void commitStamp() { std::rename(nextStampPath().c_str(), stampPath().c_str()); }
+
+std::optional<timespec> lastStamp() {
+  struct stat st {};
+  if (::stat(stampPath().c_str(), &st) != 0) return std::nullopt;
+  return st.st_mtim;
+}
+
+}  // namespace
 
 FirstScan::Result FirstScan::run() {
   auto& settings = LocalSettings::sharedManager();
@@ -22,6 +57,7 @@ FirstScan::Result FirstScan::run() {
   settings.setNeedRescanning(true);
   settings.setDateLastScan(Date::now());
   settings.save();
+  beginStamp();
   auto rows = FileScanner::sharedFileScanner().firstScanFilesAtPath(result.folder, true, false, false);
   FilesToBackup& queue = FilesToBackup::sharedFilesToBackup();
   if (rows) queue.setFiles(*rows);
@@ -30,7 +66,10 @@ FirstScan::Result FirstScan::run() {
       stringWithFormat("First scan initiated succesfully. Files added to database: %s",
                        rows && !rows->empty() ? "true" : "false"),
       kLogFailure);
-  if (rows) settings.setNeedRescanning(false);
+  if (rows) {
+    settings.setNeedRescanning(false);
+    commitStamp();
+  }
   settings.save();
   queue.save();
   result.scanned = rows.has_value();
@@ -50,7 +89,16 @@ FirstScan::Result FirstScan::runChanged() {
   Result result;
   result.folder = extensions.defaultBackupFolder();
   Date started = Date::now();
-  FileScanner::sharedFileScanner().rescanChangedFilesAtPath(result.folder, last->addingTimeInterval(-2));
+  auto stamp = lastStamp();
+  beginStamp();
+  auto& scanner = FileScanner::sharedFileScanner();
+  if (stamp) {
+    scanner.rescanChangedFilesAtPath(result.folder, *stamp, FileScanner::ChangedFolders::kMovedIn);
+  } else {
+    // A scan of an older build: only the coarse date, with overlap.
+    scanner.rescanChangedFilesAtPath(result.folder, last->addingTimeInterval(-2), FileScanner::ChangedFolders::kMovedIn);
+  }
+  commitStamp();
   settings.setDateLastScan(started);
   settings.save();
   FilesToBackup::sharedFilesToBackup().setFiles(database.SelectFileFromDatabase(true, kQueueWaiting));

@@ -23,10 +23,11 @@ class FirstScan {
 
   // Scans the catalogue's default backup folder.
   static Result run();
-  // Queues only the files changed since the last scan ("dateLastScan", with
-  // two seconds of overlap for coarse file times); a full scan when there
-  // was none. Deletions are not found this way (the change watcher finds
-  // them).
+  // Queues only the files changed or added since the last complete scan
+  // began (a stamp file's time in the support folder; "dateLastScan" less
+  // two seconds when there is none), and the folders moved in; a full scan
+  // when there was none. Deletions are not found this way (the change
+  // watcher finds them).
   static Result runChanged();
 };
 

@@ -232,6 +232,8 @@ class MainViewController : public ChangeWatcherDelegate {
     std::optional<Date> modifiedAtStart;
     int64_t sizeAtStart = -1;
     int holdBacks = 0;
+    // Not handed out before (the file was modified within 10 seconds).
+    std::optional<Date> quietAt;
   };
 
   // --- Workers ---
@@ -250,6 +252,9 @@ class MainViewController : public ChangeWatcherDelegate {
   // file has been quiet for 10 seconds.
   void handOutLocked(const std::shared_ptr<BackupThread>& worker, size_t index, bool startOfRun);
   void startWorkerLocked(const std::shared_ptr<BackupThread>& worker, size_t index);
+  // When the entry's file was modified within 10 seconds (and may be held
+  // back once more): the time it will have been quiet for 10 seconds.
+  std::optional<Date> stillBeingWrittenLocked(BatchEntry& entry);
   Value argsForEntry(const BackupFile& file) const;
   void checkNextFileForBackup(const std::shared_ptr<BackupThread>& worker, bool PreviousFileSuccess);
   void startBackupingNextFileWithPath(const std::shared_ptr<BackupThread>& worker, size_t index);

@@ -129,7 +129,42 @@ Value MainViewController::argsForEntry(const BackupFile& file) const {
   return Value{{"filePath", file.path}, {"name", name}, {"fileLength", file.size}};
 }
 
+std::optional<Date> MainViewController::stillBeingWrittenLocked(BatchEntry& entry) {
+  if (entry.holdBacks >= kMaxHoldBacks) return std::nullopt;
+  Date now = Date::now();
+  if (entry.quietAt && now < *entry.quietAt) return entry.quietAt;
+  FileState state = fileState(entry.file.path);
+  if (!state.exists) return std::nullopt;
+  Date quietAt = state.modified.addingTimeInterval(kHoldBackSeconds);
+  if (now.timeIntervalSince(state.modified) > kHoldBackSeconds) return std::nullopt;
+  entry.quietAt = quietAt;
+  return quietAt;
+}
+
 void MainViewController::handOutLocked(const std::shared_ptr<BackupThread>& worker, size_t index, bool startOfRun) {
+  // A file modified within 10 seconds may still be written. Entries after
+  // `index` that are not handed out yet are looked at: a quiet one goes first, and
+  // the worker never idles while work is there; when all are recent, the
+  // worker keeps the one quiet soonest and a one-shot timer hands it out.
+  if (auto quietAt = stillBeingWrittenLocked(batch_[index])) {
+    size_t soonest = index;
+    std::optional<size_t> quiet;
+    for (size_t j = index + 1; j < batch_.size() && !quiet; ++j) {
+      if (batch_[j].state != BatchEntry::State::kWaiting) continue;
+      auto later = stillBeingWrittenLocked(batch_[j]);
+      if (!later) {
+        quiet = j;
+      } else if (*later < *quietAt) {
+        soonest = j;
+        quietAt = later;
+      }
+    }
+    // Only these two entries move: others after `index` may be running
+    // already when a held worker comes back to its entry.
+    size_t chosen = quiet.value_or(soonest);
+    if (chosen != index) std::swap(batch_[index], batch_[chosen]);
+  }
+
   BatchEntry& entry = batch_[index];
   entry.state = BatchEntry::State::kRunning;
   worker->iterator = static_cast<int64_t>(index);
@@ -153,12 +188,9 @@ void MainViewController::handOutLocked(const std::shared_ptr<BackupThread>& work
     startWorkerLocked(worker, index);
     return;
   }
-  double age = Date::now().timeIntervalSince(state.modified);
-  if (age <= kHoldBackSeconds && entry.holdBacks < kMaxHoldBacks) {
-    // Still being written, perhaps: the worker takes it once it has been
-    // quiet for 10 seconds, without holding up any thread meanwhile.
+  if (stillBeingWrittenLocked(entry)) {
     ++entry.holdBacks;
-    double wait = std::clamp(kHoldBackSeconds - age + 0.05, 0.5, kHoldBackSeconds + 0.05);
+    double wait = std::clamp(entry.quietAt->timeIntervalSince(Date::now()) + 0.05, 0.5, kHoldBackSeconds + 0.05);
     uint64_t generation = batchGeneration_;
     std::weak_ptr<BackupThread> weakWorker = worker;
     worker->pendingStart = Timer::scheduled(
@@ -170,6 +202,8 @@ void MainViewController::handOutLocked(const std::shared_ptr<BackupThread>& work
               held->iterator != static_cast<int64_t>(index)) {
             return;
           }
+          batch_[index].state = BatchEntry::State::kWaiting;
+          batch_[index].quietAt.reset();
           handOutLocked(held, index, false);
         });
     return;

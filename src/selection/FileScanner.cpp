@@ -54,11 +54,12 @@ bool isFolder(const std::string& path) {
   return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool atOrAfter(const timespec& t, const timespec& since) {
+  return t.tv_sec > since.tv_sec || (t.tv_sec == since.tv_sec && t.tv_nsec >= since.tv_nsec);
+}
+
 bool changedSince(const struct stat& st, const timespec& since) {
-  auto atOrAfter = [&](const timespec& t) {
-    return t.tv_sec > since.tv_sec || (t.tv_sec == since.tv_sec && t.tv_nsec >= since.tv_nsec);
-  };
-  return atOrAfter(st.st_mtim) || atOrAfter(st.st_ctim);
+  return atOrAfter(st.st_mtim, since) || atOrAfter(st.st_ctim, since);
 }
 
 std::string_view parentOf(std::string_view path) {
@@ -73,6 +74,7 @@ struct FileScanner::WalkOptions {
   Mode mode = Mode::kQueue;
   int32_t status = kQueueWaiting;
   timespec since{};
+  ChangedFolders folders = ChangedFolders::kAnyChange;
   std::string skipPrefix;  // folder whose paths are left out (the home folder on a drive)
 };
 
@@ -120,18 +122,26 @@ std::optional<std::vector<BackupFile>> FileScanner::firstScanFilesAtPath(const s
   }
 }
 
-size_t FileScanner::rescanChangedFilesAtPath(const std::string& path, Date since) {
+size_t FileScanner::rescanChangedFilesAtPath(const std::string& path, Date since, ChangedFolders folders) {
+  auto micros = std::chrono::duration_cast<std::chrono::microseconds>(since.timePoint().time_since_epoch()).count();
+  timespec bound{};
+  bound.tv_sec = static_cast<time_t>(micros / 1000000);
+  bound.tv_nsec = static_cast<long>(micros % 1000000) * 1000;
+  return rescanChangedFilesAtPath(path, bound, folders);
+}
+
+size_t FileScanner::rescanChangedFilesAtPath(const std::string& path, timespec since, ChangedFolders folders) {
   try {
     const std::string root = withoutTrailingSlashes(path);
     if (!isFolder(root) || !inScope(root)) return 0;
     WalkOptions options;
     options.mode = WalkOptions::Mode::kChangedSince;
-    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(since.timePoint().time_since_epoch()).count();
-    options.since.tv_sec = static_cast<time_t>(micros / 1000000);
-    options.since.tv_nsec = static_cast<long>(micros % 1000000) * 1000;
+    options.since = since;
+    options.folders = folders;
     size_t queued = walkInto(root, options);
+    Date sinceDate(Date::TimePoint(std::chrono::seconds(since.tv_sec) + std::chrono::microseconds(since.tv_nsec / 1000)));
     logScan(stringWithFormat("FileScanner rescan of %s for changes since %s: %lu files queued", root.c_str(),
-                             since.format(Date::kSettingsPattern).c_str(), static_cast<unsigned long>(queued)),
+                             sinceDate.format(Date::kSettingsPattern).c_str(), static_cast<unsigned long>(queued)),
             kLogEvent);
     return queued;
   } catch (const std::exception& e) {
@@ -164,6 +174,13 @@ size_t FileScanner::walkInto(const std::string& root, const WalkOptions& options
     return !freshFolders.empty() && freshFolders.count(std::string(parentOf(path))) > 0;
   };
 
+  // A folder that gained or lost entries has both times changed; one moved
+  // in (or renamed) only its status-change time.
+  auto takenWhole = [&](const struct stat& st) {
+    if (options.folders == ChangedFolders::kAnyChange) return changedSince(st, options.since);
+    return atOrAfter(st.st_ctim, options.since) && !atOrAfter(st.st_mtim, options.since);
+  };
+
   auto onEntry = [&](const DirectoryWalker::Entry& entry) {
     using Action = DirectoryWalker::Action;
     if (!options.skipPrefix.empty() && isUnder(std::string(entry.path), options.skipPrefix)) {
@@ -174,7 +191,7 @@ size_t FileScanner::walkInto(const std::string& root, const WalkOptions& options
         struct stat st {};
         if (parentIsFresh(entry.path) ||
             (fstatat(entry.parentFd, std::string(entry.name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-             changedSince(st, options.since))) {
+             takenWhole(st))) {
           freshFolders.emplace(entry.path);
         }
       }

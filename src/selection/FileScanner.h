@@ -44,13 +44,24 @@ class FileScanner {
   std::optional<std::vector<BackupFile>> firstScanFilesAtPath(const std::string& path, bool isFirstScan, bool ToDelete,
                                                               bool IsForFullBackup);
 
-  // Recovery after lost change events: queues the files below `path` that the
-  // filter accepts and that changed at or after `since` (modification or
-  // status-change time), with every file of a folder whose own status changed
-  // since (a folder moved in keeps its files' old times; a folder that gained
-  // or lost entries is taken whole too, a superset). Deletions made while
-  // events were lost are not found. Returns the number queued.
-  size_t rescanChangedFilesAtPath(const std::string& path, Date since);
+  // Which folders a changed-since rescan takes whole (every file below them,
+  // whatever their times): a folder moved in keeps its files' old times.
+  enum class ChangedFolders {
+    kAnyChange,  // status changed since: moved in, but also gained or lost entries (a superset)
+    kMovedIn,    // status changed, entries not: moved in, renamed, attributes
+  };
+
+  // Queues the files below `path` that the filter accepts and that changed at
+  // or after `since` (modification or status-change time; a rename changes
+  // the latter), with every file of the folders `folders` selects. Recovery
+  // after lost change events takes the superset; "scan --changed" the moved
+  // folders only (a folder moved in and then given new entries before the
+  // scan is missed: its old files keep their times). Deletions are not
+  // found. Returns the number queued.
+  size_t rescanChangedFilesAtPath(const std::string& path, Date since,
+                                  ChangedFolders folders = ChangedFolders::kAnyChange);
+  // The same with the bound as a file time (from the file system's own clock).
+  size_t rescanChangedFilesAtPath(const std::string& path, timespec since, ChangedFolders folders);
 
   // Mount points of the external drives that exist as folders; nothing when
   // no drive is listed.

@@ -161,6 +161,42 @@ TEST_F(BackupQueueTest, StartWithAFileModifiedJustNowReturnsAtOnceAndStartsItTen
   EXPECT_EQ(script_->startedCount(), 1u);
 }
 
+// Recent files wait, but their workers take the quiet files of the batch
+// meanwhile instead of idling; each file goes out once.
+class RecentFilesTest : public AppFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RecentFilesTest, WaitWhileTheQuietOnesOfTheBatchGoFirst) {
+  {
+    int workers = GetParam();
+    auto paths = queueFiles(7);
+    // As many recent files as workers, first in the batch.
+    touchAgo(paths[0], 2);
+    touchAgo(paths[1], 0);
+    touchAgo(paths[2], 1);
+    auto& controller = makeController(workers);
+    ASSERT_TRUE(controller.startBackup());
+    ASSERT_TRUE(runUntil([&] { return script_->startedCount() == 4 && script_->waiting() == 0; })) << lastLogLines();
+    loop_->runPending();
+    std::set<std::string> started;
+    for (const auto& [path, worker] : script_->started()) started.insert(path);
+    EXPECT_EQ(started, (std::set<std::string>{paths[3], paths[4], paths[5], paths[6]}));
+    EXPECT_TRUE(controller.anyWorkerActive()) << "the recent files keep the run open";
+    bool ended = false;
+    for (int step = 0; step < 8 && !ended; ++step) {
+      advance(std::chrono::seconds(3));
+      ended = runUntil([&] { return view_.runCount() > 0 && !controller.anyWorkerActive(); },
+                       std::chrono::milliseconds(300));
+    }
+    ASSERT_TRUE(ended) << lastLogLines();
+    for (const auto& path : paths) {
+      EXPECT_EQ(script_->timesStarted(path), 1) << path;
+      EXPECT_EQ(statusOf(path), -1) << path;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, RecentFilesTest, ::testing::Values(1, 3));
+
 TEST_F(BackupQueueTest, FileWrittenAllTheTimeIsHandedOutAfterSixHoldBacks) {
   auto paths = queueFiles(1);
   auto& controller = makeController(1);

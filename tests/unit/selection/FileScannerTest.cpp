@@ -175,6 +175,40 @@ TEST_F(FileScannerTest, RescanTakesOnlyWhatChangedSince) {
   EXPECT_TRUE(testing::backupRow(at("Docs/Moved/inner/old-but-moved.txt")));
 }
 
+// The bound from a file's own time (as "scan --changed" takes it): a file
+// written after it within the same second is queued, one written before it
+// is not, and only a folder moved in is taken whole, not one that merely
+// gained an entry (nor the home folder, which gains entries all the time).
+TEST(FileScannerChangedTest, ChangedScanFromAFileTimeTakesOnlyNewFilesAndMovedFolders) {
+  for (auto folders : {FileScanner::ChangedFolders::kMovedIn, FileScanner::ChangedFolders::kAnyChange}) {
+    bool movedOnly = folders == FileScanner::ChangedFolders::kMovedIn;
+    SCOPED_TRACE(movedOnly ? "moved folders" : "any changed folder");
+    testing::SelectionHome home;
+    auto in = [&](const std::string& relative) { return home.path() + "/" + relative; };
+    for (int i = 0; i < 5; ++i) writeFile(in("Tree/Docs/notes/old-" + std::to_string(i) + ".txt"), "x");
+    writeFile(in("Tree/Docs/touched.txt"), "x");
+    writeFile(in("Elsewhere/Moved/inner/old-but-moved.txt"), "x");
+    std::this_thread::sleep_for(20ms);  // past the file clock's tick
+    writeFile(in("stamp"), "");
+    struct stat stamp {};
+    ASSERT_EQ(::stat(in("stamp").c_str(), &stamp), 0);
+
+    writeFile(in("Tree/Docs/notes/new.txt"), "x");
+    writeFile(in("Tree/Docs/touched.txt"), "xy");
+    fs::rename(in("Elsewhere/Moved"), in("Tree/Docs/Moved"));
+    struct stat touched {};
+    ASSERT_EQ(::stat(in("Tree/Docs/touched.txt").c_str(), &touched), 0);
+    ASSERT_LT(touched.st_mtim.tv_sec - stamp.st_mtim.tv_sec, 2);  // the same second, or the next
+
+    size_t queued = FileScanner::sharedFileScanner().rescanChangedFilesAtPath(in("Tree"), stamp.st_mtim, folders);
+    EXPECT_TRUE(testing::backupRow(in("Tree/Docs/notes/new.txt")));
+    EXPECT_TRUE(testing::backupRow(in("Tree/Docs/touched.txt")));
+    EXPECT_TRUE(testing::backupRow(in("Tree/Docs/Moved/inner/old-but-moved.txt")));
+    EXPECT_EQ(static_cast<bool>(testing::backupRow(in("Tree/Docs/notes/old-0.txt"))), !movedOnly);
+    EXPECT_EQ(queued, movedOnly ? 3u : 8u);
+  }
+}
+
 // External drives: a fabricated /sys and mountinfo that mount two USB disks
 // on folders of the test.
 class ExternalDrivesTest : public FileScannerTest {
