@@ -76,6 +76,7 @@ bool DeltaHandler::restoreFileWithArgs(const Value& args, int64_t WithIterator) 
     std::erase(targetPath, ':');
     auto revision = static_cast<int32_t>(numberArgument(args, "revision", -1));
     std::string deviceID = textArgument(args, "deviceID");
+    restoreRoot_ = textArgument(args, "restoreRoot");
     log(kStartingRestore, kSessionRestore, stringWithFormat("Restore starting: %s", filePath.c_str()), kLogEvent);
     restoreError_.clear();
     ok = RestoreFile(filePath, targetPath, revision, deviceID);

@@ -69,6 +69,10 @@ class DeltaHandler final : public BlockEngine {
   static constexpr const char* kErrorMissingPart = "Missing part of file";
   static constexpr const char* kErrorIOAccess = "I/O access failed";
   static constexpr const char* kErrorRefusedPath = "Refused restore path";
+  static constexpr const char* kErrorInsufficientSpace = "Insufficient disk space";
+  static constexpr const char* kErrorCreateDirectory = "Could not create directory";
+  static constexpr const char* kErrorMultipleParts = "%s; Multiple parts file restore failed";
+  static constexpr const char* kErrorMerging = "Failed during merging complex file";
 
   // An engine with its own request object (nullptr: one for the configured
   // service address).
@@ -127,6 +131,19 @@ class DeltaHandler final : public BlockEngine {
                    const std::string& DeviceID);
   bool RestoreFile(const std::string& target, const FilePart& Desc, bool IsFilePart, const std::string& changeTime);
   bool restoreFolder(const std::string& target);
+  // Writes one part's blocks to `fileToWrite` (beneath `confineTo` when it
+  // is given), through a temporary file renamed over it when whole.
+  bool writePart(const std::string& fileToWrite, const FilePart& part, const std::string& changeTime,
+                 const std::string& confineTo);
+  // Logs "Restore error: <target>. Ex: <reason>", sets the error text; false.
+  bool restoreFailed(const std::string& target, const std::string& reason);
+  // False, with "Insufficient disk space" set, when `bytes` do not fit on
+  // the volume of `folder`.
+  bool hasRoomFor(const std::string& folder, int64_t bytes);
+  static int64_t bytesOf(const FilePart& part);
+  // The time to stamp for a "yyyyMMdd HH:mm:ss" text: nothing for an
+  // unreadable or pre-1970 one.
+  static std::optional<Date> changeStamp(const std::string& changeTime);
   // Fetches block `block`, waiting out outages; false with the error set.
   bool fetchBlock(Bytes& data, const FileBlock& block, const std::string& target);
   bool GetDataBlock(Bytes& data, const FileBlock& Target, bool& OfflineBreak);
@@ -134,6 +151,9 @@ class DeltaHandler final : public BlockEngine {
 
   // --- Compound files (DeltaHandlerCompound.cpp) ---
   bool RestoreFile(const std::string& target, const FileDesc& Desc);
+  // Copies the joined archive `joined` to `fileToWrite` beneath the restore
+  // root, stamped with `changeTime`.
+  bool installJoined(const std::string& joined, const std::string& fileToWrite, const std::string& changeTime);
 
   // --- Shared (DeltaHandler.cpp) ---
   std::optional<FileDesc> fetchStoredRevision(const std::string& path, int32_t revision, bool toBackup,
@@ -162,6 +182,8 @@ class DeltaHandler final : public BlockEngine {
   // Fields below are used only by the thread running the current file.
   std::string currentThreadIndex_;
   std::string restoreError_;
+  // "restoreRoot" of the current restore: nothing is written outside it.
+  std::string restoreRoot_;
   // The file as it was cut: what its blocks and version must still match.
   SourceFile::Identity cutIdentity_;
   std::vector<FileBlockToSend> _blocksToSend;

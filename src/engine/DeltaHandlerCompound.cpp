@@ -1,20 +1,136 @@
-// Revisions of several parts (compound files, whose members are stored as
-// parts and joined into one container on restore).
+// Revisions of several parts (compound files): each member is restored into
+// the worker's scratch folder, the members are joined into one zip container,
+// and the container is moved into place like any restored file.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+
 #include "base/StringFormat.h"
+#include "engine/CompoundFileOperations.h"
 #include "engine/DeltaHandler.h"
+#include "engine/RestoreFileOperations.h"
+#include "engine/RestoreTarget.h"
+#include "platform/UniqueFd.h"
+#include "selection/CommonExtensions.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
+namespace {
+
+// Removes the scratch folder and the joined archive on every way out.
+class ScratchGuard {
+ public:
+  explicit ScratchGuard(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+  ~ScratchGuard() {
+    std::error_code ignored;
+    for (const auto& path : paths_) std::filesystem::remove_all(path, ignored);
+  }
+  ScratchGuard(const ScratchGuard&) = delete;
+  ScratchGuard& operator=(const ScratchGuard&) = delete;
+
+ private:
+  std::vector<std::string> paths_;
+};
+
+}  // namespace
 
 bool DeltaHandler::RestoreFile(const std::string& target, const FileDesc& Desc) {
-  // The member restore and the container join arrive with compound-file
-  // support; until then such a revision fails without touching the target.
-  log(kRestoreError, kSessionRestore,
-      stringWithFormat("Restore error: %s. Ex: a revision of %zu parts cannot be restored by this version",
-                       target.c_str(), Desc.FileParts.size()),
-      kLogFailure);
-  restoreError_ = "Compound file restore not available; Multiple parts file restore failed";
-  return false;
+  log(kContinuingBackup, kSessionRestore, stringWithFormat("Starting DeltaHandler RestoreFile: %s", target.c_str()),
+      kLogDetail);
+  try {
+    for (const FilePart& part : Desc.FileParts) {
+      if (!CompoundFileOperations::isSafePartName(part.PartName)) {
+        log(kRestoreError, kSessionRestore,
+            stringWithFormat("Restore error: %s. Ex: refused member name \"%s\"", target.c_str(),
+                             part.PartName.c_str()),
+            kLogFailure);
+        restoreError_ = stringWithFormat(kErrorMultipleParts, kErrorRefusedPath);
+        return false;
+      }
+    }
+    const std::string scratch = CompoundFileOperations::GetTempPath(Desc.FileName, currentThreadIndex_);
+    const std::string joined = scratch + ".joined";
+    // A folder left by a crashed restore must not lend members to this one.
+    ScratchGuard guard({scratch, joined});
+    std::error_code error;
+    std::filesystem::remove_all(scratch, error);
+    std::filesystem::remove(joined, error);
+    if (scratch.empty() || !std::filesystem::create_directories(scratch, error)) {
+      log(kRestoreError, kSessionRestore,
+          stringWithFormat("Restore error: %s. Ex: cannot create %s", target.c_str(), scratch.c_str()), kLogFailure);
+      restoreError_ = kErrorCreateDirectory;
+      return false;
+    }
+    int64_t total = 0;
+    for (const FilePart& part : Desc.FileParts) total += bytesOf(part);
+    // Members and the joined archive sit in the caches folder at once.
+    if (!hasRoomFor(scratch, 2 * total)) return false;
+
+    const std::string changeTime =
+        Desc.LastChangedData ? Desc.LastChangedData->format(Date::kSettingsPattern) : std::string();
+    for (const FilePart& part : Desc.FileParts) {
+      if (Cancel()) {
+        restoreError_ = kErrorCancelled;
+        return false;
+      }
+      if (!writePart(scratch + "/" + part.PartName, part, changeTime, scratch)) {
+        restoreError_ = stringWithFormat(kErrorMultipleParts, restoreError_.c_str());
+        return false;
+      }
+    }
+    std::string fileToWrite = RestoreFileOperations::fileToWrite(
+        target, changeTime, CommonExtensions::sharedExtensionsManager().replaceFiles());
+    if (!CompoundFileOperations::ZipCompoundFile(joined, scratch, Desc.FileParts, currentThreadIndex_)) {
+      log(kRestoreError, kSessionRestore,
+          stringWithFormat("Restore error: %s. Ex: the members could not be joined", target.c_str()), kLogFailure);
+      restoreError_ = kErrorMerging;
+      return false;
+    }
+    return installJoined(joined, fileToWrite, changeTime);
+  } catch (const std::exception& e) {
+    return restoreFailed(target, e.what());
+  }
+}
+
+bool DeltaHandler::installJoined(const std::string& joined, const std::string& fileToWrite,
+                                 const std::string& changeTime) {
+  UniqueFd source(::open(joined.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!source) return restoreFailed(fileToWrite, std::strerror(errno));
+  struct stat st {};
+  if (::fstat(source.get(), &st) != 0) return restoreFailed(fileToWrite, std::strerror(errno));
+  std::string folder = fileToWrite.substr(0, std::max<size_t>(fileToWrite.rfind('/'), 1));
+  if (!hasRoomFor(folder, st.st_size)) return false;
+  RestoreTarget output;
+  std::string error;
+  if (!output.create(fileToWrite, error, restoreRoot_)) {
+    bool retried = false;
+    if (restoreRoot_.empty()) {
+      std::error_code ignored;
+      std::filesystem::create_directories(folder, ignored);
+      retried = output.create(fileToWrite, error);
+    }
+    if (!retried) return restoreFailed(fileToWrite, error);
+  }
+  Bytes buffer(1 << 20);
+  while (true) {
+    ssize_t n = ::read(source.get(), buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return restoreFailed(fileToWrite, std::strerror(errno));
+    if (n == 0) break;
+    if (!output.append(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)), error)) {
+      return restoreFailed(fileToWrite, error);
+    }
+    if (Cancel()) {
+      restoreError_ = kErrorCancelled;
+      return false;
+    }
+  }
+  if (!output.commit(changeStamp(changeTime), error)) return restoreFailed(fileToWrite, error);
+  return true;
 }
 
 }  // namespace palvero

@@ -1,6 +1,7 @@
 // Restore of one file: the revision, the file to write, each block fetched
 // (inline hex or downloaded, decrypted, unpacked) and verified, written to a
 // temporary file that replaces the target only when whole.
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -23,20 +24,12 @@ std::string parentOf(const std::string& path) {
   return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The change time to stamp: nothing for an unreadable or pre-1970 text (an
-// empty date reads as the distant past, which no file system keeps).
-std::optional<Date> stampFor(const std::string& changeTime) {
-  std::optional<Date> date = Date::parse(changeTime, Date::kSettingsPattern);
-  if (!date || date->timeIntervalSince1970() < 0) return std::nullopt;
-  return date;
-}
-
 }  // namespace
 
 bool DeltaHandler::RestoreFile(const std::string& path, const std::string& TargetPath, int32_t revision,
                                const std::string& DeviceID) {
   if (TargetPath.empty() || TargetPath.front() != '/' || PathRules::hasParentComponent(TargetPath) ||
-      PathRules::hasParentComponent(path)) {
+      PathRules::hasParentComponent(path) || (!restoreRoot_.empty() && !PathRules::isBeneath(TargetPath, restoreRoot_))) {
     log(kRestoreError, kSessionRestore,
         stringWithFormat("Restore error: refused target %s for file %s", TargetPath.c_str(), path.c_str()),
         kLogFailure);
@@ -77,55 +70,83 @@ bool DeltaHandler::restoreFolder(const std::string& target) {
     restoreError_ = "Exception occured: File exists";
     return false;
   }
-  std::filesystem::create_directories(target, error);
-  if (error) {
-    log(kRestoreError, kSessionRestore,
-        stringWithFormat("Restore error: %s. Ex: %s", target.c_str(), error.message().c_str()), kLogFailure);
-    restoreError_ = "Exception occured: " + error.message();
-    return false;
-  }
+  std::string reason;
+  if (!RestoreTarget::makeFolder(target, restoreRoot_, reason)) return restoreFailed(target, reason);
   return true;
 }
 
 bool DeltaHandler::RestoreFile(const std::string& target, const FilePart& Desc, bool /*IsFilePart*/,
                                const std::string& changeTime) {
+  std::string fileToWrite;
   try {
-    std::string fileToWrite = RestoreFileOperations::fileToWrite(
-        target, changeTime, CommonExtensions::sharedExtensionsManager().replaceFiles());
+    fileToWrite = RestoreFileOperations::fileToWrite(target, changeTime,
+                                                     CommonExtensions::sharedExtensionsManager().replaceFiles());
+  } catch (const std::exception& e) {
+    return restoreFailed(target, e.what());
+  }
+  return writePart(fileToWrite, Desc, changeTime, restoreRoot_);
+}
+
+bool DeltaHandler::writePart(const std::string& fileToWrite, const FilePart& part, const std::string& changeTime,
+                             const std::string& confineTo) {
+  try {
+    if (!hasRoomFor(parentOf(fileToWrite), bytesOf(part))) return false;
     RestoreTarget output;
     std::string error;
-    if (!output.create(fileToWrite, error)) {
-      std::error_code ignored;
-      std::filesystem::create_directories(parentOf(fileToWrite), ignored);
-      if (!output.create(fileToWrite, error)) {
-        log(kRestoreError, kSessionRestore,
-            stringWithFormat("Restore error: %s. Ex: %s", fileToWrite.c_str(), error.c_str()), kLogFailure);
-        restoreError_ = "Exception occured: " + error;
-        return false;
+    if (!output.create(fileToWrite, error, confineTo)) {
+      bool retried = false;
+      if (confineTo.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(parentOf(fileToWrite), ignored);
+        retried = output.create(fileToWrite, error);
       }
+      if (!retried) return restoreFailed(fileToWrite, error);
     }
-    for (size_t j = 0; j < Desc.FileBlocks.size(); ++j) {
+    for (size_t j = 0; j < part.FileBlocks.size(); ++j) {
       Bytes data;
-      if (!fetchBlock(data, Desc.FileBlocks[j], fileToWrite)) return false;
+      if (!fetchBlock(data, part.FileBlocks[j], fileToWrite)) return false;
       if (!writeDataFromBlock(data, output, j)) return false;
       if (Cancel()) {
         restoreError_ = kErrorCancelled;
         return false;
       }
     }
-    if (!output.commit(stampFor(changeTime), error)) {
-      log(kRestoreError, kSessionRestore,
-          stringWithFormat("Restore error: %s. Ex: %s", fileToWrite.c_str(), error.c_str()), kLogFailure);
-      restoreError_ = "Exception occured: " + error;
-      return false;
-    }
+    if (!output.commit(changeStamp(changeTime), error)) return restoreFailed(fileToWrite, error);
     return true;
   } catch (const std::exception& e) {
-    log(kRestoreError, kSessionRestore, stringWithFormat("Restore error: %s. Ex: %s", target.c_str(), e.what()),
-        kLogFailure);
-    restoreError_ = stringWithFormat("Exception occured: %s", e.what());
-    return false;
+    return restoreFailed(fileToWrite, e.what());
   }
+}
+
+std::optional<Date> DeltaHandler::changeStamp(const std::string& changeTime) {
+  // An empty date reads as the distant past, which no file system keeps.
+  std::optional<Date> date = Date::parse(changeTime, Date::kSettingsPattern);
+  if (!date || date->timeIntervalSince1970() < 0) return std::nullopt;
+  return date;
+}
+
+bool DeltaHandler::restoreFailed(const std::string& target, const std::string& reason) {
+  log(kRestoreError, kSessionRestore, stringWithFormat("Restore error: %s. Ex: %s", target.c_str(), reason.c_str()),
+      kLogFailure);
+  restoreError_ = reason.empty() ? std::string(kErrorIOAccess) : "Exception occured: " + reason;
+  return false;
+}
+
+bool DeltaHandler::hasRoomFor(const std::string& folder, int64_t bytes) {
+  int64_t free = Functions::getFreeDiskspaceForPath(folder);
+  if (free < 0 || bytes <= free) return true;
+  log(kRestoreError, kSessionRestore,
+      stringWithFormat("Restore error: %s. Ex: %s (%lld bytes needed, %lld free)", folder.c_str(),
+                       kErrorInsufficientSpace, static_cast<long long>(bytes), static_cast<long long>(free)),
+      kLogFailure);
+  restoreError_ = kErrorInsufficientSpace;
+  return false;
+}
+
+int64_t DeltaHandler::bytesOf(const FilePart& part) {
+  int64_t total = 0;
+  for (const FileBlock& block : part.FileBlocks) total += std::max<int64_t>(block.length, 0);
+  return total;
 }
 
 bool DeltaHandler::fetchBlock(Bytes& data, const FileBlock& block, const std::string& target) {

@@ -20,4 +20,13 @@ bool PathRules::hasParentComponent(const std::string& path) {
   return false;
 }
 
+bool PathRules::isBeneath(const std::string& path, const std::string& root) {
+  if (hasParentComponent(path) || hasParentComponent(root) || root.empty()) return false;
+  std::string base = root;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  if (base == "/") return !path.empty() && path.front() == '/';
+  if (path.compare(0, base.size(), base) != 0) return false;
+  return path.size() == base.size() || path[base.size()] == '/';
+}
+
 }  // namespace palvero

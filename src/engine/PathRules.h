@@ -18,6 +18,9 @@ class PathRules {
   static std::optional<std::string> versionTextProblem(const std::string& path);
   // True when a "/"-separated component of `path` is "..".
   static bool hasParentComponent(const std::string& path);
+  // True when `path` is `root` or lies beneath it, compared by whole
+  // components ("/a/bc" is not beneath "/a/b"); neither may have "..".
+  static bool isBeneath(const std::string& path, const std::string& root);
 };
 
 }  // namespace palvero

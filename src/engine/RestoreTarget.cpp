@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "base/StringFormat.h"
 
@@ -18,6 +19,11 @@ std::string folderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string randomSuffix() {
@@ -37,29 +43,132 @@ struct timespec timespecOf(const Date& date) {
   return out;
 }
 
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The "/"-separated components of `relative`, empty ones and "." dropped;
+// nothing when one of them is "..".
+std::optional<std::vector<std::string>> componentsOf(const std::string& relative) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    std::string part = relative.substr(start, end - start);
+    if (part == "..") return std::nullopt;
+    if (!part.empty() && part != ".") out.push_back(std::move(part));
+    start = end + 1;
+  }
+  return out;
+}
+
 }  // namespace
 
 RestoreTarget::~RestoreTarget() { discard(); }
 
-bool RestoreTarget::create(const std::string& finalPath, std::string& error) {
+UniqueFd RestoreTarget::openFolder(const std::string& path, const std::string& confineTo, bool make,
+                                   std::string& error) {
+  if (confineTo.empty()) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) error = std::strerror(errno);
+    return fd;
+  }
+  const std::string root = withoutTrailingSlashes(confineTo);
+  const std::string folder = withoutTrailingSlashes(path);
+  std::string relative;
+  if (folder != root) {
+    const std::string prefix = root == "/" ? root : root + "/";
+    if (folder.compare(0, prefix.size(), prefix) != 0) {
+      error = path + " is outside " + root;
+      return UniqueFd();
+    }
+    relative = folder.substr(prefix.size());
+  }
+  auto components = componentsOf(relative);
+  if (!components) {
+    error = path + " leads outside " + root;
+    return UniqueFd();
+  }
+  // The root is the user's choice and may itself be a link; nothing below it is followed.
+  UniqueFd current(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!current) {
+    error = root + ": " + std::strerror(errno);
+    return UniqueFd();
+  }
+  for (const std::string& part : *components) {
+    int next = ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && errno == ENOENT && make) {
+      if (::mkdirat(current.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = part + ": " + std::strerror(errno);
+        return UniqueFd();
+      }
+      next = ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (next < 0) {
+      error = (errno == ELOOP || errno == ENOTDIR) ? part + " is a symbolic link or not a folder"
+                                                   : part + ": " + std::strerror(errno);
+      return UniqueFd();
+    }
+    current = UniqueFd(next);
+  }
+  return current;
+}
+
+bool RestoreTarget::makeFolder(const std::string& path, const std::string& confineTo, std::string& error) {
+  if (!confineTo.empty()) return static_cast<bool>(openFolder(path, confineTo, true, error));
+  const std::string folder = withoutTrailingSlashes(path);
+  std::string current;
+  size_t start = folder.front() == '/' ? 1 : 0;
+  if (start == 1) current = "";
+  while (start <= folder.size()) {
+    size_t end = folder.find('/', start);
+    if (end == std::string::npos) end = folder.size();
+    current = folder.substr(0, end);
+    if (!current.empty() && ::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) {
+      error = current + ": " + std::strerror(errno);
+      return false;
+    }
+    start = end + 1;
+  }
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    error = folder + " exists and is not a folder";
+    return false;
+  }
+  return true;
+}
+
+bool RestoreTarget::create(const std::string& finalPath, std::string& error, const std::string& confineTo) {
   discard();
-  std::string folder = folderOf(finalPath);
+  folder_ = openFolder(folderOf(finalPath), confineTo, !confineTo.empty(), error);
+  if (!folder_) return false;
+  finalName_ = nameOf(finalPath);
+  if (finalName_.empty() || finalName_ == "." || finalName_ == "..") {
+    error = "no file name in " + finalPath;
+    folder_.reset();
+    return false;
+  }
   for (int tries = 0; tries < 16; ++tries) {
-    std::string candidate = folder + "/.pvrestore-" + randomSuffix();
-    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    std::string candidate = ".pvrestore-" + randomSuffix();
+    int fd = ::openat(folder_.get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       fd_ = UniqueFd(fd);
       finalPath_ = finalPath;
-      temporaryPath_ = std::move(candidate);
+      temporaryName_ = candidate;
+      temporaryPath_ = folderOf(finalPath) + "/" + candidate;
       written_ = 0;
       return true;
     }
     if (errno != EEXIST) {
       error = std::strerror(errno);
+      folder_.reset();
       return false;
     }
   }
   error = "no free temporary name";
+  folder_.reset();
   return false;
 }
 
@@ -95,7 +204,7 @@ bool RestoreTarget::commit(const std::optional<Date>& modified, std::string& err
     }
   }
   struct stat existing {};
-  bool replacing = ::lstat(finalPath_.c_str(), &existing) == 0;
+  bool replacing = ::fstatat(folder_.get(), finalName_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
   if (replacing && ::fdatasync(fd_.get()) != 0) {
     error = std::strerror(errno);
     return false;
@@ -104,20 +213,22 @@ bool RestoreTarget::commit(const std::optional<Date>& modified, std::string& err
     error = std::strerror(errno);
     return false;
   }
-  if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+  if (::renameat(folder_.get(), temporaryName_.c_str(), folder_.get(), finalName_.c_str()) != 0) {
     error = std::strerror(errno);
     return false;
   }
+  temporaryName_.clear();
   temporaryPath_.clear();
+  folder_.reset();
   return true;
 }
 
 void RestoreTarget::discard() {
   fd_.reset();
-  if (!temporaryPath_.empty()) {
-    ::unlink(temporaryPath_.c_str());
-    temporaryPath_.clear();
-  }
+  if (!temporaryName_.empty() && folder_) ::unlinkat(folder_.get(), temporaryName_.c_str(), 0);
+  temporaryName_.clear();
+  temporaryPath_.clear();
+  folder_.reset();
 }
 
 }  // namespace palvero

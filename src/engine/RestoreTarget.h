@@ -9,6 +9,13 @@
 // replaces an existing file its data is flushed before the rename, so that a
 // crash cannot leave the user's file empty.
 //
+// Confinement: given a root folder, the target must lie beneath it and the
+// folders between are opened one by one without following symbolic links
+// (missing ones are made), so a link planted inside the root cannot lead a
+// write outside it. The temporary file and the rename work on that open
+// folder, not on its path. A link at the final name itself is replaced, not
+// followed.
+//
 // Thread contract: one thread uses an instance.
 #pragma once
 
@@ -30,8 +37,9 @@ class RestoreTarget {
   RestoreTarget& operator=(const RestoreTarget&) = delete;
 
   // Creates the empty temporary file in `finalPath`'s folder. False, with
-  // the reason in `error`, when the folder is missing or not writable.
-  bool create(const std::string& finalPath, std::string& error);
+  // the reason in `error`, when the folder is missing or not writable. With
+  // a `confineTo` root (see above) the missing folders are made.
+  bool create(const std::string& finalPath, std::string& error, const std::string& confineTo = "");
   // Appends `data`. False, with the reason, on a write error (disk full).
   bool append(std::span<const uint8_t> data, std::string& error);
   // Sets the access and modification times to `modified` (when given) and
@@ -40,6 +48,16 @@ class RestoreTarget {
   // Removes the temporary file (nothing when already committed).
   void discard();
 
+  // Makes the folder `path` and its missing parents beneath `confineTo`
+  // (anywhere when it is empty) without following a symbolic link. An
+  // existing folder is kept. False, with the reason, when something that is
+  // not a folder is in the way.
+  static bool makeFolder(const std::string& path, const std::string& confineTo, std::string& error);
+  // The open folder `path` (O_DIRECTORY), reached from `confineTo` without
+  // following links and making missing folders when `make` is set; an
+  // invalid descriptor with the reason otherwise.
+  static UniqueFd openFolder(const std::string& path, const std::string& confineTo, bool make, std::string& error);
+
   const std::string& finalPath() const { return finalPath_; }
   const std::string& temporaryPath() const { return temporaryPath_; }
   int64_t bytesWritten() const { return written_; }
@@ -47,6 +65,9 @@ class RestoreTarget {
  private:
   std::string finalPath_;
   std::string temporaryPath_;
+  std::string finalName_;
+  std::string temporaryName_;
+  UniqueFd folder_;
   UniqueFd fd_;
   int64_t written_ = 0;
 };

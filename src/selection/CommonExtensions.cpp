@@ -34,10 +34,10 @@ std::vector<std::string> pathList(const Value& value) {
   return paths;
 }
 
-float floatValue(const Value& value) {
-  if (value.is_number()) return value.get<float>();
-  if (value.is_boolean()) return value.get<bool>() ? 1.0f : 0.0f;
-  if (value.is_string()) return std::strtof(value.get<std::string>().c_str(), nullptr);
+double doubleValue(const Value& value) {
+  if (value.is_number()) return value.get<double>();
+  if (value.is_boolean()) return value.get<bool>() ? 1.0 : 0.0;
+  if (value.is_string()) return std::strtod(value.get<std::string>().c_str(), nullptr);
   return 0;
 }
 
@@ -124,7 +124,7 @@ PALVERO_FOLDER_LISTS(PALVERO_DEFINE_FOLDERS)
 PALVERO_DEFINE_PLAIN(std::optional<Value>, maxSize, MaxSize)
 PALVERO_DEFINE_PLAIN(std::optional<Value>, lastFullBackup, LastFullBackup)
 PALVERO_DEFINE_PLAIN(std::optional<std::string>, restoreDestinationPath, RestoreDestinationPath)
-PALVERO_DEFINE_PLAIN(float, restoreDateTimeInterval, RestoreDateTimeInterval)
+PALVERO_DEFINE_PLAIN(double, restoreDateTimeInterval, RestoreDateTimeInterval)
 PALVERO_DEFINE_PLAIN(std::string, defaultBackupFolder, DefaultBackupFolder)
 #undef PALVERO_DEFINE_LIST
 #undef PALVERO_DEFINE_PLAIN
@@ -198,7 +198,7 @@ void CommonExtensions::load() {
                                    home + "/Library/Safari"};
 
   s->restoreDestinationPath = store.stringForKey("restoreDestinationPath");
-  if (auto interval = store.objectForKey("restoreDateTimeInterval")) s->restoreDateTimeInterval = floatValue(*interval);
+  if (auto interval = store.objectForKey("restoreDateTimeInterval")) s->restoreDateTimeInterval = doubleValue(*interval);
 
   std::lock_guard lock(mutex_);
   selection_ = std::move(s);
@@ -275,7 +275,7 @@ bool CommonExtensions::saveParameter(const std::string& key, const Value& withVa
     } else if (key == "restoreDestinationPath") {
       setRestoreDestinationPath(textValue(value));
     } else if (key == "restoreDateTimeInterval") {
-      setRestoreDateTimeInterval(floatValue(value));
+      setRestoreDateTimeInterval(doubleValue(value));
     }
   }
   return saveExtensions();

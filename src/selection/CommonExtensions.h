@@ -94,7 +94,8 @@ class CommonExtensions {
     std::optional<Value> maxSize;         // as given: number or text
     std::optional<Value> lastFullBackup;  // as given
     std::optional<std::string> restoreDestinationPath;
-    float restoreDateTimeInterval = 0;
+    // Seconds since 1970; a float would be off by up to two minutes.
+    double restoreDateTimeInterval = 0;
     std::string defaultBackupFolder;
     // The default exclusions and every category list but the compound
     // packages in one: the extensions that are never backed up.
@@ -135,7 +136,7 @@ class CommonExtensions {
   PALVERO_ACCESSORS(std::optional<Value>, maxSize, MaxSize)
   PALVERO_ACCESSORS(std::optional<Value>, lastFullBackup, LastFullBackup)
   PALVERO_ACCESSORS(std::optional<std::string>, restoreDestinationPath, RestoreDestinationPath)
-  PALVERO_ACCESSORS(float, restoreDateTimeInterval, RestoreDateTimeInterval)
+  PALVERO_ACCESSORS(double, restoreDateTimeInterval, RestoreDateTimeInterval)
   PALVERO_ACCESSORS(std::string, defaultBackupFolder, DefaultBackupFolder)
 #undef PALVERO_ACCESS_LIST
 #undef PALVERO_ACCESS_SELECTION

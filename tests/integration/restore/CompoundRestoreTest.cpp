@@ -1,0 +1,117 @@
+// Compound revisions (one part per container member) restored as one zip
+// container, checked with Python's zipfile.
+#include <cstdio>
+
+#include "engine/CompoundFileOperations.h"
+#include "platform/Env.h"
+#include "integration/restore/RestoreFixture.h"
+
+namespace palvero::testing {
+namespace {
+
+class CompoundRestoreTest : public RestoreFixture {
+ protected:
+  // Python's reading of the archive: "name\tsha256" per entry, in order.
+  static std::string pythonListing(const std::string& archive) {
+    std::string command =
+        "python3 -c 'import sys,zipfile,hashlib\n"
+        "z=zipfile.ZipFile(sys.argv[1])\n"
+        "assert z.testzip() is None\n"
+        "for i in z.infolist(): print(i.filename+\"\\t\"+hashlib.sha256(z.read(i)).hexdigest())' '" +
+        archive + "' 2>&1";
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return "popen failed";
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+  }
+
+  static std::string sha256Hex(const std::string& content) {
+    std::string hex = BlockCutter::sha256StringFromData(bytesFromString(content));
+    std::transform(hex.begin(), hex.end(), hex.begin(), [](unsigned char c) { return std::tolower(c); });
+    return hex;
+  }
+
+  static std::string scratchRoot() { return std::string(Env::cachesDirectory()) + "/PalveroCaches"; }
+
+  std::vector<std::pair<std::string, std::string>> members_ = {
+      {"[Content_Types].xml", "<?xml version=\"1.0\"?><Types/>"},
+      {"_rels/.rels", textContent(900, 1)},
+      {"word/document.xml", randomContent(70000, 2)},
+  };
+};
+
+TEST_F(CompoundRestoreTest, MembersAreJoinedIntoOneArchiveWithTheirNames) {
+  const std::string path = home_ / "docs/report.docx";
+  uploadCompound(path, members_, "20240131 17:05:09");
+  const std::string target = home_ / "out/report.docx";
+  ASSERT_TRUE(restore(path, target)) << lastPosted().userInfo.dump();
+  std::string expected;
+  for (const auto& [name, content] : members_) expected += name + "\t" + sha256Hex(content) + "\n";
+  EXPECT_EQ(pythonListing(target), expected);
+  EXPECT_EQ(modificationTime(target), Date::fromLocalComponents(2024, 1, 31, 17, 5, 9).timeIntervalSince1970());
+  EXPECT_TRUE(filesBelow(scratchRoot()).empty()) << "the scratch folder is removed";
+  EXPECT_TRUE(leftovers(home_ / "out").empty());
+}
+
+TEST_F(CompoundRestoreTest, AnExistingFileIsKeptBesideTheDatedContainer) {
+  CommonExtensions::sharedExtensionsManager().setReplaceFiles(false);
+  const std::string path = home_ / "docs/report.docx";
+  uploadCompound(path, members_, "20240131 17:05:09");
+  writeFile(home_ / "out/report.docx", "the user's own file");
+  ASSERT_TRUE(restore(path, home_ / "out/report.docx"));
+  EXPECT_EQ(readFile(home_ / "out/report.docx"), "the user's own file");
+  EXPECT_NE(pythonListing(home_ / "out/report(20240131 17:05:09).docx").find("word/document.xml\t"), std::string::npos);
+}
+
+TEST_F(CompoundRestoreTest, AMissingBlockFailsTheWholeFileAndLeavesNoScratch) {
+  const std::string path = home_ / "docs/report.docx";
+  uploadCompound(path, members_, "20240131 17:05:09", {"word/document.xml"});
+  writeFile(home_ / "out/report.docx", "previous");
+  EXPECT_FALSE(restore(path, home_ / "out/report.docx"));
+  EXPECT_EQ(lastPosted().name, "RestoreFail");
+  EXPECT_EQ(lastPosted().userInfo.value("error", ""), "Missing part of file; Multiple parts file restore failed");
+  EXPECT_EQ(readFile(home_ / "out/report.docx"), "previous") << "no broken container under the real name";
+  EXPECT_TRUE(filesBelow(scratchRoot()).empty());
+  EXPECT_TRUE(leftovers(home_ / "out").empty());
+}
+
+TEST_F(CompoundRestoreTest, MemberNamesThatLeaveTheScratchFolderAreRefused) {
+  for (const char* hostile : {"../../escaped.xml", "/etc/escaped.xml", "word//x.xml", "a/./b"}) {
+    SCOPED_TRACE(hostile);
+    const std::string path = home_ / "docs/evil.docx";
+    uploadCompound(path, {{"ok.xml", "fine"}, {hostile, "escaped"}}, "20240131 17:05:09");
+    EXPECT_FALSE(restore(path, home_ / "out/evil.docx"));
+    EXPECT_NE(lastPosted().userInfo.value("error", "").find("Multiple parts file restore failed"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(home_ / "out/evil.docx"));
+    EXPECT_FALSE(std::filesystem::exists(scratchRoot() + "/escaped.xml"));
+    EXPECT_FALSE(std::filesystem::exists(std::string(Env::cachesDirectory()) + "/escaped.xml"));
+  }
+}
+
+TEST_F(CompoundRestoreTest, AStaleScratchFolderLendsNoMembers) {
+  const std::string path = home_ / "docs/report.docx";
+  uploadCompound(path, members_, "20240131 17:05:09");
+  // Left by a restore that was killed: same worker, same file name.
+  writeFile(CompoundFileOperations::GetTempPath(path, "r1") + "/stale.xml", "old");
+  ASSERT_TRUE(restore(path, home_ / "out/report.docx"));
+  EXPECT_EQ(pythonListing(home_ / "out/report.docx").find("stale.xml"), std::string::npos);
+}
+
+TEST(CompoundFileNames, OnlyOfficeContainersAreCompound) {
+  struct Case {
+    const char* name;
+    bool compound;
+  };
+  for (const Case& c : {Case{"report.DocX", true}, Case{"/a/b/sheet.xlsx", true}, Case{"slides.PPTX", true},
+                        Case{"report.docx.bak", false}, Case{"report", false}, Case{"docx", false},
+                        Case{".docx", false}, Case{"/a.docx/report", false}}) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CompoundFileOperations::IsCompoundFile(c.name), c.compound);
+  }
+}
+
+}  // namespace
+}  // namespace palvero::testing
