@@ -6,6 +6,8 @@
 //                network, nothing written
 //   backup       N engines on N threads back up every file (first revision)
 //   restore      the same engines restore every file into a new folder
+//   restore run  the whole restore of the product (RestoreManager: listings,
+//                the restore table, the queue) with 1, 3 and 10 workers
 //   backup again every file again, unchanged (no block is sent)
 //   restic       `restic backup`, `restic restore`, `restic backup` again of
 //                the same corpus into a local repository
@@ -17,6 +19,7 @@
 // skipped, which shows what the pauses cost on many small files.
 //
 //   backup_bench CORPUS [--work DIR] [--engines N] [--unpaused | --unpaused-only] [--no-restic]
+//                [--restore-workers 1,3,10]
 //
 // bench/run-backup-bench makes the corpus (bench/make-corpus), builds and
 // runs this with restic installed.
@@ -44,11 +47,16 @@
 #include <vector>
 
 #include "base/Clock.h"
+#include "base/NotificationCenter.h"
+#include "base/RunLoop.h"
+#include "base/StdRunLoop.h"
 #include "engine/DeltaHandler.h"
 #include "engine/format/BlockCutter.h"
 #include "engine/format/CipherKey.h"
 #include "protocol/CommunicationServer.h"
 #include "protocol/HttpClient.h"
+#include "restore/RestoreManager.h"
+#include "selection/CommonExtensions.h"
 #include "state/DBManager.h"
 #include "state/LocalSettings.h"
 #include "support/ServiceProcess.h"
@@ -331,6 +339,53 @@ class UnpausedClock : public palvero::SystemClock {
   }
 };
 
+// The product's whole restore of everything into `destination` with
+// `workers` workers, driven on this thread's run loop like the command does.
+PhaseResult restoreRun(const std::string& url, size_t workers, const std::string& destination,
+                       const std::vector<CorpusFile>& files) {
+  using namespace palvero;
+  resetPeak();
+  double cpuStart = cpuSeconds();
+  double serviceStart = serviceCpuSeconds();
+  double start = now();
+  fs::create_directories(destination);
+  auto loop = std::make_shared<StdRunLoop>();
+  RunLoop::setMain(loop);
+  loop->runPending();
+  auto newServer = [&] { return CommunicationServer::create(url, std::make_shared<HttpClient>()); };
+  size_t failures = 0;
+  {
+    RestoreManager manager(newServer(), CommonExtensions::sharedExtensionsManager());
+    manager.setWorkers(workers, [&] { return std::make_shared<DeltaHandler>(newServer()); });
+    RestoreChoice choice;
+    choice.restoreAllData = true;
+    choice.restoreToOriginalPath = false;
+    choice.restoreDestinationPath = destination;
+    manager.setChoice(choice);
+    manager.saveChoice();
+    bool ended = false;
+    auto token = NotificationCenter::defaultCenter().addObserver(RestoreManager::kRestoreEnd, &manager,
+                                                                 [&](const Notification&) { ended = true; });
+    manager.restore();
+    loop->runUntil([&] { return ended; }, std::chrono::hours(1));
+    NotificationCenter::defaultCenter().removeObserver(token);
+    failures = manager.failedFiles().size() + (ended ? 0 : 1);
+  }
+  RunLoop::setMain(nullptr);
+  PhaseResult result;
+  result.name = "restore run (" + std::to_string(workers) + " workers)";
+  result.seconds = now() - start;
+  result.cpu = cpuSeconds() - cpuStart;
+  result.serviceCpu = serviceCpuSeconds() - serviceStart;
+  for (const auto& file : files) result.bytes += file.size;
+  result.files = files.size();
+  result.peakMB = peakMB();
+  // Paths outside the backup folder come back below the destination whole.
+  for (const auto& file : files) failures += !sameContent(file.path, destination + file.path);
+  result.failures = failures;
+  return result;
+}
+
 void printRow(const PhaseResult& r) {
   double mb = static_cast<double>(r.bytes) / 1e6;
   std::printf("%-26s %8.2f s %7.1f MB/s %7.1f files/s %6.1f MB peak  cpu %6.1f s + service %6.1f s%s\n", r.name.c_str(),
@@ -354,6 +409,7 @@ int main(int argc, char** argv) {
   bool paused = true;
   bool restic = true;
   bool primitivesPhase = true;
+  std::vector<size_t> restoreWorkers = {1, 3, 10};
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--work" && i + 1 < argc) {
@@ -369,6 +425,10 @@ int main(int argc, char** argv) {
       primitivesPhase = false;
     } else if (arg == "--no-restic") {
       restic = false;
+    } else if (arg == "--restore-workers" && i + 1 < argc) {
+      restoreWorkers.clear();
+      std::stringstream list(argv[++i]);
+      for (std::string item; std::getline(list, item, ',');) restoreWorkers.push_back(std::stoul(item));
     }
   }
   fs::remove_all(work);
@@ -420,6 +480,11 @@ int main(int argc, char** argv) {
     size_t wrong = 0;
     for (const auto& f : files) wrong += !sameContent(f.path, restoreRoot + "/" + f.relative);
     if (wrong) std::printf("  %zu restored files differ from the corpus\n", wrong);
+    for (size_t workers : restoreWorkers) {
+      results.push_back(restoreRun(service->url(), workers,
+                                   restoreRoot + "-run" + std::to_string(workers), files));
+      printRow(results.back());
+    }
     results.push_back(runPhase("backup again" + label, files, engineCount, backupOne));
     printRow(results.back());
   };
@@ -485,6 +550,10 @@ int main(int argc, char** argv) {
   ratio("backup (unpaused) time / restic backup time", "backup (unpaused)", "restic backup", false);
   ratio("restore time / restic restore time", "restore", "restic restore", false);
   ratio("restore (unpaused) time / restic restore time", "restore (unpaused)", "restic restore", false);
+  for (size_t workers : restoreWorkers) {
+    std::string name = "restore run (" + std::to_string(workers) + " workers)";
+    ratio((name + " time / restic restore time").c_str(), name, "restic restore", false);
+  }
   ratio("backup again time / restic backup again time", "backup again", "restic backup again", false);
   ratio("backup again (unpaused) / restic backup again", "backup again (unpaused)", "restic backup again", false);
   // CPU seconds per byte compare better than wall time on a shared machine.

@@ -12,6 +12,7 @@
 #include "platform/LoginItem.h"
 #include "platform/PreferencesStore.h"
 #include "platform/Process.h"
+#include "protocol/CommunicationServer.h"
 #include "selection/BackupFilter.h"
 #include "selection/CommonExtensions.h"
 #include "state/DBManager.h"
@@ -111,6 +112,8 @@ void AppDelegate::startNormalPath(bool handOver, bool registerLoginItem) {
   mainViewController_ = std::make_unique<MainViewController>(options_.makeServerLink(), options_.engineFactory,
                                                              options_.view, this, options_.controllerOptions);
   mainViewController_->setChangeWatcher(changeWatcher_.get());
+  if (!restoreControl_) restoreControl_ = std::make_unique<RestoreQueueControl>(CommunicationServer::create());
+  mainViewController_->setRestoreControl(restoreControl_.get());
   mainViewController_->initialize();
   if (registerLoginItem) {
     std::string self = Process::executablePath();

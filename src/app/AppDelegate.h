@@ -20,6 +20,7 @@
 #include "app/ApplicationHooks.h"
 #include "app/MainView.h"
 #include "app/MainViewController.h"
+#include "app/RestoreQueueControl.h"
 #include "app/ServerLink.h"
 #include "platform/SleepMonitor.h"
 #include "selection/ChangeWatcher.h"
@@ -107,6 +108,8 @@ class AppDelegate : public ApplicationHooks, public ChangeWatcherDelegate {
   Options options_;
   std::unique_ptr<WatcherBuffer> buffer_;
   std::unique_ptr<ChangeWatcher> changeWatcher_;
+  // Outlives the controller, which holds it as its RestoreControl.
+  std::unique_ptr<RestoreQueueControl> restoreControl_;
   std::unique_ptr<MainViewController> mainViewController_;
   std::unique_ptr<SleepMonitor> sleepMonitor_;
   std::atomic<bool> isInSleep_{false};

@@ -47,6 +47,30 @@ std::optional<Request> CommandLine::parse(int argc, const char* const* argv, std
   auto* send = logs->add_subcommand("send", "Upload the current log file");
   send->add_option("--message", request.message, "A note for support");
 
+  auto* ls = app.add_subcommand("ls", "List what the service holds: devices, then drives, folders and files");
+  ls->add_option("path", request.remotePath, "Folder on the service (none: the account's devices)");
+  ls->add_option("--device", request.device, "Another device's id (see \"palvero ls\")");
+  ls->add_flag("--deleted", request.deleted, "Include files deleted on the device");
+  ls->add_flag("--json", request.json, "Print JSON");
+  auto* versions = app.add_subcommand("versions", "List the stored revisions of one file");
+  versions->add_option("path", request.remotePath, "The file's path on the service")->required();
+  versions->add_option("--device", request.device, "Another device's id");
+  versions->add_flag("--json", request.json, "Print JSON");
+
+  auto* restore = app.add_subcommand("restore", "Restore files from the service");
+  auto* all = restore->add_flag("--all", request.all, "Everything the device backed up");
+  auto* items = restore->add_option("items", request.items, "Files and folders to restore (paths on the service)");
+  all->excludes(items);
+  restore->add_option("--at", request.at, "The state at this local time, \"yyyy-MM-dd HH:mm[:ss]\" (default: latest)");
+  restore->add_option("--to", request.to, "Restore into this folder (default: the original places)");
+  restore->add_flag("--keep-existing", request.keepExisting,
+                    "Never replace a local file; write the restored one beside it under a dated name");
+  restore->add_option("--device", request.device, "Another device's id (see \"palvero ls\")");
+  auto* revision = restore->add_option("--revision", request.revision, "This revision of the one file given");
+  revision->excludes(all);
+  auto* resume = restore->add_flag("--resume", request.resume, "Continue an interrupted restore");
+  resume->excludes(all)->excludes(items)->excludes(revision);
+
   app.add_subcommand("logout", "Forget this computer's login, settings and queue");
   app.add_subcommand("daemon", "Run in the background: watch changes, run scheduled backups");
 

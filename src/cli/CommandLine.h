@@ -6,13 +6,16 @@
 
 #include <iosfwd>
 #include <optional>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace palvero::cli {
 
 struct Request {
   std::string command;  // "login", "scan", "backup", "status", "failed", "settings get",
-                        // "settings set", "logs send", "logout", "daemon"
+                        // "settings set", "logs send", "logout", "daemon", "ls", "versions",
+                        // "restore"
   std::string server;
   bool quiet = false;
   bool json = false;
@@ -26,6 +29,16 @@ struct Request {
   std::string key;
   std::string value;
   std::string message = "Logs sent from the command line";
+  // ls, versions, restore
+  std::string remotePath;
+  bool deleted = false;
+  bool all = false;
+  std::vector<std::string> items;
+  std::string at;  // "yyyy-MM-dd HH:mm", local time
+  std::string to;
+  bool keepExisting = false;
+  std::optional<int64_t> revision;
+  bool resume = false;
 };
 
 class CommandLine {

@@ -49,6 +49,9 @@ int Commands::run() {
   if (c == "logs send") return logsSend();
   if (c == "logout") return logout();
   if (c == "daemon") return daemon();
+  if (c == "ls") return ls();
+  if (c == "versions") return versions();
+  if (c == "restore") return restore();
   err_ << "palvero: unknown command \"" << c << "\"\n";
   return kExitUsage;
 }

@@ -27,6 +27,9 @@ class Commands {
   int logsSend();
   int logout();
   int daemon();
+  int ls();
+  int versions();
+  int restore();
 
   // Commands that change the queue hold the one-instance lock; false (with
   // the message printed) when another Palvero runs.

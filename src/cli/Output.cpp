@@ -59,6 +59,21 @@ std::string Output::summary(const BackupRunner::Result& result) {
   return text;
 }
 
+std::string Output::restoreSummary(const RestoreRunner::Result& result) {
+  std::string text = stringWithFormat("Restored %lld files, %s in %s", static_cast<long long>(result.filesRestored),
+                                      bytes(result.bytesRestored).c_str(), duration(result.seconds).c_str());
+  if (result.seconds > 0 && result.bytesRestored > 0) {
+    text += " (" + bytes(static_cast<int64_t>(result.bytesRestored / result.seconds)) + "/s)";
+  }
+  text += "\n";
+  if (!result.failures.empty()) {
+    // Every failure is listed: the user has to know which files did not come back.
+    text += stringWithFormat("%zu files failed:\n", result.failures.size());
+    for (const auto& failure : result.failures) text += "  " + failure.path + ": " + failure.error + "\n";
+  }
+  return text;
+}
+
 std::string Output::status(const StatusReport& report) {
   std::string text = "Service:      " + report.serverURL + "\n";
   if (!report.loggedIn) return text + "Logged in:    no (run \"palvero login\")\n";

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/BackupRunner.h"
+#include "app/RestoreRunner.h"
 #include "app/StatusReport.h"
 
 namespace palvero::cli {
@@ -21,6 +22,9 @@ class Output {
   // The end of a run: files, bytes, rate, failures.
   static std::string summary(const BackupRunner::Result& result);
   static std::string status(const StatusReport& report);
+  // The end of a restore: files, bytes, rate, and every file that failed
+  // with its reason.
+  static std::string restoreSummary(const RestoreRunner::Result& result);
 };
 
 }  // namespace palvero::cli

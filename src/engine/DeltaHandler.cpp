@@ -10,6 +10,7 @@
 #include "engine/format/VersionFile.h"
 #include "engine/format/util/Functions.h"
 #include "protocol/CommunicationServer.h"
+#include "selection/CommonExtensions.h"
 #include "state/LocalSettings.h"
 #include "state/LogWriter.h"
 
@@ -77,6 +78,10 @@ bool DeltaHandler::restoreFileWithArgs(const Value& args, int64_t WithIterator) 
     auto revision = static_cast<int32_t>(numberArgument(args, "revision", -1));
     std::string deviceID = textArgument(args, "deviceID");
     restoreRoot_ = textArgument(args, "restoreRoot");
+    // The run may refuse replacing whatever the setting says (--keep-existing).
+    replaceFiles_ = args.is_object() && args.contains("replaceFiles") && args["replaceFiles"].is_boolean()
+                        ? args["replaceFiles"].get<bool>()
+                        : CommonExtensions::sharedExtensionsManager().replaceFiles();
     log(kStartingRestore, kSessionRestore, stringWithFormat("Restore starting: %s", filePath.c_str()), kLogEvent);
     restoreError_.clear();
     ok = RestoreFile(filePath, targetPath, revision, deviceID);

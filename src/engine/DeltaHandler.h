@@ -184,6 +184,8 @@ class DeltaHandler final : public BlockEngine {
   std::string restoreError_;
   // "restoreRoot" of the current restore: nothing is written outside it.
   std::string restoreRoot_;
+  // Whether the current restore may replace an existing local file.
+  bool replaceFiles_ = true;
   // The file as it was cut: what its blocks and version must still match.
   SourceFile::Identity cutIdentity_;
   std::vector<FileBlockToSend> _blocksToSend;

@@ -2,6 +2,7 @@
 // the worker's scratch folder, the members are joined into one zip container,
 // and the container is moved into place like any restored file.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +16,6 @@
 #include "engine/RestoreFileOperations.h"
 #include "engine/RestoreTarget.h"
 #include "platform/UniqueFd.h"
-#include "selection/CommonExtensions.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
@@ -83,7 +83,7 @@ bool DeltaHandler::RestoreFile(const std::string& target, const FileDesc& Desc) 
       }
     }
     std::string fileToWrite = RestoreFileOperations::fileToWrite(
-        target, changeTime, CommonExtensions::sharedExtensionsManager().replaceFiles());
+        target, changeTime, replaceFiles_);
     if (!CompoundFileOperations::ZipCompoundFile(joined, scratch, Desc.FileParts, currentThreadIndex_)) {
       log(kRestoreError, kSessionRestore,
           stringWithFormat("Restore error: %s. Ex: the members could not be joined", target.c_str()), kLogFailure);

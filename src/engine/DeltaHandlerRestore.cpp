@@ -13,7 +13,6 @@
 #include "engine/RestoreTarget.h"
 #include "engine/format/util/Functions.h"
 #include "protocol/CommunicationServer.h"
-#include "selection/CommonExtensions.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
@@ -80,7 +79,7 @@ bool DeltaHandler::RestoreFile(const std::string& target, const FilePart& Desc, 
   std::string fileToWrite;
   try {
     fileToWrite = RestoreFileOperations::fileToWrite(target, changeTime,
-                                                     CommonExtensions::sharedExtensionsManager().replaceFiles());
+                                                     replaceFiles_);
   } catch (const std::exception& e) {
     return restoreFailed(target, e.what());
   }

@@ -7,11 +7,26 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <optional>
 
+#include "base/Date.h"
 #include "base/Hex.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
+namespace {
+
+// A local file changed after the revision (by a whole second or more) holds
+// work the revision lacks: it is never replaced silently.
+bool isNewerThan(const struct stat& st, const std::string& changeTime) {
+  if (!S_ISREG(st.st_mode)) return false;
+  std::optional<Date> revision = Date::parse(changeTime, Date::kSettingsPattern);
+  if (!revision) return false;
+  return static_cast<double>(st.st_mtim.tv_sec) >= revision->timeIntervalSince1970() + 1;
+}
+
+}  // namespace
+
 bool RestoreFileOperations::writeDataToFile(const Bytes& data, const std::string& File) {
   UniqueFd fd(::open(File.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
   if (!fd) return false;
@@ -65,7 +80,8 @@ bool RestoreFileOperations::isInsideBundle(const std::string& target) {
 std::string RestoreFileOperations::fileToWrite(const std::string& target, const std::string& changeTime,
                                                bool replaceFiles) {
   struct stat st {};
-  if (replaceFiles || ::lstat(target.c_str(), &st) != 0 || isInsideBundle(target)) return target;
+  if (::lstat(target.c_str(), &st) != 0 || isInsideBundle(target)) return target;
+  if (replaceFiles && !isNewerThan(st, changeTime)) return target;
   auto [stem, extension] = splitExtension(target);
   if (extension.empty()) return stem + "(" + changeTime + ")";
   return stem + "(" + changeTime + ")." + extension;

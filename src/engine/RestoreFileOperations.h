@@ -22,9 +22,10 @@ class RestoreFileOperations {
   // the value of its valid leading digits, or 0.
   static Bytes getDataFromHexString(const std::string& text);
 
-  // The path a restored file is written to. With `replaceFiles`, or when
-  // nothing is at `target`, or when `target` lies inside a bundle (see
-  // isInsideBundle), `target` itself; otherwise a dated name beside it:
+  // The path a restored file is written to. When nothing is at `target`,
+  // or `target` lies inside a bundle (see isInsideBundle), or with
+  // `replaceFiles` unless the local file was modified after `changeTime`,
+  // `target` itself; otherwise a dated name beside it:
   // "<target without extension>(<changeTime>).<extension>", or
   // "<target>(<changeTime>)" without an extension. A leading dot of the
   // file name does not start an extension (".profile" has none).

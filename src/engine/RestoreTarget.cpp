@@ -1,11 +1,13 @@
 #include "engine/RestoreTarget.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -25,6 +27,8 @@ std::string nameOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+constexpr const char* kTemporaryPrefix = ".pvrestore-";
 
 std::string randomSuffix() {
   thread_local std::mt19937_64 rng{std::random_device{}()};
@@ -151,7 +155,7 @@ bool RestoreTarget::create(const std::string& finalPath, std::string& error, con
     return false;
   }
   for (int tries = 0; tries < 16; ++tries) {
-    std::string candidate = ".pvrestore-" + randomSuffix();
+    std::string candidate = kTemporaryPrefix + randomSuffix();
     int fd = ::openat(folder_.get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       fd_ = UniqueFd(fd);
@@ -229,6 +233,26 @@ void RestoreTarget::discard() {
   temporaryName_.clear();
   temporaryPath_.clear();
   folder_.reset();
+}
+
+int RestoreTarget::removeLeftovers(const std::string& folder) {
+  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return 0;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(::dup(fd.get())), ::closedir);
+  if (!dir) return 0;
+  std::vector<std::string> names;
+  while (struct dirent* entry = ::readdir(dir.get())) {
+    if (std::strncmp(entry->d_name, kTemporaryPrefix, std::strlen(kTemporaryPrefix)) == 0) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  int removed = 0;
+  for (const auto& name : names) {
+    struct stat st {};
+    if (::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlinkat(fd.get(), name.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace palvero

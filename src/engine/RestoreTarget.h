@@ -58,6 +58,11 @@ class RestoreTarget {
   // invalid descriptor with the reason otherwise.
   static UniqueFd openFolder(const std::string& path, const std::string& confineTo, bool make, std::string& error);
 
+  // Removes the temporary files a killed restore left in `folder` (regular
+  // files named ".pvrestore-*"); call only while nothing restores there.
+  // Returns how many went.
+  static int removeLeftovers(const std::string& folder);
+
   const std::string& finalPath() const { return finalPath_; }
   const std::string& temporaryPath() const { return temporaryPath_; }
   int64_t bytesWritten() const { return written_; }

@@ -42,6 +42,9 @@ struct RestoreChoice {
   double restoreDate = 0;
   // List files deleted on the device too.
   bool showDeletedFiles = false;
+  // Never replace a local file, whatever the "replaceFiles" setting says: the
+  // restored revision is written beside it under a dated name.
+  bool keepExisting = false;
 };
 
 }  // namespace palvero

@@ -20,6 +20,7 @@ namespace palvero {
 namespace {
 
 constexpr const char* kRootKey = "restoreRootPath";
+constexpr const char* kKeepExistingKey = "restoreKeepExisting";
 
 std::string parentOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -108,6 +109,7 @@ void RestoreManager::saveChoice() {
   ext.saveParameter("restoring", true);
   auto& store = PreferencesStore::sharedStore();
   store.setObject(kRootKey, runRoot);
+  store.setObject(kKeepExistingKey, c.keepExisting);
   store.synchronize();
 }
 
@@ -119,7 +121,9 @@ void RestoreManager::loadChoice() {
   choice_.restoreToOriginalPath = ext.restoreToOriginalPath();
   choice_.restoreDestinationPath = ext.restoreDestinationPath().value_or("");
   choice_.restoreDate = ext.restoreDateTimeInterval();
-  root_ = PreferencesStore::sharedStore().stringForKey(kRootKey).value_or(ext.defaultBackupFolder());
+  auto& store = PreferencesStore::sharedStore();
+  root_ = store.stringForKey(kRootKey).value_or(ext.defaultBackupFolder());
+  choice_.keepExisting = store.boolForKey(kKeepExistingKey);
 }
 
 void RestoreManager::beginRun(bool fresh) {
@@ -211,8 +215,8 @@ void RestoreManager::startRestoreSingleFile() {
     entry.size = c.backupFileVersion ? c.backupFileVersion->size : file.size;
     if (c.backupFileVersion) {
       entry.revision = c.backupFileVersion->number;
-    } else if (!c.restoreLatest && file.versions.size() > 1) {
-      entry.revision = findVersionByDate(c.restoreDate, file.versions);
+    } else if (!c.restoreLatest) {
+      entry.revision = revisionAt(c.restoreDate, file.versions);
       if (entry.revision == -2) {
         refuse(entry.path, "No file version");
         restoreEnd(false, false);
@@ -275,7 +279,10 @@ std::vector<std::string> RestoreManager::handedOut() const {
 
 std::shared_ptr<CommunicationServer> RestoreManager::makeServer() {
   if (hooks_.newServer) return hooks_.newServer();
-  return CommunicationServer::create(comServer_->serverURL(), std::make_shared<HttpClient>());
+  auto server = CommunicationServer::create(comServer_->serverURL(), std::make_shared<HttpClient>());
+  // Listings need a session; opening it first spares each one a 401 round.
+  server->syncAuthorise();
+  return server;
 }
 
 void RestoreManager::post(const char* name, Value userInfo) {

@@ -134,6 +134,10 @@ class RestoreManager {
   // it (by at least one whole second) nearest to it, the first of equals;
   // -2 when none is before it.
   static int64_t findVersionByDate(double date, const std::vector<BackupFileVersion>& Versions);
+  // The revision to fetch for the state at `date`: findVersionByDate for a
+  // file of several revisions; -1 (the latest) for one of a single revision
+  // made before the date (or without a date); -2 (left out) otherwise.
+  static int64_t revisionAt(double date, const std::vector<BackupFileVersion>& versions);
   // Every folder below `folder` (listed through the service), with full paths.
   std::vector<BackupedFolder> getSubfolders(const BackupedFolder& folder, const std::string& DeviceID);
   // True when `path` lies under an item taken out of the selection and not
@@ -185,6 +189,8 @@ class RestoreManager {
   void buildAndStart();
   void beginRun(bool fresh);
   bool handOutLocked(const std::shared_ptr<RestoreThread>& worker);
+  // Removes what a killed run left beside the targets of the loaded list.
+  void sweepLeftoversLocked();
   void startWorkerLocked(const std::shared_ptr<RestoreThread>& worker, const RestoreEntry& entry, int64_t index,
                          const std::string& target);
   void workerIdleLocked(const std::shared_ptr<RestoreThread>& worker);

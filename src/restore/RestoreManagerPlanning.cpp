@@ -76,6 +76,14 @@ int64_t RestoreManager::findVersionByDate(double date, const std::vector<BackupF
   return chosen;
 }
 
+int64_t RestoreManager::revisionAt(double date, const std::vector<BackupFileVersion>& versions) {
+  if (versions.size() > 1) return findVersionByDate(date, versions);
+  // One revision: the latest, unless it was made after the date (the file
+  // did not exist then, and a state at that date must not include it).
+  if (versions.size() == 1 && versions[0].date && findVersionByDate(date, versions) == -2) return -2;
+  return -1;
+}
+
 bool RestoreManager::checkIfRestoreFolderShouldBeExcluded(const std::string& path) const {
   RestoreChoice c = choice();
   size_t removedDepth = 0;
@@ -124,8 +132,8 @@ void RestoreManager::addFileEntry(const BackupedFile& file, const std::string& f
   entry.path = joinPath(folderPath, file.name);
   entry.deviceID = deviceId;
   entry.size = file.size;
-  if (!latest && file.versions.size() > 1) {
-    entry.revision = findVersionByDate(choice().restoreDate, file.versions);
+  if (!latest) {
+    entry.revision = revisionAt(choice().restoreDate, file.versions);
     if (entry.revision == -2) return;
     for (const auto& version : file.versions) {
       if (version.number == entry.revision) entry.size = version.size;

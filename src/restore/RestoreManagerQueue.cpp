@@ -2,11 +2,14 @@
 // next 400 and the end of a run. Everything here runs under the queue lock
 // except the reachability check of a failure and the waits.
 #include <exception>
+#include <filesystem>
+#include <set>
 
 #include "base/Clock.h"
 #include "base/RunLoop.h"
 #include "base/StringFormat.h"
 #include "base/Timer.h"
+#include "engine/RestoreTarget.h"
 #include "engine/format/util/Functions.h"
 #include "protocol/CommunicationServer.h"
 #include "restore/RestoreManager.h"
@@ -92,12 +95,19 @@ void RestoreManager::startNextRestoreQueue(const std::string& root) {
   std::lock_guard lock(queueLock_);
   if (paused_.load()) return;
   if (!root.empty()) root_ = root;
+  if (!choice_.restoreToOriginalPath) {
+    // The folder the user chose; everything below it is made without
+    // following links (RestoreTarget).
+    std::error_code ignored;
+    std::filesystem::create_directories(choice_.restoreDestinationPath, ignored);
+  }
   if (!choice_.restoreToOriginalPath && !hasRoomForPlan()) {
     if (hooks_.alert) hooks_.alert(kInsufficientDiskSpace);
     failedFiles_.push_back({choice_.restoreDestinationPath, kInsufficientDiskSpace});
     restoreEnd(true, false);
     return;
   }
+  if (!anyActiveLocked()) sweepLeftoversLocked();
   restoring_.store(true);
   if (choice_.restoreToOriginalPath) {
     log(kStartingRestore, kSessionRestore, "Restore to original path started", kLogFailure);
@@ -109,6 +119,19 @@ void RestoreManager::startNextRestoreQueue(const std::string& root) {
     anyStarted = true;
   }
   if (!anyStarted && !anyActiveLocked()) manageRestoreThreadsOnEnd(true);
+}
+
+void RestoreManager::sweepLeftoversLocked() {
+  // Files in flight when the process was killed left their temporary files
+  // beside their targets; those entries are pending again and in this list.
+  std::set<std::string> folders;
+  for (const auto& entry : filesToRestore_.files()) {
+    std::optional<std::string> target = targetFor(entry);
+    if (!target) continue;
+    size_t slash = target->rfind('/');
+    if (slash != std::string::npos && slash > 0) folders.insert(target->substr(0, slash));
+  }
+  for (const auto& folder : folders) RestoreTarget::removeLeftovers(folder);
 }
 
 bool RestoreManager::handOutLocked(const std::shared_ptr<RestoreThread>& worker) {
@@ -142,6 +165,7 @@ void RestoreManager::startWorkerLocked(const std::shared_ptr<RestoreThread>& wor
                 {"revision", entry.revision},
                 {"deviceID", entry.deviceID}};
   if (!choice_.restoreToOriginalPath) args["restoreRoot"] = withoutTrailingSlashes(choice_.restoreDestinationPath);
+  if (choice_.keepExisting) args["replaceFiles"] = false;
   worker->iterator = index;
   worker->currentPath = entry.path;
   worker->reported = false;

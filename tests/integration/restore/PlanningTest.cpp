@@ -29,24 +29,26 @@ TEST_F(PlanningTest, ADatedRestoreTakesTheRevisionInForceAndLeavesOutWhatCameLat
   const std::string docs = home_ / "docs";
   uploadRevision(docs + "/two.txt", "20240131 10:00:00");
   uploadRevision(docs + "/two.txt", "20240131 12:00:00");
-  uploadRevision(docs + "/single.txt", "20240131 12:00:00");
+  uploadRevision(docs + "/single.txt", "20240131 08:00:00");
+  uploadRevision(docs + "/later.txt", "20240131 12:00:00");
+  constexpr int64_t kLeftOut = -3;
   struct Case {
     const char* label;
     int hour;
-    int64_t two;  // -3: left out
+    int64_t two;
+    int64_t later;
   };
-  for (const Case& c : {Case{"at 11:00", 11, 1}, Case{"at 09:00", 9, -3}, Case{"at 13:00", 13, 2},
-                        Case{"at 12:00 exactly", 12, 1}}) {
+  for (const Case& c : {Case{"at 11:00", 11, 1, kLeftOut}, Case{"at 09:00", 9, kLeftOut, kLeftOut},
+                        Case{"at 13:00", 13, 2, -1}, Case{"at 12:00 exactly", 12, 1, kLeftOut}}) {
     SCOPED_TRACE(c.label);
     DBManager::sharedDBManager().RemoveAllFilesFromDatabase(false);
     auto planned = revisions(planFolder(docs, Date::fromLocalComponents(2024, 1, 31, c.hour, 0, 0)));
-    if (c.two == -3) {
-      EXPECT_EQ(planned.count(docs + "/two.txt"), 0u);
-    } else {
-      EXPECT_EQ(planned[docs + "/two.txt"], c.two);
-    }
-    // A file with one revision is always restored at its latest.
-    EXPECT_EQ(planned.at(docs + "/single.txt"), -1);
+    auto revisionOf = [&](const std::string& name) { return planned.count(name) ? planned[name] : kLeftOut; };
+    EXPECT_EQ(revisionOf(docs + "/two.txt"), c.two);
+    // A file of one revision is restored at its latest, unless that revision
+    // came after the date: the file did not exist then.
+    EXPECT_EQ(revisionOf(docs + "/single.txt"), -1);
+    EXPECT_EQ(revisionOf(docs + "/later.txt"), c.later);
   }
   EXPECT_EQ(revisions(planFolder(docs, std::nullopt)).at(docs + "/two.txt"), -1);
 }

@@ -10,6 +10,7 @@
 
 #include "base/RunLoop.h"
 #include "base/StdRunLoop.h"
+#include "base/StringFormat.h"
 #include "engine/format/BlockCutter.h"
 #include "engine/format/FileDesc.h"
 #include "engine/format/Security.h"

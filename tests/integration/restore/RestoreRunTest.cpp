@@ -171,13 +171,19 @@ TEST_F(RestoreRunTest, APlanLargerThanTheDiskStartsNothing) {
 
 TEST_F(RestoreRunTest, AFileLargerThanTheDiskFailsAloneBeforeAnyDownload) {
   auto tree = backUpTree();
-  // The listing gives a small size; the revision itself names a huge block.
+  // The listing gives a small size; the revision itself names more blocks
+  // (of at most 2 GB each, as a version text holds them) than the disk holds.
   FileDesc huge(Date::now(), home_ / "docs/huge.iso", 10);
   FilePart part(huge.FileName, 10);
-  FileBlock block;
-  block.checksum = std::string(64, 'A');
-  block.length = int64_t{1} << 60;
-  part.FileBlocks.push_back(block);
+  const int64_t free = Functions::getFreeDiskspaceForPath(home_.path());
+  ASSERT_GT(free, 0);
+  for (int64_t offset = 0; offset <= free; offset += 2000000000) {
+    FileBlock block;
+    block.checksum = std::string(64, 'A');
+    block.length = 2000000000;
+    block.offset = offset;
+    part.FileBlocks.push_back(block);
+  }
   huge.FileParts.push_back(part);
   uploadDesc(huge, "20240131 10:00:00");
   ASSERT_TRUE(restoreWith(toFolder(home_ / "restored")));

@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include "base/Date.h"
 #include "engine/PathRules.h"
 #include "engine/RestoreFileOperations.h"
 #include "engine/format/util/Functions.h"
@@ -59,7 +62,22 @@ TEST(RestoreFileOperationsTest, TheFileToWriteKeepsAnExistingFileUnlessReplacing
   std::string existing = home / "report.pdf";
   writeFile(existing, "x");
   const std::string date = "20240131 17:05:09";
-  EXPECT_EQ(RestoreFileOperations::fileToWrite(existing, date, true), existing);
+  const double revision = Date::parse(date, Date::kSettingsPattern)->timeIntervalSince1970();
+  // Replacing: a local file at or before the revision's time goes; one changed
+  // after it (a whole second or more) is kept and the revision goes beside it.
+  struct Case {
+    double localTime;
+    bool replaced;
+  };
+  for (const Case& c : {Case{revision - 3600, true}, Case{revision, true}, Case{revision + 0.5, true},
+                        Case{revision + 1, false}, Case{revision + 86400, false}}) {
+    SCOPED_TRACE(c.localTime - revision);
+    struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(c.localTime),
+                                                  static_cast<long>((c.localTime - static_cast<time_t>(c.localTime)) * 1e9)}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, existing.c_str(), times, 0), 0);
+    EXPECT_EQ(RestoreFileOperations::fileToWrite(existing, date, true),
+              c.replaced ? existing : home / "report(20240131 17:05:09).pdf");
+  }
   EXPECT_EQ(RestoreFileOperations::fileToWrite(existing, date, false), home / "report(20240131 17:05:09).pdf");
   EXPECT_EQ(RestoreFileOperations::fileToWrite(home / "absent.pdf", date, false), home / "absent.pdf");
   writeFile(home / "README", "x");

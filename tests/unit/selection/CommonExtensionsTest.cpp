@@ -99,7 +99,8 @@ TEST_F(CommonExtensionsTest, SavedValuesSurviveAReload) {
   auto& c = catalogue();
   EXPECT_TRUE(c.saveParameter("picture", ".JPG;.PNG;"));
   EXPECT_TRUE(c.saveParameter("maxSize", "5242880"));
-  EXPECT_TRUE(c.saveParameter("restoreDateTimeInterval", "12.5"));
+  // A real date: seconds since 1970 held in a float would be off by ~2 minutes.
+  EXPECT_TRUE(c.saveParameter("restoreDateTimeInterval", 1706717109.5));
   EXPECT_TRUE(c.saveParameter("includefolders", Value::array({home("Old")})));
   EXPECT_TRUE(c.saveParameter("restoreDestinationPath", "/tmp/out"));
   EXPECT_TRUE(c.saveParameter("backupHiddenFiles", 1));
@@ -111,7 +112,7 @@ TEST_F(CommonExtensionsTest, SavedValuesSurviveAReload) {
   EXPECT_EQ(s->picture, std::optional<std::string>(".JPG;.PNG;"));
   EXPECT_TRUE(s->pictureList.matchesFileName("a.png"));
   EXPECT_EQ(s->maxSizeBytes(), 5242880);
-  EXPECT_FLOAT_EQ(s->restoreDateTimeInterval, 12.5f);
+  EXPECT_EQ(s->restoreDateTimeInterval, 1706717109.5);
   EXPECT_EQ(s->foldersToBeExcludedFromBackup, (std::vector<std::string>{home("Old")}));
   EXPECT_EQ(s->restoreDestinationPath, std::optional<std::string>("/tmp/out"));
   EXPECT_TRUE(s->backupHiddenFiles);
