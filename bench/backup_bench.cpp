@@ -157,6 +157,21 @@ pid_t findServicePid() {
   return -1;
 }
 
+// The figures of a phase that began at `start` (wall, process and service CPU).
+PhaseResult phaseResult(const std::string& name, const std::vector<CorpusFile>& files, double start, double cpuStart,
+                        double serviceStart, size_t failures) {
+  PhaseResult result;
+  result.name = name;
+  result.seconds = now() - start;
+  result.cpu = cpuSeconds() - cpuStart;
+  result.serviceCpu = serviceCpuSeconds() - serviceStart;
+  for (const auto& file : files) result.bytes += file.size;
+  result.files = files.size();
+  result.peakMB = peakMB();
+  result.failures = failures;
+  return result;
+}
+
 // Runs `work` over the files on `threads` threads, each taking the next file.
 PhaseResult runPhase(const std::string& name, const std::vector<CorpusFile>& files, size_t threads,
                      const std::function<bool(size_t thread, const CorpusFile&)>& work) {
@@ -175,16 +190,7 @@ PhaseResult runPhase(const std::string& name, const std::vector<CorpusFile>& fil
     });
   }
   for (auto& thread : pool) thread.join();
-  PhaseResult result;
-  result.name = name;
-  result.seconds = now() - start;
-  result.cpu = cpuSeconds() - cpuStart;
-  result.serviceCpu = serviceCpuSeconds() - serviceStart;
-  for (const auto& file : files) result.bytes += file.size;
-  result.files = files.size();
-  result.peakMB = peakMB();
-  result.failures = failures;
-  return result;
+  return phaseResult(name, files, start, cpuStart, serviceStart, failures);
 }
 
 // --- The primitives: what the engine must compute per block, nothing else.
@@ -372,17 +378,10 @@ PhaseResult restoreRun(const std::string& url, size_t workers, const std::string
     failures = manager.failedFiles().size() + (ended ? 0 : 1);
   }
   RunLoop::setMain(nullptr);
-  PhaseResult result;
-  result.name = "restore run (" + std::to_string(workers) + " workers)";
-  result.seconds = now() - start;
-  result.cpu = cpuSeconds() - cpuStart;
-  result.serviceCpu = serviceCpuSeconds() - serviceStart;
-  for (const auto& file : files) result.bytes += file.size;
-  result.files = files.size();
-  result.peakMB = peakMB();
+  PhaseResult result = phaseResult("restore run (" + std::to_string(workers) + " workers)", files, start, cpuStart,
+                                   serviceStart, failures);
   // Paths outside the backup folder come back below the destination whole.
-  for (const auto& file : files) failures += !sameContent(file.path, destination + file.path);
-  result.failures = failures;
+  for (const auto& file : files) result.failures += !sameContent(file.path, destination + file.path);
   return result;
 }
 

@@ -5,6 +5,7 @@
 #include "base/NotificationCenter.h"
 #include "base/StringFormat.h"
 #include "engine/DeltaHandler.h"
+#include "engine/PathRules.h"
 #include "protocol/CommunicationServer.h"
 #include "selection/CommonExtensions.h"
 #include "state/DBManager.h"
@@ -13,22 +14,6 @@
 
 namespace palvero {
 namespace {
-
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-std::string parentOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return "";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string revisionsOf(const BackupedFile& file) {
   std::string text;
@@ -63,7 +48,7 @@ std::optional<RestoreChoice> RestoreRunner::choiceFor(const Request& request, st
     std::error_code error;
     std::filesystem::path to = std::filesystem::absolute(request.to, error).lexically_normal();
     choice.restoreToOriginalPath = false;
-    choice.restoreDestinationPath = withoutTrailingSlashes(to.string());
+    choice.restoreDestinationPath = PathRules::withoutTrailingSlashes(to.string());
     std::filesystem::create_directories(choice.restoreDestinationPath, error);
     if (!std::filesystem::is_directory(choice.restoreDestinationPath)) {
       message = "cannot make the folder " + choice.restoreDestinationPath;
@@ -85,26 +70,26 @@ std::optional<RestoreChoice> RestoreRunner::choiceFor(const Request& request, st
   // Each item is looked up in its folder's listing, deleted entries included.
   std::vector<std::pair<std::string, BackupedFile>> files;
   for (const std::string& given : request.items) {
-    std::string path = withoutTrailingSlashes(given);
+    std::string path = PathRules::withoutTrailingSlashes(given);
     if (path == "/") {
       choice.filesAndFoldersForRestore[path] = Value::array({RestoreChoice::kKindDrive, device});
       continue;
     }
     auto listing = options_.server->getFolderWithPath(
-        parentOf(path), device.empty() ? std::nullopt : std::optional<std::string>(device), true);
+        PathRules::parentOf(path), device.empty() ? std::nullopt : std::optional<std::string>(device), true);
     if (!listing) {
-      message = "the service did not list " + parentOf(path);
+      message = "the service did not list " + PathRules::parentOf(path);
       outcome = Outcome::kUnreachable;
       return std::nullopt;
     }
     bool found = false;
     for (const auto& folder : listing->subFolders) {
-      if (folder.name != nameOf(path)) continue;
+      if (folder.name != PathRules::lastComponent(path)) continue;
       choice.filesAndFoldersForRestore[path] = Value::array({RestoreChoice::kKindFolder, device});
       found = true;
     }
     for (const auto& file : listing->files) {
-      if (found || file.name != nameOf(path)) continue;
+      if (found || file.name != PathRules::lastComponent(path)) continue;
       files.emplace_back(path, file);
       found = true;
     }

@@ -97,19 +97,11 @@ int Commands::backup() {
     interrupt.store(true);
     loop->async([] {});
   });
-  bool terminal = ::isatty(STDOUT_FILENO) && !request_.quiet;
+  ProgressLine line(out_, ::isatty(STDOUT_FILENO) && !request_.quiet);
   BackupRunner runner(BackupRunner::Options{});
-  size_t lastWidth = 0;
   auto result = runner.run(
-      *loop,
-      [&](const BackupRunner::Progress& progress) {
-        if (!terminal) return;
-        std::string line = Output::progressLine(progress);
-        out_ << "\r" << line << std::string(lastWidth > line.size() ? lastWidth - line.size() : 0, ' ') << std::flush;
-        lastWidth = line.size();
-      },
-      interrupt);
-  if (terminal && lastWidth > 0) out_ << "\r" << std::string(lastWidth, ' ') << "\r";
+      *loop, [&](const BackupRunner::Progress& progress) { line.show(progress); }, interrupt);
+  line.clear();
   switch (result.outcome) {
     case BackupRunner::Outcome::kNothingToDo:
       out_ << "Nothing to back up.\n";

@@ -11,27 +11,12 @@
 #include "cli/ExitCode.h"
 #include "cli/Output.h"
 #include "cli/SignalWatcher.h"
+#include "engine/PathRules.h"
 #include "protocol/CommunicationServer.h"
 #include "state/LocalSettings.h"
 
 namespace palvero::cli {
 namespace {
-
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-std::string parentOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return "";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string dateText(const std::optional<Date>& date) { return date ? date->format("yyyy-MM-dd HH:mm:ss") : "?"; }
 
@@ -75,7 +60,7 @@ int Commands::ls() {
   RunLoop::setMain(loop);
   auto server = CommunicationServer::create();
   if (int code = openSession(*server, err_); code != kExitSuccess) return code;
-  const std::string path = withoutTrailingSlashes(request_.remotePath);
+  const std::string path = PathRules::withoutTrailingSlashes(request_.remotePath);
   // "" without a device: the account's devices; with one: its drives.
   std::optional<std::string> device = deviceOf(request_);
   auto listing = server->getFolderWithPath(path, device, request_.deleted);
@@ -118,16 +103,16 @@ int Commands::versions() {
   RunLoop::setMain(loop);
   auto server = CommunicationServer::create();
   if (int code = openSession(*server, err_); code != kExitSuccess) return code;
-  const std::string path = withoutTrailingSlashes(request_.remotePath);
-  auto listing = server->getFolderWithPath(parentOf(path), deviceOf(request_), true);
+  const std::string path = PathRules::withoutTrailingSlashes(request_.remotePath);
+  auto listing = server->getFolderWithPath(PathRules::parentOf(path), deviceOf(request_), true);
   if (!listing) {
-    err_ << "palvero: the service did not list \"" << parentOf(path) << "\"\n";
+    err_ << "palvero: the service did not list \"" << PathRules::parentOf(path) << "\"\n";
     return kExitUnreachable;
   }
   for (const auto& file : listing->files) {
-    if (file.name != nameOf(path)) continue;
+    if (file.name != PathRules::lastComponent(path)) continue;
     if (request_.json) {
-      out_ << fileJSON(file, parentOf(path)).dump(2) << "\n";
+      out_ << fileJSON(file, PathRules::parentOf(path)).dump(2) << "\n";
       return kExitSuccess;
     }
     out_ << path << (file.toDelete ? "  (deleted on the device)" : "") << "\n";
@@ -176,19 +161,11 @@ int Commands::restore() {
     interrupt.store(true);
     loop->async([] {});
   });
-  bool terminal = ::isatty(STDOUT_FILENO) && !request_.quiet;
+  ProgressLine line(out_, ::isatty(STDOUT_FILENO) && !request_.quiet);
   RestoreRunner runner(RestoreRunner::Options{});
-  size_t lastWidth = 0;
   auto result = runner.run(
-      *loop, request,
-      [&](const RestoreRunner::Progress& progress) {
-        if (!terminal) return;
-        std::string line = Output::progressLine(progress);
-        out_ << "\r" << line << std::string(lastWidth > line.size() ? lastWidth - line.size() : 0, ' ') << std::flush;
-        lastWidth = line.size();
-      },
-      interrupt);
-  if (terminal && lastWidth > 0) out_ << "\r" << std::string(lastWidth, ' ') << "\r";
+      *loop, request, [&](const RestoreRunner::Progress& progress) { line.show(progress); }, interrupt);
+  line.clear();
   using Outcome = RestoreRunner::Outcome;
   switch (result.outcome) {
     case Outcome::kNothingToDo:

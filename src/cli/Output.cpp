@@ -4,6 +4,18 @@
 
 namespace palvero::cli {
 
+void ProgressLine::show(const BackupRunner::Progress& progress) {
+  if (!terminal_) return;
+  std::string line = Output::progressLine(progress);
+  out_ << "\r" << line << std::string(width_ > line.size() ? width_ - line.size() : 0, ' ') << std::flush;
+  width_ = line.size();
+}
+
+void ProgressLine::clear() {
+  if (terminal_ && width_ > 0) out_ << "\r" << std::string(width_, ' ') << "\r";
+  width_ = 0;
+}
+
 std::string Output::bytes(int64_t count) {
   if (count < 1000) return stringWithFormat("%lld B", static_cast<long long>(count));
   const char* units[] = {"kB", "MB", "GB", "TB", "PB"};

@@ -2,7 +2,9 @@
 // run's summary and the status report, as text (and JSON for status).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "app/BackupRunner.h"
@@ -10,6 +12,21 @@
 #include "app/StatusReport.h"
 
 namespace palvero::cli {
+
+// The progress line of a run, rewritten in place on a terminal (nothing
+// otherwise).
+class ProgressLine {
+ public:
+  ProgressLine(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+  void show(const BackupRunner::Progress& progress);
+  // Blanks the line, before the summary.
+  void clear();
+
+ private:
+  std::ostream& out_;
+  const bool terminal_;
+  size_t width_ = 0;
+};
 
 class Output {
  public:

@@ -29,4 +29,26 @@ bool PathRules::isBeneath(const std::string& path, const std::string& root) {
   return path.size() == base.size() || path[base.size()] == '/';
 }
 
+std::string PathRules::withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string PathRules::parentOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string PathRules::lastComponent(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string PathRules::join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
 }  // namespace palvero

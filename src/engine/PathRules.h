@@ -21,6 +21,16 @@ class PathRules {
   // True when `path` is `root` or lies beneath it, compared by whole
   // components ("/a/bc" is not beneath "/a/b"); neither may have "..".
   static bool isBeneath(const std::string& path, const std::string& root);
+
+  // "/"-separated paths as the service names them ("/a/b", "C:/x"):
+  // `path` without trailing slashes ("/" stays "/").
+  static std::string withoutTrailingSlashes(std::string path);
+  // The folder part: "/a" for "/a/b", "/" for "/a", "" for a bare name.
+  static std::string parentOf(const std::string& path);
+  // The last component: "b" for "/a/b", the whole text for a bare name.
+  static std::string lastComponent(const std::string& path);
+  // `folder` and `name` joined by one "/" ("" + name is name).
+  static std::string join(const std::string& folder, const std::string& name);
 };
 
 }  // namespace palvero

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/StringFormat.h"
+#include "engine/PathRules.h"
 
 namespace palvero {
 namespace {
@@ -21,11 +22,6 @@ std::string folderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 constexpr const char* kTemporaryPrefix = ".pvrestore-";
@@ -45,11 +41,6 @@ struct timespec timespecOf(const Date& date) {
     out.tv_sec -= 1;
   }
   return out;
-}
-
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 // The "/"-separated components of `relative`, empty ones and "." dropped;
@@ -79,8 +70,8 @@ UniqueFd RestoreTarget::openFolder(const std::string& path, const std::string& c
     if (!fd) error = std::strerror(errno);
     return fd;
   }
-  const std::string root = withoutTrailingSlashes(confineTo);
-  const std::string folder = withoutTrailingSlashes(path);
+  const std::string root = PathRules::withoutTrailingSlashes(confineTo);
+  const std::string folder = PathRules::withoutTrailingSlashes(path);
   std::string relative;
   if (folder != root) {
     const std::string prefix = root == "/" ? root : root + "/";
@@ -122,7 +113,7 @@ UniqueFd RestoreTarget::openFolder(const std::string& path, const std::string& c
 
 bool RestoreTarget::makeFolder(const std::string& path, const std::string& confineTo, std::string& error) {
   if (!confineTo.empty()) return static_cast<bool>(openFolder(path, confineTo, true, error));
-  const std::string folder = withoutTrailingSlashes(path);
+  const std::string folder = PathRules::withoutTrailingSlashes(path);
   std::string current;
   size_t start = folder.front() == '/' ? 1 : 0;
   if (start == 1) current = "";
@@ -148,7 +139,7 @@ bool RestoreTarget::create(const std::string& finalPath, std::string& error, con
   discard();
   folder_ = openFolder(folderOf(finalPath), confineTo, !confineTo.empty(), error);
   if (!folder_) return false;
-  finalName_ = nameOf(finalPath);
+  finalName_ = PathRules::lastComponent(finalPath);
   if (finalName_.empty() || finalName_ == "." || finalName_ == "..") {
     error = "no file name in " + finalPath;
     folder_.reset();

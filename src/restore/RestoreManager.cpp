@@ -9,6 +9,7 @@
 #include "base/RunLoop.h"
 #include "base/StringFormat.h"
 #include "engine/format/util/Functions.h"
+#include "engine/PathRules.h"
 #include "platform/PreferencesStore.h"
 #include "protocol/CommunicationServer.h"
 #include "protocol/HttpClient.h"
@@ -21,12 +22,6 @@ namespace {
 
 constexpr const char* kRootKey = "restoreRootPath";
 constexpr const char* kKeepExistingKey = "restoreKeepExisting";
-
-std::string parentOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return "";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // The date and time in the user's locale: short date, full time.
 std::string statusDescription() { return Date::now().format("dd.MM.yyyy HH:mm:ss"); }
@@ -92,7 +87,7 @@ void RestoreManager::saveChoice() {
   std::string runRoot;
   if (c.restoreSingleFile && c.singleFileForRestore) {
     // A single file goes straight into the destination folder.
-    runRoot = parentOf(c.singleFileForRestore->name);
+    runRoot = PathRules::parentOf(c.singleFileForRestore->name);
   } else {
     runRoot = commonExtensionsSettings_.defaultBackupFolder();
   }
@@ -232,7 +227,7 @@ void RestoreManager::startRestoreSingleFile() {
       restoreEnd(false, false);
       return;
     }
-    int64_t free = Functions::getFreeDiskspaceForPath(parentOf(*target));
+    int64_t free = Functions::getFreeDiskspaceForPath(PathRules::parentOf(*target));
     if (free >= 0 && free < entry.size) {
       if (hooks_.alert) hooks_.alert(kInsufficientDiskSpace);
       refuse(entry.path, kInsufficientDiskSpace);

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "base/StringFormat.h"
+#include "engine/PathRules.h"
 #include "protocol/CommunicationServer.h"
 #include "restore/RemoteTreeWalker.h"
 #include "restore/RestoreManager.h"
@@ -14,12 +15,6 @@
 
 namespace palvero {
 namespace {
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
 
 // A name the service gave for an entry of a folder: one component only.
 bool acceptableName(const std::string& name) {
@@ -31,12 +26,7 @@ bool acceptableDrive(const std::string& name) { return name == "/" || acceptable
 
 // True when `path` is `item` or lies beneath it, by whole components.
 bool covers(const std::string& item, const std::string& path) {
-  if (item.empty()) return true;
-  std::string base = item;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  if (base == "/") return !path.empty() && path.front() == '/';
-  if (path.compare(0, base.size(), base) != 0) return false;
-  return path.size() == base.size() || path[base.size()] == '/';
+  return item.empty() || PathRules::isBeneath(path, item);
 }
 
 // The path a folder record is listed by.
@@ -44,17 +34,6 @@ std::string listingPath(const BackupedFolder& folder) {
   if (folder.type == BackupedFolder::kTypeDrive) return folder.name;
   if (folder.type == BackupedFolder::kTypeDevice) return "";
   return folder.path;
-}
-
-std::string parentOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return "";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -129,7 +108,7 @@ void RestoreManager::writeGroup(std::vector<RestoreEntry>& group) {
 void RestoreManager::addFileEntry(const BackupedFile& file, const std::string& folderPath, const std::string& deviceId,
                                   bool latest, std::vector<RestoreEntry>& group, std::vector<RestoreEntry>& all) {
   RestoreEntry entry;
-  entry.path = joinPath(folderPath, file.name);
+  entry.path = PathRules::join(folderPath, file.name);
   entry.deviceID = deviceId;
   entry.size = file.size;
   if (!latest) {
@@ -183,7 +162,7 @@ std::vector<RestoreEntry> RestoreManager::collect(const std::vector<BackupedFold
           return next;
         }
         for (const BackupedFile& file : listed->files) {
-          std::string filePath = joinPath(path, file.name);
+          std::string filePath = PathRules::join(path, file.name);
           if (!acceptableName(file.name)) {
             refuse(filePath, kRefusedName);
             continue;
@@ -199,10 +178,10 @@ std::vector<RestoreEntry> RestoreManager::collect(const std::vector<BackupedFold
               continue;
             }
           } else if (!acceptableName(sub.name)) {
-            refuse(joinPath(path, sub.name), kRefusedName);
+            refuse(PathRules::join(path, sub.name), kRefusedName);
             continue;
           } else {
-            sub.path = joinPath(path, sub.name);
+            sub.path = PathRules::join(path, sub.name);
           }
           if (sub.deviceId.empty()) sub.deviceId = asked.deviceId;
           next.push_back(std::move(sub));
@@ -261,13 +240,13 @@ std::vector<RestoreEntry> RestoreManager::getFilesToRestoreChooseData(bool IsRes
           root.path = path;
         } else {
           // One file: looked up by name in its folder's listing.
-          auto listed = listFolder(*server, parentOf(path), device, showDeleted, false);
+          auto listed = listFolder(*server, PathRules::parentOf(path), device, showDeleted, false);
           bool found = false;
           if (listed) {
             for (const auto& file : listed->files) {
-              if (file.name != nameOf(path)) continue;
+              if (file.name != PathRules::lastComponent(path)) continue;
               found = true;
-              addFileEntry(file, parentOf(path), device, IsRestoreLatest, group, all);
+              addFileEntry(file, PathRules::parentOf(path), device, IsRestoreLatest, group, all);
               break;
             }
           }
@@ -312,7 +291,7 @@ std::vector<BackupedFolder> RestoreManager::getSubfolders(const BackupedFolder& 
           for (BackupedFolder sub : listed->subFolders) {
             if (sub.type == BackupedFolder::kTypeFolder) {
               if (!acceptableName(sub.name)) continue;
-              sub.path = joinPath(listingPath(asked), sub.name);
+              sub.path = PathRules::join(listingPath(asked), sub.name);
             }
             if (sub.deviceId.empty()) sub.deviceId = asked.deviceId;
             out.push_back(sub);

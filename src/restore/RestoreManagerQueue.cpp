@@ -10,6 +10,7 @@
 #include "base/StringFormat.h"
 #include "base/Timer.h"
 #include "engine/RestoreTarget.h"
+#include "engine/PathRules.h"
 #include "engine/format/util/Functions.h"
 #include "protocol/CommunicationServer.h"
 #include "restore/RestoreManager.h"
@@ -19,11 +20,6 @@
 
 namespace palvero {
 namespace {
-
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
 
 bool hasDotComponent(const std::string& path) {
   size_t start = 0;
@@ -49,9 +45,9 @@ std::optional<std::string> RestoreManager::targetFor(const RestoreEntry& entry) 
     if (path.front() != '/') return std::nullopt;
     return path;
   }
-  const std::string destination = withoutTrailingSlashes(choice_.restoreDestinationPath);
+  const std::string destination = PathRules::withoutTrailingSlashes(choice_.restoreDestinationPath);
   if (destination.empty() || destination.front() != '/' || hasDotComponent(destination)) return std::nullopt;
-  const std::string base = withoutTrailingSlashes(root_);
+  const std::string base = PathRules::withoutTrailingSlashes(root_);
   std::string relative;
   // The root is replaced only as a whole leading part of the path.
   if (!base.empty() && base != "/" && path.compare(0, base.size(), base) == 0 &&
@@ -60,7 +56,7 @@ std::optional<std::string> RestoreManager::targetFor(const RestoreEntry& entry) 
   } else {
     relative = path.front() == '/' ? path : "/" + path;
   }
-  relative = withoutTrailingSlashes(relative);
+  relative = PathRules::withoutTrailingSlashes(relative);
   if (relative.empty() || relative == "/") return std::nullopt;
   return destination == "/" ? relative : destination + relative;
 }
@@ -164,7 +160,7 @@ void RestoreManager::startWorkerLocked(const std::shared_ptr<RestoreThread>& wor
                 {"targetPath", target},
                 {"revision", entry.revision},
                 {"deviceID", entry.deviceID}};
-  if (!choice_.restoreToOriginalPath) args["restoreRoot"] = withoutTrailingSlashes(choice_.restoreDestinationPath);
+  if (!choice_.restoreToOriginalPath) args["restoreRoot"] = PathRules::withoutTrailingSlashes(choice_.restoreDestinationPath);
   if (choice_.keepExisting) args["replaceFiles"] = false;
   worker->iterator = index;
   worker->currentPath = entry.path;

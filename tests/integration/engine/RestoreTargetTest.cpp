@@ -123,15 +123,16 @@ TEST_F(RestoreTargetTest, ARevisionWithoutPartsIsAFolderAndNeverReplacesAFile) {
   EXPECT_EQ(readFile(restoredPath("file in the way")), "kept too");
 }
 
-TEST_F(RestoreTargetTest, ARevisionOfSeveralPartsFailsWithoutTouchingTheTarget) {
+TEST_F(RestoreTargetTest, AFailedMemberOfSeveralPartsLeavesTheTargetUntouched) {
+  // The second member's inline block is damaged.
   uploadVersionText("/docs/a.docx",
                     "0|/docs/a.docx|10|20240131 17:05:09\n1|word/document.xml|5\n2:0:6162636465:5::0:0\n"
-                    "1|[Content_Types].xml|5\n2:0:6162636465:5::0:0");
+                    "1|[Content_Types].xml|5\n2:0:61626z6465:5::0:0");
   writeFile(restoredPath("a.docx"), "existing");
   EXPECT_FALSE(restore("/docs/a.docx", restoredPath("a.docx")));
-  EXPECT_NE(lastPosted().userInfo["error"].get<std::string>().find("Multiple parts file restore failed"),
-            std::string::npos);
+  EXPECT_EQ(lastPosted().userInfo["error"], "Missing part of file; Multiple parts file restore failed");
   EXPECT_EQ(readFile(restoredPath("a.docx")), "existing");
+  EXPECT_TRUE(leftovers(restoredPath("")).empty());
 }
 
 TEST_F(RestoreTargetTest, ADamagedInlineBlockIsAMissingPart) {
