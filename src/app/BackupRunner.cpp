@@ -65,6 +65,12 @@ BackupRunner::Result BackupRunner::run(StdRunLoop& loop, const std::function<voi
     result.message = "the service refused this computer's credentials; run \"palvero login\" again";
     return result;
   }
+  // Files removed here (recorded by the watcher) are marked deleted on the
+  // service first; rows whose list did not get through stay for next time.
+  if (int64_t toDelete = static_cast<int64_t>(database.selectFilesForDelete().size())) {
+    controller.deleteFiles();
+    result.deletedOnServer = toDelete - static_cast<int64_t>(database.selectFilesForDelete().size());
+  }
   if (result.queuedAtStart == 0) {
     result.outcome = Outcome::kNothingToDo;
     return result;

@@ -48,6 +48,7 @@ class BackupRunner {
     CheckStatusModel rows;
     int64_t queuedAtStart = 0;
     int64_t bytesAtStart = 0;
+    int64_t deletedOnServer = 0;  // removed files marked deleted on the service
     std::string message;
   };
 

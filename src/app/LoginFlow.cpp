@@ -72,6 +72,22 @@ std::optional<Value> LoginFlow::findDevice(const std::vector<Value>& devices, co
 }
 
 LoginFlow::Result LoginFlow::run(StdRunLoop& loop, const Options& options) {
+  auto& before = LocalSettings::sharedManager();
+  std::optional<std::string> identity = before.clientId();
+  Result result = runSteps(loop, options);
+  // Saving the login reply marks the client initialised; a login that then
+  // stops (no device chosen, device refused, no answer) must not leave it so,
+  // or the next command would run as the account without a device. A login
+  // refused before anything was saved leaves the previous one as it was.
+  if (result.outcome != Outcome::kLoggedIn && LocalSettings::sharedManager().clientId() != identity) {
+    auto& settings = LocalSettings::sharedManager();
+    settings.setIsInitialized(false);
+    settings.save();
+  }
+  return result;
+}
+
+LoginFlow::Result LoginFlow::runSteps(StdRunLoop& loop, const Options& options) {
   Result result;
   loop.runPending();
   auto server = CommunicationServer::create();
@@ -87,13 +103,22 @@ LoginFlow::Result LoginFlow::run(StdRunLoop& loop, const Options& options) {
   server->registerUsername(options.user, options.password);
 
   bool enrolled = false;
+  bool sentOwnRecord = false;
+  // The device the request layer registered on its own (an account without
+  // devices gets one named after the host) while the user named it.
+  std::optional<std::string> toRename;
   while (!enrolled) {
     auto note = inbox.next(loop, options.timeout);
     if (!note) {
       result.message = "the service did not answer the login in time";
       return result;
     }
-    if (note->name == "RegUserOK" || note->name == "RegDevicePassedOK") {
+    if (note->name == "RegDevicePassedOK" && options.newDevice && !sentOwnRecord && !toRename) {
+      // Logged in again, the account's list holds the new device: it is
+      // registered once more under the name asked for.
+      toRename = LocalSettings::sharedManager().clientId().value_or("");
+      server->registerUsername(options.user, options.password);
+    } else if (note->name == "RegUserOK" || note->name == "RegDevicePassedOK") {
       enrolled = true;
     } else if (note->name == "RegUserFail") {
       auto also = inbox.drainNames(loop);
@@ -109,17 +134,19 @@ LoginFlow::Result LoginFlow::run(StdRunLoop& loop, const Options& options) {
     } else if (note->name == "RegDeviceOK") {
       for (const auto& device : note->userInfo.value("devices", Value::array())) result.devices.push_back(device);
       Value record;
-      if (options.newDevice) {
+      sentOwnRecord = true;
+      if (options.newDevice && !toRename) {
         record = server->loginWithNewDevice();
         record["Name"] = *options.newDevice;
-      } else if (options.device) {
-        auto chosen = findDevice(result.devices, *options.device);
+      } else if (options.device || toRename) {
+        auto chosen = findDevice(result.devices, toRename ? *toRename : *options.device);
         if (!chosen) {
           result.outcome = Outcome::kNoSuchDevice;
           result.message = "the account has no device \"" + *options.device + "\"";
           return result;
         }
         record = *chosen;
+        if (toRename) record["Name"] = *options.newDevice;
         record["DeviceType"] = std::to_string(SystemInfo::kDeviceType);
         record["ComputerName"] = SystemInfo::localizedHostName();
         record["ClientVersion"] = Env::applicationVersion();

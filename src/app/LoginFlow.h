@@ -48,6 +48,9 @@ class LoginFlow {
   static Result run(StdRunLoop& loop, const Options& options);
   // The device of `devices` whose "Name" or "DeviceID" is `nameOrId`.
   static std::optional<Value> findDevice(const std::vector<Value>& devices, const std::string& nameOrId);
+
+ private:
+  static Result runSteps(StdRunLoop& loop, const Options& options);
 };
 
 }  // namespace palvero

@@ -102,6 +102,7 @@ int Commands::backup() {
   auto result = runner.run(
       *loop, [&](const BackupRunner::Progress& progress) { line.show(progress); }, interrupt);
   line.clear();
+  if (result.deletedOnServer > 0) out_ << "Marked " << result.deletedOnServer << " removed files deleted on the service\n";
   switch (result.outcome) {
     case BackupRunner::Outcome::kNothingToDo:
       out_ << "Nothing to back up.\n";

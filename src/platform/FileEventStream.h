@@ -69,8 +69,8 @@ class FileEventStream {
   // Folders are watched from the moment their watch is added: setting up a
   // large tree takes a while and runs on the stream's thread.
   virtual bool start(const Options& options, EventHandler onEvents, WarningHandler onWarning) = 0;
-  // Stops and waits for a running callback to return. Events not yet handed
-  // over are dropped.
+  // Stops and waits for a running callback to return. Events queued or
+  // gathered until then are handed over first, at once.
   virtual void stop() = 0;
   // Blocks until the watches of the roots are in place (or `timeout` passed);
   // returns whether they are.

@@ -115,7 +115,14 @@ void InotifyEventStream::run() {
     pollfd fds[2] = {{wake_.get(), POLLIN, 0}, {inotify_.get(), POLLIN, 0}};
     int ready = poll(fds, 2, pollTimeoutMs());
     if (ready < 0 && errno != EINTR) break;
-    if (fds[0].revents & POLLIN) break;
+    if (fds[0].revents & POLLIN) {
+      // Stopping: what the kernel queued and what is gathered is handed
+      // over now, so that a change made just before a quit is not lost.
+      readEvents();
+      movedFrom_.clear();
+      deliverIfDue(true);
+      break;
+    }
     if (ready > 0 && (fds[1].revents & POLLIN)) readEvents();
 
     // Both halves of a rename are queued together, so once the queue is

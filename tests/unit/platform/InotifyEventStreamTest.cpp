@@ -132,6 +132,23 @@ TEST_F(InotifyEventStreamTest, FileChangesCarryTheFlagsTheFilterReads) {
   EXPECT_TRUE(collector_.waitFor({root_ + "/docs", kItemRemoved | kItemIsDir}));
 }
 
+// A quit right after a change: the gathered events are handed over by the
+// stop, not dropped with the latency still running.
+TEST_F(InotifyEventStreamTest, StopHandsOverWhatIsGatheredAndQueued) {
+  fs::create_directories(root_);
+  writeFile(root_ + "/old.txt", "x");
+  FileEventStream::Options options;
+  options.paths = {root_};
+  options.latency = std::chrono::hours(1);
+  ASSERT_TRUE(stream_.start(options, collector_.handler(), collector_.warnings()));
+  ASSERT_TRUE(stream_.waitUntilWatching(10s));
+  writeFile(root_ + "/new.txt", "x");
+  fs::remove(root_ + "/old.txt");
+  stream_.stop();
+  EXPECT_TRUE(collector_.contains({root_ + "/new.txt", kItemCreated | kItemIsFile}));
+  EXPECT_TRUE(collector_.contains({root_ + "/old.txt", kItemRemoved | kItemIsFile}));
+}
+
 TEST_F(InotifyEventStreamTest, RepeatedWritesOfOneFileArriveOnceABatch) {
   fs::create_directories(root_);
   start();
