@@ -96,10 +96,22 @@ class CliFixture : public ::testing::Test {
     return pid;
   }
 
+  // Waits for the child (at most a minute: a hung command fails the test
+  // instead of hanging it, and is killed).
   CliResult finish(pid_t pid) {
     int status = 0;
     CliResult result;
-    if (::waitpid(pid, &status, 0) == pid) {
+    pid_t done = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (done == 0) {
+      ADD_FAILURE() << "palvero (process " << pid << ") did not end within a minute";
+      ::kill(pid, SIGKILL);
+      done = ::waitpid(pid, &status, 0);
+    }
+    if (done == pid) {
       result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     std::erase(background_, pid);

@@ -160,13 +160,14 @@ TEST_F(CliTest, LocalDeletionsAreMarkedOnTheService) {
 
   pid_t daemon = start({"daemon"});
   std::string log = home_ / ".local/share/com.palvero.desktop/log0.log";
-  ASSERT_TRUE(waitFor([&] { return readFile(log).find("MainViewController initialized") != std::string::npos; },
-                      std::chrono::seconds(20)));
+  ASSERT_TRUE(waitFor([&] { return readFile(log).find("Application is initialized") != std::string::npos; },
+                      std::chrono::seconds(20)));  // the daemon's line; "palvero backup" does not write it
   CliResult second = run({"daemon"});
   EXPECT_EQ(second.code, 1);
   EXPECT_NE(second.err.find("another Palvero is running"), std::string::npos) << second.err;
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the watcher is set up after the launch line
+  // The stream sets its watches up on its own thread, after that line.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   for (int i : {0, 1, 2}) ASSERT_EQ(::unlink(paths[static_cast<size_t>(i)].c_str()), 0);
   ::kill(daemon, SIGTERM);
   CliResult stopped = finish(daemon);
