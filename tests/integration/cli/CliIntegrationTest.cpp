@@ -149,6 +149,31 @@ TEST_F(CliTest, BackupKilledHalfwayIsFinishedByTheNextRun) {
   EXPECT_EQ(statusJSON().value("pendingFiles", -1), 0);
 }
 
+// SIGTERM in the middle of a run: the files that finished are written, the
+// rest stays queued, and the next run sends no file twice.
+TEST_F(CliTest, BackupStoppedBySigtermKeepsWhatFinishedAndSendsNothingTwice) {
+  ASSERT_EQ(login({"--new-device", "polite"}).code, 0);
+  useTenWorkers();
+  auto paths = makeFiles("term", 150);
+  ASSERT_EQ(run({"scan"}).code, 0);
+  service_.addFault("upload_ver:delay=15:100000");
+  pid_t backup = start({"backup"});
+  ASSERT_TRUE(waitFor([&] { return service_.requests("upload_ver").size() >= 40; }, std::chrono::seconds(60)));
+  ::kill(backup, SIGTERM);
+  CliResult stopped = finish(backup);
+  EXPECT_EQ(stopped.code, 130) << stopped.out << stopped.err;
+  EXPECT_NE(stopped.out.find("Interrupted; the rest stays queued."), std::string::npos) << stopped.out;
+  service_.clearFaults();
+  int64_t pending = statusJSON().value("pendingFiles", int64_t{-1});
+  size_t uploaded = service_.requests("upload_ver").size();
+  EXPECT_GT(pending, 0);
+  EXPECT_EQ(static_cast<size_t>(pending) + uploaded, paths.size()) << "each file either stored or still queued";
+
+  ASSERT_EQ(run({"backup"}).code, 0);
+  std::string device = deviceId();
+  for (const auto& path : paths) EXPECT_EQ(versions(device, path).size(), 1u) << path;
+}
+
 // Files deleted while the daemon watches are recorded; the daemon's shutdown
 // writes them, and the next run marks them deleted on the service.
 TEST_F(CliTest, LocalDeletionsAreMarkedOnTheService) {
