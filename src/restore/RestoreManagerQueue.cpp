@@ -103,6 +103,13 @@ void RestoreManager::startNextRestoreQueue(const std::string& root) {
     restoreEnd(true, false);
     return;
   }
+  if (workers().empty()) {
+    // Nothing could ever take an entry: stop, keeping the table for later,
+    // rather than reloading the same list forever.
+    log(kRestoreError, kSessionRestore, "Restore stopped - no restore workers", kLogFailure);
+    restoreEnd(true, true);
+    return;
+  }
   if (!anyActiveLocked()) sweepLeftoversLocked();
   restoring_.store(true);
   if (choice_.restoreToOriginalPath) {

@@ -142,6 +142,13 @@ TEST_F(QueueTest, APauseKeepsWhatIsNotRestoredForTheNextRun) {
   EXPECT_TRUE(manager_->failedFiles().empty()) << "a cancelled file is not a failure";
 }
 
+TEST_F(QueueTest, WithoutWorkersTheRunStopsAndKeepsItsEntries) {
+  start(0, 2);
+  ASSERT_TRUE(runToEnd(10));
+  EXPECT_TRUE(endInfo_.value("interrupted", false));
+  EXPECT_EQ(DBManager::sharedDBManager().GetTotalNumberOfFiles(false), 2);
+}
+
 TEST_F(QueueTest, AnEngineWithoutSessionStopsTheRunAndKeepsItsEntry) {
   manager_ = std::make_unique<RestoreManager>(newServer(), CommonExtensions::sharedExtensionsManager());
   // The real engine returns without a verdict when the session cannot be had.
