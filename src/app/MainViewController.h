@@ -266,6 +266,9 @@ class MainViewController : public ChangeWatcherDelegate {
   // The run ended (or was stopped and every worker is idle): tell the view once.
   void finishRunLocked(bool finished, const std::string& reason);
   void workerLeftLocked(const std::shared_ptr<BackupThread>& worker);
+  // Workers still waiting for a quiet file have no thread to notice a cancel:
+  // their entries go back to waiting and they leave the run.
+  void releaseHeldWorkersLocked();
   void recountFilesToBackup();
 
   // --- Scheduler ---

@@ -18,15 +18,7 @@ void MainViewController::stopBackup() {
   cancelBackupEngines();
   {
     std::lock_guard lock(lockBackupObject_);
-    for (const auto& worker : backupWorkers()) {
-      // A worker still waiting for a quiet file has no thread to notice the
-      // cancel: it lets go here.
-      if (worker->pendingStart && worker->pendingStart->isValid()) {
-        worker->pendingStart->invalidate();
-        if (BatchEntry* entry = entryOfLocked(*worker)) entry->state = BatchEntry::State::kWaiting;
-        workerLeftLocked(worker);
-      }
-    }
+    releaseHeldWorkersLocked();
     FilesToBackup& queue = FilesToBackup::sharedFilesToBackup();
     if (!queue.backupedFiles().empty()) {
       queue.removeFiles(queue.backupedFiles());
@@ -101,15 +93,8 @@ void MainViewController::statusButton() {
   cancelBackupEngines();
   backuping_.store(false);
   {
-    // Workers waiting for a quiet file let go at once.
     std::lock_guard lock(lockBackupObject_);
-    for (const auto& worker : backupWorkers()) {
-      if (worker->pendingStart && worker->pendingStart->isValid()) {
-        worker->pendingStart->invalidate();
-        if (BatchEntry* entry = entryOfLocked(*worker)) entry->state = BatchEntry::State::kWaiting;
-        workerLeftLocked(worker);
-      }
-    }
+    releaseHeldWorkersLocked();
   }
   auto& database = DBManager::sharedDBManager();
   sendBackupEndStatus(database.GetTotalNumberOfFailedFiles(true));
@@ -208,6 +193,16 @@ void MainViewController::deleteFiles() {
   if (!paths.empty()) deleteList(list, static_cast<int>(paths.size()), paths, allSent);
   if (!allSent) {
     log(kSessionEnded, kSessionOther, "Some removed files are kept for the next deletion pass", kLogEvent);
+  }
+}
+
+void MainViewController::releaseHeldWorkersLocked() {
+  for (const auto& worker : backupWorkers()) {
+    if (worker->pendingStart && worker->pendingStart->isValid()) {
+      worker->pendingStart->invalidate();
+      if (BatchEntry* entry = entryOfLocked(*worker)) entry->state = BatchEntry::State::kWaiting;
+      workerLeftLocked(worker);
+    }
   }
 }
 
