@@ -48,8 +48,22 @@ class RestoreRunTest : public RestoreFixture {
 
 TEST_F(RestoreRunTest, AllDataToAnotherFolderGivesTheTreeByteForByte) {
   auto tree = backUpTree();
+  int64_t total = 0;
+  for (const auto& [relative, content] : tree) total += static_cast<int64_t>(content.size());
+  int64_t announced = -1;
+  bool counted = false;
+  auto& center = NotificationCenter::defaultCenter();
+  auto sizeToken = center.addObserver(RestoreManager::kRestoreTotalSizeGained, nullptr, [&](const Notification& n) {
+    announced = n.userInfo.value("sizeOfFilesToRestore", int64_t{-1});
+  });
+  auto countedToken = center.addObserver(RestoreManager::kRestoreFinishedCounting, nullptr,
+                                         [&](const Notification&) { counted = !ended_; });
   const std::string destination = home_ / "restored";
   ASSERT_TRUE(restoreWith(toFolder(destination)));
+  center.removeObserver(sizeToken);
+  center.removeObserver(countedToken);
+  EXPECT_EQ(announced, total);
+  EXPECT_TRUE(counted) << "the list is counted before the run ends";
   EXPECT_FALSE(endInfo_.value("interrupted", true));
   EXPECT_TRUE(manager_->failedFiles().empty());
   expectTree(destination, tree);
