@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "base/DispatchQueue.h"
 #include "base/NotificationCenter.h"
 #include "base/StringFormat.h"
 #include "engine/DeltaHandler.h"
@@ -209,6 +210,8 @@ RestoreRunner::Result RestoreRunner::run(StdRunLoop& loop, const Request& reques
     if (!ended) progress();
   }
   NotificationCenter::defaultCenter().removeObserver(token);
+  // "restoreend" goes out in the background; the process must not end first.
+  DispatchQueue::global().waitUntilIdle();
   result.seconds = Date::now().timeIntervalSince(started);
   result.filesRestored = manager.filesRestored();
   result.bytesRestored = manager.totalSizeOfFilesRestored();

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -184,6 +185,9 @@ TEST_F(CliRestoreTest, LatestAndDatedStatesComeBackByteForByte) {
   ASSERT_EQ(latest.code, 0) << latest.out << latest.err;
   EXPECT_NE(latest.out.find("Restored 7 files"), std::string::npos) << latest.out;
   expectSame(treeBelow(home_ / "latest"), latest_);
+  std::vector<std::string> kinds;
+  for (const auto& report : service_->reports()) kinds.push_back(report["fields"].value("type", ""));
+  EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "restoreend"), 1) << "sent before the command ends";
 
   // Between the two backups: the first state, without the file added later.
   Run dated = palvero({"restore", "--all", "--at", between_, "--to", home_ / "earlier"});

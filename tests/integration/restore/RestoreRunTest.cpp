@@ -6,6 +6,7 @@
 #include <csignal>
 #include <condition_variable>
 
+#include "base/DispatchQueue.h"
 #include "integration/restore/RestoreFixture.h"
 
 namespace palvero::testing {
@@ -69,6 +70,7 @@ TEST_F(RestoreRunTest, AllDataToAnotherFolderGivesTheTreeByteForByte) {
   expectTree(destination, tree);
   EXPECT_EQ(DBManager::sharedDBManager().GetTotalNumberOfFiles(false), 0) << "the table is emptied at the end";
   EXPECT_FALSE(CommonExtensions::sharedExtensionsManager().restoring());
+  DispatchQueue::global().waitUntilIdle();  // the status reports go out in the background
   std::vector<std::string> kinds;
   for (const auto& report : service_.reports()) kinds.push_back(report["fields"].value("type", ""));
   EXPECT_NE(std::find(kinds.begin(), kinds.end(), "restorestart"), kinds.end());
