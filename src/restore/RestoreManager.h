@@ -135,8 +135,7 @@ class RestoreManager {
   // -2 when none is before it.
   static int64_t findVersionByDate(double date, const std::vector<BackupFileVersion>& Versions);
   // The revision to fetch for the state at `date`: findVersionByDate for a
-  // file of several revisions; -1 (the latest) for one of a single revision
-  // made before the date (or without a date); -2 (left out) otherwise.
+  // file of several revisions; -1 (the latest) for one of a single revision.
   static int64_t revisionAt(double date, const std::vector<BackupFileVersion>& versions);
   // Every folder below `folder` (listed through the service), with full paths.
   std::vector<BackupedFolder> getSubfolders(const BackupedFolder& folder, const std::string& DeviceID);

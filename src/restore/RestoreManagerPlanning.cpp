@@ -56,11 +56,9 @@ int64_t RestoreManager::findVersionByDate(double date, const std::vector<BackupF
 }
 
 int64_t RestoreManager::revisionAt(double date, const std::vector<BackupFileVersion>& versions) {
-  if (versions.size() > 1) return findVersionByDate(date, versions);
-  // One revision: the latest, unless it was made after the date (the file
-  // did not exist then, and a state at that date must not include it).
-  if (versions.size() == 1 && versions[0].date && findVersionByDate(date, versions) == -2) return -2;
-  return -1;
+  // A file of one revision comes back at its latest: its only date may be a
+  // creation time later than the content it holds.
+  return versions.size() > 1 ? findVersionByDate(date, versions) : -1;
 }
 
 bool RestoreManager::checkIfRestoreFolderShouldBeExcluded(const std::string& path) const {
