@@ -12,7 +12,7 @@
 namespace palvero {
 namespace {
 
-// An Exec argument as the desktop entry specification quotes it: in double
+// An Exec argument quoted as desktop entries want it: in double
 // quotes, with '"', '`', '$' and '\' escaped by a backslash, '%' doubled.
 std::string execArgument(const std::string& text) {
   std::string quoted = "\"";
