@@ -166,8 +166,7 @@ TEST_F(AccountRequestsTest, ASingleDeviceAccountTakesOverTheFirstDevice) {
 TEST_F(AccountRequestsTest, AnEmptyDeviceListRegistersThisComputer) {
   for (Value devicesField : {Value::array(), Value()}) {
     SCOPED_TRACE(devicesField.dump());
-    transport_ = std::make_shared<ScriptedTransport>();
-    server_ = CommunicationServer::create(kURL, transport_);
+    startOver();
     NotificationLog log(server_.get(), kAccountNotifications);
     Value extra = {{"DeviceSupport", "true"}, {"MaxDeviceCount", 5}};
     if (!devicesField.is_null()) extra["Devices"] = devicesField;

@@ -168,8 +168,7 @@ TEST_F(FolderListingTest, ADeviceIsAskedForByIdAndCopiedIntoTheRecords) {
                         Case{"", "request=get_folder_page&guid=GUID-1&path=%2F&page=1", ""},
                         Case{std::nullopt, "request=get_folder_page&guid=GUID-1&path=%2F&page=1", ""}}) {
     SCOPED_TRACE(c.body);
-    transport_ = std::make_shared<ScriptedTransport>();
-    server_ = CommunicationServer::create(kURL, transport_);
+    startOver();
     transport_->push(reply(200, page(1, 1, Value::array({{{"drive", "/"}}, folderEntry("home")}))));
     auto folder = server_->getFolderWithPath("/", c.device, false);
     ASSERT_TRUE(folder);

@@ -197,10 +197,15 @@ class ProtocolTest : public ::testing::Test {
     auto& settings = LocalSettings::sharedManager();
     settings.setClientId("GUID-1");
     settings.setPassword("PASS-1");
+    startOver();
+  }
+  void TearDown() override { Clock::setCurrent(nullptr); }
+
+  // A new server on a new transport, for cases run one after another in a test.
+  void startOver() {
     transport_ = std::make_shared<ScriptedTransport>();
     server_ = CommunicationServer::create(kURL, transport_);
   }
-  void TearDown() override { Clock::setCurrent(nullptr); }
 
   std::vector<std::string> logLinesStartingWith(const std::string& prefix) const {
     return loggedTextsStartingWith(prefix);

@@ -22,19 +22,6 @@ TEST_F(VersionDownloadTest, NotFoundFailsAfterOneRequestWithoutOfflineBreak) {
   EXPECT_TRUE(logLinesStartingWith("GetFileVersionBin FAIL").empty());
 }
 
-TEST_F(VersionDownloadTest, ServerErrorIsTriedFiveTimesWithNumberedFailLines) {
-  transport_->pushMany(5, reply(500, "boom"));
-  bool offline = false;
-  EXPECT_FALSE(fetch(offline));
-  EXPECT_EQ(transport_->count(), 5u);
-  std::vector<std::string> expected;
-  for (int i = 0; i < 5; ++i) {
-    expected.push_back("GetFileVersionBin FAIL on attempt " + std::to_string(i) +
-                       ". File: %2Fhome%2Fa.txt. Response: boom with status code: 500");
-  }
-  EXPECT_EQ(logLinesStartingWith("GetFileVersionBin FAIL"), expected);
-}
-
 TEST_F(VersionDownloadTest, SuccessDeliversTheBodyWhateverItSays) {
   transport_->push(reply(500, ""));
   transport_->push(reply(200, std::string("\0binary", 7)));
@@ -59,14 +46,6 @@ TEST_F(VersionDownloadTest, UnavailableSetsTheOfflineBreakAtOnce) {
   EXPECT_FALSE(fetch(offline));
   EXPECT_TRUE(offline);
   EXPECT_EQ(transport_->count(), 1u);
-}
-
-TEST_F(VersionDownloadTest, ATimeoutIsAFailedAttemptNotAnOutage) {
-  transport_->pushMany(5, transportError(kNetworkErrorTimedOut));
-  bool offline = true;
-  EXPECT_FALSE(fetch(offline));
-  EXPECT_FALSE(offline);
-  EXPECT_EQ(transport_->count(), 5u);
 }
 
 TEST_F(VersionDownloadTest, AFailureAfterAnOutageClearsTheOfflineBreak) {

@@ -163,8 +163,7 @@ TEST_F(SettingsSyncTest, AnOrderForLogsIsObeyedWhateverItsValue) {
 TEST_F(SettingsSyncTest, HardwareIdentifiersAreSentOnlyWhenAskedFor) {
   for (const auto& [value, sent] : std::vector<std::pair<Value, bool>>{{true, true}, {"1", true}, {false, false}}) {
     SCOPED_TRACE(value.dump());
-    transport_ = std::make_shared<ScriptedTransport>();
-    server_ = CommunicationServer::create(kURL, transport_);
+    startOver();
     loadSettings({{"TARQDetailsRequired", value}});
     bool asked = transport_->kinds().size() == 2 && transport_->kinds()[1] == "send_serial_numbers";
     EXPECT_EQ(asked, sent);
@@ -191,8 +190,7 @@ TEST_F(SettingsSyncTest, FailedLoads) {
                         Case{"refused renewal", {reply(401, ""), reply(200, "wrongpas")}, {}, 0},
                         Case{"renewed", {reply(401, ""), authOk(), reply(200, "{}")}, {"LoadSettingsOK"}, 0}}) {
     SCOPED_TRACE(c.name);
-    transport_ = std::make_shared<ScriptedTransport>();
-    server_ = CommunicationServer::create(kURL, transport_);
+    startOver();
     NotificationLog log(server_.get(), {"LoadSettingsOK", "LoadSettingsFail"});
     size_t linesBefore = logLinesStartingWith("loadSettings FAIL").size();
     for (const auto& r : c.replies) transport_->push(r);
@@ -292,12 +290,6 @@ TEST_F(SettingsSyncTest, ExclusionsNeedACatalogue) {
   loadExclusions(R"({"Exclusions":{"items":{"size":1}}})");
   EXPECT_EQ(posted(), std::vector<std::string>{"LoadExclusionsFail"});
   EXPECT_EQ(logLinesStartingWith("Exception in LoadExclusions").size(), 1u);
-}
-
-TEST_F(SettingsSyncTest, SelectionKeysAreUpperCase) {
-  EXPECT_EQ(CommunicationServer::setValuesForExtention({".jpg", ".Tar.gz"}),
-            (Value{{".JPG", true}, {".TAR.GZ", true}}));
-  EXPECT_EQ(CommunicationServer::setValuesForExtention({}), Value::object());
 }
 
 }  // namespace

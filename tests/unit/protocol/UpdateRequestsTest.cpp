@@ -106,7 +106,9 @@ TEST_F(UpdateRequestsTest, TheAsynchronousCheckPostsOnlyANewerVersionOrAFailure)
   EXPECT_EQ(notifications_->userInfo("CheckVersionOK"), (Value{{"version", "2.0.0.10"}}));
 }
 
-TEST_F(UpdateRequestsTest, TheUpdaterIsPutInPlaceForItsOwnerOnly) {
+TEST_F(UpdateRequestsTest, TheUpdaterReplacesAStaleOneForItsOwnerOnly) {
+  writeFile(support() + "/PalveroUpdater.app/old/file", "old");
+  writeFile(support() + "/updater.zip", "stale");
   download(reply(200, archive({{"PalveroUpdater.app", "#!/bin/sh\necho update\n"}, {"README", "x"}})));
   EXPECT_EQ(posted(), std::vector<std::string>{"DownloadUpdateOK"});
   std::string updater = support() + "/PalveroUpdater.app";
@@ -117,14 +119,6 @@ TEST_F(UpdateRequestsTest, TheUpdaterIsPutInPlaceForItsOwnerOnly) {
   EXPECT_FALSE(fs::exists(support() + "/updater.zip"));
   EXPECT_FALSE(fs::exists(support() + "/Updater/PalveroUpdater.app"));
   EXPECT_EQ(transport_->sent()[0].body, "request=download_update&guid=GUID-1&type=31");
-}
-
-TEST_F(UpdateRequestsTest, AStaleUpdaterIsReplaced) {
-  writeFile(support() + "/PalveroUpdater.app/old/file", "old");
-  writeFile(support() + "/updater.zip", "stale");
-  download(reply(200, archive({{"PalveroUpdater.app", "new"}})));
-  EXPECT_EQ(posted(), std::vector<std::string>{"DownloadUpdateOK"});
-  EXPECT_EQ(readFile(support() + "/PalveroUpdater.app"), "new");
 }
 
 TEST_F(UpdateRequestsTest, AHostileArchiveIsRefusedAndWritesNothingOutside) {

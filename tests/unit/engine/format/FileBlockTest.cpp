@@ -26,17 +26,6 @@ FileBlock block(std::string checksum, std::string small, int64_t length) {
   return b;
 }
 
-TEST_F(FileBlockTest, JsonFormIsExactAndReadsBack) {
-  FileBlock b = FileBlock::initWithSize(256000, "AB12");
-  EXPECT_EQ(b.toJSONString(), "{ \"size\": 256000, \"checksum\": \"AB12\"}");
-  EXPECT_TRUE(Value::parse(b.toJSONString()).is_object());
-  auto back = FileBlock::fromJSON("[" + b.toJSONString() + "]");
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->length, 256000);
-  EXPECT_EQ(back->checksum, "AB12");
-  EXPECT_EQ(back->smallChecksum, "");
-}
-
 TEST_F(FileBlockTest, FromJsonTakesTheFirstElementAndRejectsOtherShapes) {
   auto first = FileBlock::fromJSON(R"([{"size": 5, "checksum": "A"}, {"size": 6, "checksum": "B"}])");
   ASSERT_TRUE(first);
@@ -53,14 +42,18 @@ TEST_F(FileBlockTest, FromJsonTakesTheFirstElementAndRejectsOtherShapes) {
   }
 }
 
-TEST_F(FileBlockTest, BlockListString) {
+TEST_F(FileBlockTest, JsonFormAndBlockListAreExactAndReadBack) {
+  FileBlock b = FileBlock::initWithSize(256000, "AB12");
+  EXPECT_EQ(b.toJSONString(), "{ \"size\": 256000, \"checksum\": \"AB12\"}");
+  EXPECT_EQ(FileBlock::blockListString({b}), "[" + b.toJSONString() + "]");
+  auto back = FileBlock::fromJSON(FileBlock::blockListString({b}));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->length, 256000);
+  EXPECT_EQ(back->checksum, "AB12");
+  EXPECT_EQ(back->smallChecksum, "");
   EXPECT_EQ(FileBlock::blockListString({}), "[]");
-  EXPECT_EQ(FileBlock::blockListString({FileBlock::initWithSize(1, "a")}), "[{ \"size\": 1, \"checksum\": \"a\"}]");
   std::string two = FileBlock::blockListString({FileBlock::initWithSize(300, "X"), FileBlock::initWithSize(7, "Y")});
   EXPECT_EQ(two, "[{ \"size\": 300, \"checksum\": \"X\"},{ \"size\": 7, \"checksum\": \"Y\"}]");
-  Value parsed = Value::parse(two);
-  ASSERT_EQ(parsed.size(), 2u);
-  EXPECT_EQ(parsed[1]["checksum"], "Y");
 }
 
 TEST_F(FileBlockTest, EqualityAndHashIgnorePositionOffsetAndCheckIntegers) {
@@ -73,8 +66,6 @@ TEST_F(FileBlockTest, EqualityAndHashIgnorePositionOffsetAndCheckIntegers) {
   EXPECT_TRUE(a.equals(b));
   EXPECT_TRUE(a.isEqual(b));
   EXPECT_EQ(a.hash(), b.hash());
-  std::hash<std::string> h;
-  EXPECT_EQ(a.hash(), h("C1") * 31 + h("M1") + 961);
 
   struct Variant {
     const char* what;
