@@ -29,31 +29,26 @@ TEST_F(ProtocolTest, NoCookieHeaderWithoutCookies) {
   EXPECT_FALSE(transport_->sent()[0].header("Cookie").has_value());
 }
 
-TEST_F(ProtocolTest, AReplyWithoutCookiesKeepsTheList) {
-  server_->setCookies({{"A", "1"}, {"B", "2"}});
-  transport_->push(reply(200, "version bytes"));
-  Bytes stream;
-  bool offline = false;
-  ASSERT_TRUE(server_->GetFileVersionBin("%2Fa", -1, stream, true, offline, std::nullopt));
-  EXPECT_EQ(server_->cookies(), (std::vector<HTTPCookie>{{"A", "1"}, {"B", "2"}}));
-}
-
-TEST_F(ProtocolTest, AReplyWithCookiesReplacesTheWholeList) {
-  server_->setCookies({{"A", "1"}, {"B", "2"}});
-  transport_->push(reply(200, "v", {{"Set-Cookie", "C=3; Path=/"}, {"set-cookie", "D=4; HttpOnly"}}));
-  Bytes stream;
-  bool offline = false;
-  ASSERT_TRUE(server_->GetFileVersionBin("%2Fa", -1, stream, true, offline, std::nullopt));
-  EXPECT_EQ(server_->cookies(), (std::vector<HTTPCookie>{{"C", "3"}, {"D", "4"}}));
-}
-
-TEST_F(ProtocolTest, AFailedExchangeDoesNotTakeItsCookies) {
-  server_->setCookies({{"A", "1"}});
-  transport_->push(reply(404, "none", {{"Set-Cookie", "C=3"}}));
-  Bytes stream;
-  bool offline = false;
-  EXPECT_FALSE(server_->GetFileVersionBin("%2Fa", -1, stream, true, offline, std::nullopt));
-  EXPECT_EQ(server_->cookies(), (std::vector<HTTPCookie>{{"A", "1"}}));
+TEST_F(ProtocolTest, OnlyASuccessfulReplyWithCookiesReplacesTheList) {
+  const std::vector<HTTPCookie> old = {{"A", "1"}, {"B", "2"}};
+  struct Case {
+    HttpResponse answer;
+    bool ok;
+    std::vector<HTTPCookie> after;
+  };
+  for (const Case& c : {Case{reply(200, "version bytes"), true, old},
+                        Case{reply(200, "v", {{"Set-Cookie", "C=3; Path=/"}, {"set-cookie", "D=4; HttpOnly"}}),
+                             true,
+                             {{"C", "3"}, {"D", "4"}}},
+                        Case{reply(404, "none", {{"Set-Cookie", "C=3"}}), false, old}}) {
+    SCOPED_TRACE(describe(c.answer));
+    server_->setCookies(old);
+    transport_->push(c.answer);
+    Bytes stream;
+    bool offline = false;
+    EXPECT_EQ(server_->GetFileVersionBin("%2Fa", -1, stream, true, offline, std::nullopt), c.ok);
+    EXPECT_EQ(server_->cookies(), c.after);
+  }
 }
 
 struct CookieParseCase {
@@ -138,44 +133,40 @@ TEST_F(ProtocolTest, NotificationsNameTheSendingInstance) {
 
 // --- Ping ------------------------------------------------------------------
 
-TEST_F(ProtocolTest, PingAnsweredAtOnceIsGood) {
-  transport_->push(reply(200, "pong"));
-  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionGood);
-  EXPECT_EQ(transport_->sent()[0].body, "request=ping");
-  EXPECT_TRUE(logLinesStartingWith("Slow connection").empty());
-}
-
-TEST_F(ProtocolTest, PingAnsweredAfterOneAndAHalfSecondsIsSlow) {
-  transport_->push([this](const SentRequest&) {
-    clock_->advance(std::chrono::milliseconds(1500));
-    return reply(200, "pong");
-  });
-  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionSlow);
-  EXPECT_EQ(logLinesStartingWith("Slow connection"), std::vector<std::string>{"Slow connection: 1.500000"});
-}
-
-TEST_F(ProtocolTest, PingAnsweredExactlyAtOneSecondIsStillGood) {
-  transport_->push([this](const SentRequest&) {
-    clock_->advance(std::chrono::seconds(1));
-    return reply(200, "pong");
-  });
-  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionGood);
-}
-
-TEST_F(ProtocolTest, PingAnsweredWithAnotherWordIsOffline) {
-  transport_->push(reply(200, "ok"));
-  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionOffline);
-  EXPECT_EQ(logLinesStartingWith("Offline"),
-            std::vector<std::string>{"Offline: 0.000000. Response: ok with status code: 200"});
-}
-
-TEST_F(ProtocolTest, PingWithoutAnswerIsOffline) {
-  transport_->push(transportError(-1009));
-  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionOffline);
-  EXPECT_EQ(logLinesStartingWith("Offline"),
-            std::vector<std::string>{"Offline: 0.000000. Response: . Error: transport error -1009"});
-  transport_->push(reply(503, "busy"));
-  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionOffline);
+TEST_F(ProtocolTest, PingJudgesTheConnectionByTheWordAndTheTimeTaken) {
+  struct Case {
+    int delayMs;
+    HttpResponse answer;
+    int32_t quality;
+    std::vector<std::string> lines;
+  };
+  for (const Case& c :
+       {Case{0, reply(200, "pong"), CommunicationServer::kConnectionGood, {}},
+        Case{1000, reply(200, "pong"), CommunicationServer::kConnectionGood, {}},
+        Case{1500, reply(200, "pong"), CommunicationServer::kConnectionSlow, {"Slow connection: 1.500000"}},
+        Case{0,
+             reply(200, "ok"),
+             CommunicationServer::kConnectionOffline,
+             {"Offline: 0.000000. Response: ok with status code: 200"}},
+        Case{0,
+             transportError(-1009),
+             CommunicationServer::kConnectionOffline,
+             {"Offline: 0.000000. Response: . Error: transport error -1009"}},
+        Case{0,
+             reply(503, "busy"),
+             CommunicationServer::kConnectionOffline,
+             {"Offline: 0.000000. Response: busy. Error: (null)"}}}) {
+    SCOPED_TRACE(describe(c.answer) + " after " + std::to_string(c.delayMs) + " ms");
+    const size_t before = loggedTexts().size();
+    transport_->push([this, c](const SentRequest&) {
+      clock_->advance(std::chrono::milliseconds(c.delayMs));
+      return c.answer;
+    });
+    EXPECT_EQ(server_->syncPing(), c.quality);
+    EXPECT_EQ(transport_->sent().back().body, "request=ping");
+    const auto texts = loggedTexts();
+    EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<std::ptrdiff_t>(before), texts.end()), c.lines);
+  }
 }
 
 TEST_F(ProtocolTest, EveryRequestCarriesTheUserAgentAndTimeout) {
