@@ -43,17 +43,22 @@ std::optional<timespec> lastStamp() {
   return st.st_mtim;
 }
 
+// What both scans do first: the database, the drive rule, the folder.
+FirstScan::Result prepare() {
+  auto& extensions = CommonExtensions::sharedExtensionsManager();
+  DBManager::sharedDBManager().CreateDatabase();
+  FileScanner::sharedFileScanner().setIncludeExternalDrives(extensions.externalhd());
+  FirstScan::Result result;
+  result.folder = extensions.defaultBackupFolder();
+  return result;
+}
+
 }  // namespace
 
 FirstScan::Result FirstScan::run() {
   auto& settings = LocalSettings::sharedManager();
-  auto& extensions = CommonExtensions::sharedExtensionsManager();
   auto& database = DBManager::sharedDBManager();
-  database.CreateDatabase();
-  FileScanner::sharedFileScanner().setIncludeExternalDrives(extensions.externalhd());
-
-  Result result;
-  result.folder = extensions.defaultBackupFolder();
+  Result result = prepare();
   settings.setNeedRescanning(true);
   settings.setDateLastScan(Date::now());
   settings.save();
@@ -82,12 +87,8 @@ FirstScan::Result FirstScan::runChanged() {
   auto& settings = LocalSettings::sharedManager();
   auto last = settings.dateLastScan();
   if (!last || settings.needRescanning()) return run();
-  auto& extensions = CommonExtensions::sharedExtensionsManager();
   auto& database = DBManager::sharedDBManager();
-  database.CreateDatabase();
-  FileScanner::sharedFileScanner().setIncludeExternalDrives(extensions.externalhd());
-  Result result;
-  result.folder = extensions.defaultBackupFolder();
+  Result result = prepare();
   Date started = Date::now();
   auto stamp = lastStamp();
   beginStamp();

@@ -1,19 +1,8 @@
 #include "AccountFixture.h"
+#include "support/Names.h"
 
 namespace palvero::testing {
 namespace {
-
-std::vector<std::string> names(const std::vector<BackupedFolder>& folders) {
-  std::vector<std::string> out;
-  for (const auto& f : folders) out.push_back(f.name);
-  return out;
-}
-
-std::vector<std::string> names(const std::vector<BackupedFile>& files) {
-  std::vector<std::string> out;
-  for (const auto& f : files) out.push_back(f.name);
-  return out;
-}
 
 class BrowsingIntegrationTest : public AccountFixture {
  protected:

@@ -1,5 +1,6 @@
 #include "ProtocolTestSupport.h"
 #include "engine/format/Compressor.h"
+#include "support/Names.h"
 
 namespace palvero::testing {
 namespace {
@@ -14,18 +15,6 @@ Value folderEntry(const std::string& name, int toDelete = 0) { return {{"folder"
 
 Value fileEntry(const std::string& name, int toDelete, Value versions = Value::array()) {
   return {{"file", name}, {"size", 1234}, {"toDelete", toDelete}, {"version", std::move(versions)}};
-}
-
-std::vector<std::string> names(const std::vector<BackupedFolder>& folders) {
-  std::vector<std::string> out;
-  for (const auto& f : folders) out.push_back(f.name);
-  return out;
-}
-
-std::vector<std::string> names(const std::vector<BackupedFile>& files) {
-  std::vector<std::string> out;
-  for (const auto& f : files) out.push_back(f.name);
-  return out;
 }
 
 TEST_F(FolderListingTest, EveryPageIsAskedForInTurn) {
