@@ -5,7 +5,7 @@ SANITIZE_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test sanitize bench demo clean
+.PHONY: all deps build test deb sanitize bench demo clean
 
 all: build
 
@@ -20,6 +20,10 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 600
+
+# The Debian package (build/palvero_<version>_<arch>.deb), from the build above.
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 sanitize: deps
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPALVERO_SANITIZE=ON -DPALVERO_BUILD_BENCH=OFF

@@ -4,11 +4,22 @@
 // README.md lists them.
 #include <httplib.h>
 
+#include <fstream>
+
 #include "RequestReader.h"
 #include "Service.h"
 
 namespace palvero::service {
 namespace {
+
+// Inverts the bits of the byte at `offset` of the file in place.
+bool flipByte(const std::string& path, int64_t offset) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  char byte = 0;
+  if (!file.seekg(offset).get(byte)) return false;
+  byte = static_cast<char>(~byte);
+  return static_cast<bool>(file.seekp(offset).put(byte).flush());
+}
 
 void answerJson(httplib::Response& res, const Value& value) { res.set_content(dumpJson(value), "application/json"); }
 
@@ -59,6 +70,22 @@ void Service::onControlRequest(const httplib::Request& req, httplib::Response& r
       const std::string& name = request.field("name");
       auto size = blocks_->size(name);
       answerJson(res, {{"held", size.has_value()}, {"size", size.value_or(0)}});
+    } else if (action == "damage_block") {
+      // A stored block with one byte flipped ("how" = "flip") or gone
+      // ("remove"), whichever of its two storage names it is held under.
+      std::string stored = request.field("name");
+      if (!blocks_->size(stored)) stored += ".pvzip";
+      auto size = blocks_->size(stored);
+      if (!size) return answerText(res, 404, "no such block");
+      const std::string& how = request.field("how");
+      if (how == "remove") {
+        if (!blocks_->remove(stored)) return answerText(res, 500, "cannot remove " + stored);
+      } else if (how == "flip") {
+        if (!flipByte(blocks_->pathFor(stored), *size / 2)) return answerText(res, 500, "cannot change " + stored);
+      } else {
+        return answerText(res, 400, "how must be flip or remove");
+      }
+      answerJson(res, {{"damaged", stored}});
     } else if (action == "versions") {
       Value list = Value::array();
       for (const auto& v : metadata_->versionsOf(request.field("owner"), request.field("path"))) {

@@ -11,8 +11,10 @@
 #include <thread>
 
 #include "Service.h"
+#include "ServiceCommandLine.h"
 
 using palvero::service::Service;
+using palvero::service::ServiceCommandLine;
 using palvero::service::ServiceOptions;
 
 namespace {
@@ -37,40 +39,25 @@ bool splitListen(const std::string& listen, std::string& host, int& port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"palvero-service: a substitute Palvero backup service for development, demos and tests"};
-  ServiceOptions options;
-  std::string listen = "127.0.0.1:0";
-  std::vector<std::string> users;
-  std::vector<std::string> faults;
-  bool noFsync = false;
-  app.add_option("--data", options.dataDir, "Folder for accounts, versions and blocks (created if missing)")
-      ->required();
-  app.add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free port")->capture_default_str();
-  app.add_option("--add-user", users, "Create (or set the password of) an account, NAME:PASSWORD; repeatable");
-  app.add_option("--fault", faults, "Fault rule KIND:ACTION[:COUNT][:skip=K]; repeatable (see README.md)");
-  app.add_option("--max-devices", options.maxDevices, "Device limit of accounts made by --add-user")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  app.add_flag("--test-control", options.testControl, "Answer the /control request of the tests");
-  app.add_option("--folder-page-size", options.folderPageSize, "Entries per page of a folder listing")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  app.add_option("--client-version", options.clientVersion, "Client version offered by check_version (a.b.c.d)")
-      ->capture_default_str();
-  app.add_option("--updater", options.updaterPath, "Updater archive sent by download_update")->check(CLI::ExistingFile);
-  app.add_option("--support-organisation", options.supportOrganisation, "Support contact: organisation")
-      ->capture_default_str();
-  app.add_option("--support-email", options.supportEmail, "Support contact: e-mail")->capture_default_str();
-  app.add_option("--support-phone", options.supportPhone, "Support contact: phone")->capture_default_str();
-  app.add_flag("--no-fsync", noFsync, "Do not flush stored objects to disk (throwaway data only)");
-  CLI11_PARSE(app, argc, argv);
+  ServiceCommandLine commandLine;
+  auto app = commandLine.makeApp();
+  try {
+    app->parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app->exit(e) == 0 ? ServiceCommandLine::kExitStopped : ServiceCommandLine::kExitBadOption;
+  }
+  ServiceOptions& options = commandLine.options;
+  const std::string& listen = commandLine.listen;
+  const std::vector<std::string>& users = commandLine.users;
+  const std::vector<std::string>& faults = commandLine.faults;
+  const bool noFsync = commandLine.noFsync;
   options.durable = !noFsync;
 
   std::string host;
   int port = 0;
   if (!splitListen(listen, host, port)) {
     std::cerr << "palvero-service: --listen needs HOST:PORT, got \"" << listen << "\"\n";
-    return 2;
+    return ServiceCommandLine::kExitBadOption;
   }
 
   // Writes into a connection the peer closed must fail, not kill the process.
@@ -87,7 +74,7 @@ int main(int argc, char** argv) {
       size_t colon = user.find(':');
       if (colon == std::string::npos || colon == 0) {
         std::cerr << "palvero-service: --add-user needs NAME:PASSWORD, got \"" << user << "\"\n";
-        return 2;
+        return ServiceCommandLine::kExitBadOption;
       }
       service.context().metadata.addOrUpdateAccount(user.substr(0, colon), user.substr(colon + 1), options.maxDevices);
     }
@@ -95,13 +82,13 @@ int main(int argc, char** argv) {
       std::string error;
       if (!service.addFaultRule(rule, &error)) {
         std::cerr << "palvero-service: --fault: " << error << "\n";
-        return 2;
+        return ServiceCommandLine::kExitBadOption;
       }
     }
     int bound = service.bind(host, port);
     if (bound < 0) {
       std::cerr << "palvero-service: cannot listen on " << listen << "\n";
-      return 1;
+      return ServiceCommandLine::kExitServeFailed;
     }
     std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     std::cout << "http://" << shownHost << ":" << bound << "/server.php" << std::endl;
@@ -123,11 +110,11 @@ int main(int argc, char** argv) {
     served.store(true);
     if (!ok) {
       std::cerr << "palvero-service: server stopped with an error\n";
-      return 1;
+      return ServiceCommandLine::kExitServeFailed;
     }
   } catch (const std::exception& e) {
     std::cerr << "palvero-service: " << e.what() << "\n";
-    return 1;
+    return ServiceCommandLine::kExitServeFailed;
   }
   return 0;
 }

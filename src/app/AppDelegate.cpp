@@ -39,6 +39,7 @@ AppDelegate::AppDelegate(Options options) : options_(std::move(options)) {
     options_.engineFactory = [] { return std::make_shared<DeltaHandler>(); };
   }
   if (!options_.makeSleepMonitor) options_.makeSleepMonitor = [] { return SleepMonitor::create(); };
+  if (options_.desktopAlerts) alerts_ = std::make_unique<DesktopAlerts>(options_.alertSender);
 }
 
 AppDelegate::~AppDelegate() {
@@ -50,6 +51,7 @@ AppDelegate::~AppDelegate() {
   }
   mainViewController_.reset();
   changeWatcher_.reset();
+  alerts_.reset();
 }
 
 AppDelegate::LaunchState AppDelegate::applicationDidFinishLaunching() {
@@ -117,7 +119,7 @@ void AppDelegate::startNormalPath(bool handOver, bool registerLoginItem) {
   mainViewController_->initialize();
   if (registerLoginItem) {
     std::string self = Process::executablePath();
-    if (!self.empty()) LoginItem::enable(self, options_.relaunchArguments, "Palvero");
+    if (!self.empty()) LoginItem::enable(self, options_.loginItemArguments, "Palvero");
   }
   BackupFilter::sharedManager();
   if (!handOver) FilesToBackup::sharedFilesToBackup().load();

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/ApplicationHooks.h"
+#include "app/DesktopAlerts.h"
 #include "app/MainView.h"
 #include "app/MainViewController.h"
 #include "app/RestoreQueueControl.h"
@@ -32,6 +33,9 @@ namespace palvero {
 class AppDelegate : public ApplicationHooks, public ChangeWatcherDelegate {
  public:
   enum class LaunchState { kWizard, kMainWindow };
+  // The desktop app's flag to start with its window hidden, in the tray;
+  // the login item written at the wizard's hand-over passes it.
+  static constexpr const char* kStartMinimizedFlag = "--minimized";
 
   struct Options {
     MainView* view = nullptr;
@@ -52,6 +56,13 @@ class AppDelegate : public ApplicationHooks, public ChangeWatcherDelegate {
     // with `relaunchArguments`, then terminate.
     std::function<void()> relaunch;
     std::vector<std::string> relaunchArguments;
+    // The arguments of the login item written at the wizard's hand-over.
+    std::vector<std::string> loginItemArguments{kStartMinimizedFlag};
+    // Desktop notifications while "showAlerts" is on (DesktopAlerts); the
+    // sender is a test seam (the session bus's notification service when
+    // null).
+    bool desktopAlerts = true;
+    std::function<bool(const DesktopNotifier::Message&)> alertSender;
     // Test seam: the sleep source.
     std::function<std::unique_ptr<SleepMonitor>()> makeSleepMonitor;
   };
@@ -112,6 +123,7 @@ class AppDelegate : public ApplicationHooks, public ChangeWatcherDelegate {
   std::unique_ptr<RestoreQueueControl> restoreControl_;
   std::unique_ptr<MainViewController> mainViewController_;
   std::unique_ptr<SleepMonitor> sleepMonitor_;
+  std::unique_ptr<DesktopAlerts> alerts_;
   std::atomic<bool> isInSleep_{false};
   std::atomic<bool> loggedOut_{false};
   std::atomic<bool> terminated_{false};

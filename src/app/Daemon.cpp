@@ -1,5 +1,6 @@
 #include "app/Daemon.h"
 
+#include "platform/ServiceManager.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
@@ -27,7 +28,10 @@ int Daemon::run(std::string& message) {
     message = "this computer is not logged in; run \"palvero login\" first";
     return kExitNotLoggedIn;
   }
+  // Under systemd (Type=notify) the unit counts as started only now.
+  ServiceManager::notifyReady("Watching for changes");
   loop_.run();
+  ServiceManager::notifyStopping();
   app.applicationWillTerminate();
   if (exitCode_.load() == kExitNotLoggedIn) {
     message = "the service refused this computer's password; run \"palvero login\" again";

@@ -260,6 +260,9 @@ class MainViewController : public ChangeWatcherDelegate {
   void startBackupingNextFileWithPath(const std::shared_ptr<BackupThread>& worker, size_t index);
   void getNextBackupQueue(const std::shared_ptr<BackupThread>& worker, bool success);
   void backupEnd(bool success);
+  // Posts DesktopAlerts::kFilesFailedForGood with the files of this run that
+  // reached five tries (before they are offered again).
+  void reportFailedForGood();
   void recordDoneLocked(BatchEntry& entry);
   void closeBatchLocked();
   void loadBatchLocked(std::vector<BackupFile> files);
@@ -285,6 +288,11 @@ class MainViewController : public ChangeWatcherDelegate {
   void registerObservers();
   // Runs `task` on the main loop later, unless the controller is gone by then.
   void runOnMain(std::function<void()> task);
+  // Posts DesktopAlerts::kScheduledBackupNotStarted once per refused daily
+  // start (not again for its retries).
+  void reportScheduledStartRefused(const std::string& reason);
+  // Why the status check holds backups back, from its failing rows.
+  std::string heldBackReason() const;
   // Runs `task` on DispatchQueue::global(); the destructor waits for it.
   void runInBackground(std::function<void()> task);
   void publishStatus();
@@ -318,6 +326,8 @@ class MainViewController : public ChangeWatcherDelegate {
   std::atomic<bool> statusOK_{false};
   std::atomic<int32_t> connection_{0};
   std::atomic<bool> storageFull_{false};
+  // A refused daily start was reported (DesktopAlerts); cleared when a run starts.
+  std::atomic<bool> scheduledRefusalReported_{false};
   std::atomic<bool> newVersion_{false};
   std::atomic<bool> backupEmergencyStopped_{false};
   std::atomic<bool> restoreEmergencyStopped_{false};

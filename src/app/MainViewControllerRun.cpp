@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <set>
 
+#include "app/DesktopAlerts.h"
 #include "app/Localization.h"
 #include "app/MainViewController.h"
 #include "app/StatusFormatter.h"
 #include "app/ThreadManager.h"
+#include "base/NotificationCenter.h"
 #include "base/StringFormat.h"
 #include "state/DBManager.h"
 #include "state/FilesToBackup.h"
@@ -46,6 +49,7 @@ bool MainViewController::startBackup() {
   }
   // Workers still letting go of a stopped run's files would share the batch.
   if (anyWorkerActive()) return false;
+  scheduledRefusalReported_.store(false);
 
   auto& database = DBManager::sharedDBManager();
   totalBackupBytes_.store(database.GetTotalSizeOfFiles(true));
@@ -462,6 +466,7 @@ void MainViewController::backupEnd(bool success) {
   totalFilesItr_.store(0);
   backedUpBytes_.store(0);
   database.RemoveFinishedFilesFromDatabase(true);
+  reportFailedForGood();
   database.ReturnFailedFilesToBackup();
   recountFilesToBackup();
   runOnMain([this] {
@@ -481,6 +486,18 @@ void MainViewController::backupEnd(bool success) {
     publishStatus();
   });
   finishRunLocked(true, "");
+}
+
+void MainViewController::reportFailedForGood() {
+  std::set<std::string> failedThisRun(run_.failedPaths.begin(), run_.failedPaths.end());
+  Value paths = Value::array();
+  for (const auto& row : DBManager::sharedDBManager().selectFailedFiles(true)) {
+    if (failedThisRun.count(row.path)) paths.push_back(row.path);
+  }
+  if (paths.empty()) return;
+  runOnMain([this, paths] {
+    NotificationCenter::defaultCenter().post(DesktopAlerts::kFilesFailedForGood, this, Value{{"paths", paths}});
+  });
 }
 
 void MainViewController::sendBackupEndStatus(int64_t failed) {

@@ -3,7 +3,9 @@
 
 #include <cmath>
 
+#include "app/DesktopAlerts.h"
 #include "app/MainViewController.h"
+#include "base/NotificationCenter.h"
 #include "base/StringFormat.h"
 #include "state/DBManager.h"
 #include "state/FilesToBackup.h"
@@ -97,6 +99,7 @@ void MainViewController::startAutoBackup() {
 
   if (hooks_ && hooks_->isInSleep()) return;
   if (!statusOK_.load()) {
+    if (daily) reportScheduledStartRefused(heldBackReason());
     if (storageFull_.load()) {
       setDailyTimer();
       return;
@@ -115,6 +118,7 @@ void MainViewController::startAutoBackup() {
     }
   }
   if (connection_.load() == 0) {
+    if (daily) reportScheduledStartRefused("The backup service cannot be reached");
     if (daily && !onSetTime) addDailyTimerOnce();
     return;
   }
@@ -123,6 +127,7 @@ void MainViewController::startAutoBackup() {
 
   if (restoring()) {
     if (daily) {
+      reportScheduledStartRefused("A restore is running");
       if (timingTimePassed()) {
         setDailyTimer();
       } else {
@@ -178,6 +183,22 @@ void MainViewController::startAutoBackup() {
   }
   if (filesToBackupCount_.load() > 0) reloadBatchFromDatabase();
   if (FilesToBackup::sharedFilesToBackup().count() > 0 && !storageFull_.load()) startBackup();
+}
+
+void MainViewController::reportScheduledStartRefused(const std::string& reason) {
+  if (scheduledRefusalReported_.exchange(true)) return;
+  log(kGeneralLogEvent, kSessionOther, "Scheduled backup not started: " + reason, kLogEvent);
+  NotificationCenter::defaultCenter().post(DesktopAlerts::kScheduledBackupNotStarted, this, Value{{"reason", reason}});
+}
+
+std::string MainViewController::heldBackReason() const {
+  CheckStatusModel model = checkStatusModel();
+  std::string reason;
+  for (const CheckStatusRow* row : {&model.server, &model.storage, &model.failedFiles, &model.version}) {
+    if (row->ok || row->text.empty()) continue;
+    reason += (reason.empty() ? "" : "; ") + row->text;
+  }
+  return reason.empty() ? "The status check holds backups back" : "Backups are held back: " + reason;
 }
 
 void MainViewController::changeTiming(int entry) {

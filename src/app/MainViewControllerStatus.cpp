@@ -1,7 +1,9 @@
 // The status check: may runs start at all? Server, storage, last backup,
 // failed files and version, every 10 seconds.
+#include "app/DesktopAlerts.h"
 #include "app/MainViewController.h"
 #include "app/StatusFormatter.h"
+#include "base/NotificationCenter.h"
 #include "base/StringFormat.h"
 #include "state/DBManager.h"
 #include "state/LocalSettings.h"
@@ -67,8 +69,12 @@ void MainViewController::evaluateCheckStatus() {
       Value allowance = settings.licenseTypeSpace() ? Value(*settings.licenseTypeSpace()) : Value();
       model.storage.text = StatusFormatter::storageText(*used, allowance, full);
       model.storage.ok = !full;
-      storageFull_.store(full);
+      bool wasFull = storageFull_.exchange(full);
       if (full) ok = false;
+      if (full && !wasFull) {
+        NotificationCenter::defaultCenter().post(DesktopAlerts::kStorageFull, this,
+                                                 Value{{"text", model.storage.text}});
+      }
     } else {
       storageFull_.store(false);
       model.storage = CheckStatusRow{"", true};

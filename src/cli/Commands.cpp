@@ -52,6 +52,7 @@ int Commands::run() {
   if (c == "ls") return ls();
   if (c == "versions") return versions();
   if (c == "restore") return restore();
+  if (c == "verify") return verify();
   err_ << "palvero: unknown command \"" << c << "\"\n";
   return kExitUsage;
 }

@@ -30,6 +30,7 @@ class Commands {
   int ls();
   int versions();
   int restore();
+  int verify();
 
   // Commands that change the queue hold the one-instance lock; false (with
   // the message printed) when another Palvero runs.

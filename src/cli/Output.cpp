@@ -86,6 +86,24 @@ std::string Output::restoreSummary(const RestoreRunner::Result& result) {
   return text;
 }
 
+std::string Output::verifySummary(const VerifyRunner::Result& result) {
+  std::string text = stringWithFormat("Verified %lld files", static_cast<long long>(result.filesChecked));
+  if (result.filesChosen < result.filesListed) {
+    text += stringWithFormat(" (a random %lld of %lld)", static_cast<long long>(result.filesChosen),
+                             static_cast<long long>(result.filesListed));
+  }
+  text += stringWithFormat(": %lld blocks, %s in %s\n", static_cast<long long>(result.blocksChecked),
+                           bytes(result.bytesChecked).c_str(), duration(result.seconds).c_str());
+  if (result.problems.empty()) {
+    if (result.filesChecked == result.filesChosen) text += "Every file checked can be restored.\n";
+    return text;
+  }
+  // Every one is named: these are the files a restore would not bring back.
+  text += stringWithFormat("%zu cannot be restored:\n", result.problems.size());
+  for (const auto& problem : result.problems) text += "  " + problem.path + ": " + problem.reason + "\n";
+  return text;
+}
+
 std::string Output::status(const StatusReport& report) {
   std::string text = "Service:      " + report.serverURL + "\n";
   if (!report.loggedIn) return text + "Logged in:    no (run \"palvero login\")\n";

@@ -10,6 +10,7 @@
 #include "app/BackupRunner.h"
 #include "app/RestoreRunner.h"
 #include "app/StatusReport.h"
+#include "app/VerifyRunner.h"
 
 namespace palvero::cli {
 
@@ -42,6 +43,9 @@ class Output {
   // The end of a restore: files, bytes, rate, and every file that failed
   // with its reason.
   static std::string restoreSummary(const RestoreRunner::Result& result);
+  // The end of a verify: what was checked, then every file that cannot be
+  // restored with the reason.
+  static std::string verifySummary(const VerifyRunner::Result& result);
 };
 
 }  // namespace palvero::cli

@@ -20,7 +20,8 @@
 //
 // Files in this folder: DeltaHandler.cpp (entry points, stored revision),
 // DeltaHandlerBackup.cpp, DeltaHandlerBlocks.cpp (batches and block upload),
-// DeltaHandlerRestore.cpp, DeltaHandlerCompound.cpp (files of several parts).
+// DeltaHandlerRestore.cpp, DeltaHandlerCompound.cpp (files of several parts),
+// DeltaHandlerVerify.cpp (a restore that writes nothing).
 //
 // Thread contract: see BlockEngine. One file at a time per engine; the
 // engine's request object, packer and cipher are never shared.
@@ -92,6 +93,21 @@ class DeltaHandler final : public BlockEngine {
   std::optional<FileDesc> GetFileVersion(const std::string& path, int32_t Revision, bool ToBackup, bool& OfflineBreak,
                                          const std::string& DeviceID);
 
+  // What a check of one stored revision found.
+  struct RevisionCheck {
+    bool restorable = false;
+    bool cancelled = false;  // stopped by the cancel flag before the end
+    std::string problem;     // why it cannot be restored; "" when it can
+    int64_t blocks = 0;      // blocks fetched (inline ones included)
+    int64_t bytes = 0;       // their plain bytes
+  };
+  // Fetches revision `revision` (-1 the latest) of `path` and every block
+  // it lists, as a restore would, and checks each block's length and
+  // SHA-256 against the version text and that the blocks add up to each
+  // part's length. Writes nothing. Waits out outages like a restore (the
+  // cancel flag ends the wait). Blocks.
+  RevisionCheck verifyFile(const std::string& path, int32_t revision, const std::string& deviceID);
+
   // The error text of the last failed restore ("" after a success); it is
   // also carried by "RestoreFail". Read it on the worker's thread.
   const std::string& restoreError() const { return restoreError_; }
@@ -147,6 +163,11 @@ class DeltaHandler final : public BlockEngine {
   // Fetches block `block`, waiting out outages; false with the error set.
   bool fetchBlock(Bytes& data, const FileBlock& block, const std::string& target);
   bool GetDataBlock(Bytes& data, const FileBlock& Target, bool& OfflineBreak);
+  // GetDataBlock with the reason of a failure.
+  enum class BlockFetch { kFetched, kOffline, kCancelled, kNotFetched, kUndecryptable, kMismatch };
+  BlockFetch fetchBlockBytes(Bytes& data, const FileBlock& Target, bool& OfflineBreak);
+  // verifyFile without the log line (DeltaHandlerVerify.cpp).
+  RevisionCheck checkRevision(const std::string& path, int32_t revision, const std::string& deviceID);
   bool writeDataFromBlock(const Bytes& data, RestoreTarget& TempFile, size_t IteratorJ);
 
   // --- Compound files (DeltaHandlerCompound.cpp) ---

@@ -166,23 +166,27 @@ bool DeltaHandler::fetchBlock(Bytes& data, const FileBlock& block, const std::st
 }
 
 bool DeltaHandler::GetDataBlock(Bytes& data, const FileBlock& Target, bool& OfflineBreak) {
+  return fetchBlockBytes(data, Target, OfflineBreak) == BlockFetch::kFetched;
+}
+
+DeltaHandler::BlockFetch DeltaHandler::fetchBlockBytes(Bytes& data, const FileBlock& Target, bool& OfflineBreak) {
   std::string size = stringWithFormat("%ld", static_cast<long>(Target.length));
   log(kContinuingBackup, kSessionRestore,
       stringWithFormat("Starting DeltaHandler GetDataBlock: %s with size: %s", Target.checksum.c_str(), size.c_str()),
       kLogDetail);
-  if (Cancel()) return false;
+  if (Cancel()) return BlockFetch::kCancelled;
   try {
     if (!FileBlock::IfSizeIsBlock(Target.length)) {
       data = RestoreFileOperations::getDataFromHexString(Target.checksum);
       if (static_cast<int64_t>(data.size()) == Target.length &&
           sameChecksum(Functions::HexStr(data), Target.checksum)) {
-        return true;
+        return BlockFetch::kFetched;
       }
       log(kRestoreError, kSessionRestore,
           stringWithFormat("Restore error: the inline block %s is not %s bytes of hexadecimal", Target.checksum.c_str(),
                            size.c_str()),
           kLogFailure);
-      return false;
+      return BlockFetch::kMismatch;
     }
     Bytes stored;
     bool packed = false;
@@ -191,12 +195,12 @@ bool DeltaHandler::GetDataBlock(Bytes& data, const FileBlock& Target, bool& Offl
         log(kGeneralLogEvent, kSessionRestore,
             stringWithFormat("Could not get part datablock: %s", Target.checksum.c_str()), kLogFailure);
       }
-      return false;
+      return OfflineBreak ? BlockFetch::kOffline : BlockFetch::kNotFetched;
     }
     std::optional<Bytes> decrypted = security_.DecryptStream(stored, accountCipher());
     if (!decrypted || decrypted->empty()) {
       log(kGeneralLogEvent, kSessionRestore, "Error: Could not decompress data block", kLogFailure);
-      return false;
+      return BlockFetch::kUndecryptable;
     }
     data = std::move(*decrypted);
     if (packed) {
@@ -215,13 +219,13 @@ bool DeltaHandler::GetDataBlock(Bytes& data, const FileBlock& Target, bool& Offl
                            Target.checksum.c_str()),
           kLogFailure);
       data.clear();
-      return false;
+      return BlockFetch::kMismatch;
     }
-    return true;
+    return BlockFetch::kFetched;
   } catch (const std::exception& e) {
     log(kGeneralLogEvent, kSessionRestore,
         stringWithFormat("Could not download data block from server, Exception: %s", e.what()), kLogFailure);
-    return false;
+    return BlockFetch::kNotFetched;
   }
 }
 

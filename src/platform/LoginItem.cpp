@@ -45,6 +45,7 @@ std::string LoginItem::desktopEntry(const std::string& executable, const std::ve
          "Type=Application\n"
          "Name=" + oneLine(name) + "\n"
          "Exec=" + oneLine(exec) + "\n"
+         "Icon=palvero\n"
          "X-GNOME-Autostart-enabled=true\n"
          "NoDisplay=true\n";
 }

@@ -283,6 +283,10 @@ Value ServiceProcess::block(const std::string& name) {
   return Value::parse(control({{"action", "block"}, {"name", name}}));
 }
 
+std::string ServiceProcess::damageBlock(const std::string& name, const std::string& how) {
+  return Value::parse(control({{"action", "damage_block"}, {"name", name}, {"how", how}})).value("damaged", "");
+}
+
 Value ServiceProcess::versions(const std::string& owner, const std::string& path) {
   return Value::parse(control({{"action", "versions"}, {"owner", owner}, {"path", path}}));
 }

@@ -113,6 +113,10 @@ class ServiceProcess {
   Value reports();
   // {"held": bool, "size": bytes} of a stored block name.
   Value block(const std::string& name);
+  // Damages a stored block (by its checksum; held plain or packed): "flip"
+  // inverts one byte in the middle (twice gives the block back), "remove"
+  // deletes it. Returns the storage name damaged; throws when not held.
+  std::string damageBlock(const std::string& name, const std::string& how);
   // The revisions stored for (owner, path).
   Value versions(const std::string& owner, const std::string& path);
   // Sets what an administrator configured for an account's settings type

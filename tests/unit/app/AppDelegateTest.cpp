@@ -5,6 +5,8 @@
 #include "AppTestSupport.h"
 #include "app/AppDelegate.h"
 #include "platform/Env.h"
+#include "platform/LoginItem.h"
+#include "platform/Process.h"
 #include "platform/PreferencesStore.h"
 
 namespace palvero::testing {
@@ -75,6 +77,22 @@ TEST_F(AppDelegateTest, FirstRunStoresTheDefaultsAndStartsNoController) {
   EXPECT_EQ(extensions.complexFiles(), ".APP;.IPA;.DMG;.LPDF;");
   for (const char* ext : {".APP", ".IPA", ".DMG", ".LPDF"}) EXPECT_EQ(extensions.complexValues()[ext], true) << ext;
   EXPECT_NE(sleepMonitor_, nullptr) << "sleep and wake are watched on the first-run path too";
+}
+
+TEST_F(AppDelegateTest, HandOverWritesTheLoginItemThatStartsMinimisedANormalStartDoesNot) {
+  {
+    auto app = makeDelegate();
+    EXPECT_EQ(app->applicationDidFinishLaunching(), AppDelegate::LaunchState::kMainWindow);
+    app->applicationWillTerminate();
+  }
+  EXPECT_FALSE(LoginItem::isEnabled()) << "only the wizard's hand-over registers it";
+  auto app = makeDelegate();
+  app->setMainVC(true);
+  ASSERT_TRUE(LoginItem::isEnabled());
+  std::string entry = readFile(LoginItem::entryPath());
+  std::string exec = "Exec=\"" + Process::executablePath() + "\" \"" + AppDelegate::kStartMinimizedFlag + "\"\n";
+  EXPECT_NE(entry.find(exec), std::string::npos) << entry;
+  app->applicationWillTerminate();
 }
 
 TEST_F(AppDelegateTest, NewBuildSendsTheClientSettingsOnceAndRemovesUpdaterLeftovers) {

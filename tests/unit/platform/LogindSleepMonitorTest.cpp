@@ -16,56 +16,13 @@
 #include <thread>
 
 #include "platform/SleepMonitor.h"
+#include "support/PrivateBus.h"
 
 namespace palvero {
 namespace {
 
 using namespace std::chrono_literals;
-
-class PrivateBus {
- public:
-  PrivateBus() {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      ::execl(PALVERO_DBUS_DAEMON, PALVERO_DBUS_DAEMON, "--session", "--nofork", "--nopidfile", "--print-address=1",
-              static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    FILE* in = ::fdopen(out[0], "r");
-    char line[512] = {};
-    if (in && std::fgets(line, sizeof line, in)) address_ = line;
-    if (in) std::fclose(in);
-    while (!address_.empty() && (address_.back() == '\n' || address_.back() == '\r')) address_.pop_back();
-    const char* previous = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-    if (previous) saved_ = previous;
-    hadPrevious_ = previous != nullptr;
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
-  }
-  ~PrivateBus() {
-    if (hadPrevious_) {
-      ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_.c_str(), 1);
-    } else {
-      ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    }
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& address() const { return address_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string address_;
-  std::string saved_;
-  bool hadPrevious_ = false;
-};
+using testing::PrivateBus;
 
 // Stands in for logind: owns its name and sends its signal.
 class FakeLogind {
@@ -98,7 +55,7 @@ bool waitFor(const std::atomic<int>& value, int expected) {
 }
 
 TEST(LogindSleepMonitorTest, PrepareForSleepReportsSleepThenWake) {
-  PrivateBus bus;
+  PrivateBus bus(PALVERO_DBUS_DAEMON, "DBUS_SYSTEM_BUS_ADDRESS");
   ASSERT_FALSE(bus.address().empty()) << "dbus-daemon did not start";
   {
     auto fallback = SleepMonitor::create();
