@@ -146,7 +146,13 @@ std::optional<Request> CommandLine::parse(int argc, const char* const* argv, std
     path += " " + name;
     topic = next;
   }
-  out << topic->help(topic == app.get() ? "" : path.substr(0, path.rfind(' ')));
+  if (topic == app.get()) {
+    // The parsed app would print the help of its chosen command ("help").
+    Request unused;
+    out << makeApp(unused)->help();
+  } else {
+    out << topic->help(path.substr(0, path.rfind(' ')));
+  }
   return std::nullopt;
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -61,10 +62,10 @@ Parsed palvero(std::vector<std::string> args) {
   return parsed;
 }
 
-// The names listed under "SUBCOMMANDS:" of a CLI11 help text.
+// The names listed under "Subcommands:" of a CLI11 help text.
 std::vector<std::string> commandsIn(const std::string& help) {
   std::vector<std::string> names;
-  size_t at = help.find("SUBCOMMANDS:");
+  size_t at = help.find("Subcommands:");
   if (at == std::string::npos) return names;
   std::istringstream lines(help.substr(at));
   std::string line;
@@ -82,12 +83,30 @@ std::vector<std::string> commandsIn(const std::string& help) {
 std::set<std::string> optionsIn(const std::string& help) {
   std::set<std::string> options;
   std::regex option("--[a-z][a-z-]*");
-  size_t at = help.find("OPTIONS:");
+  size_t at = help.find("Options:");
   std::string part = at == std::string::npos ? "" : help.substr(at);
-  size_t sub = part.find("SUBCOMMANDS:");
+  size_t sub = part.find("Subcommands:");
   if (sub != std::string::npos) part.resize(sub);
   for (std::sregex_iterator it(part.begin(), part.end(), option), end; it != end; ++it) options.insert(it->str());
   return options;
+}
+
+// A help text with each "Excludes:" list sorted (CLI11 prints them in no
+// fixed order).
+std::string normalized(const std::string& help) {
+  std::istringstream lines(help);
+  std::string line, out;
+  while (std::getline(lines, line)) {
+    size_t at = line.find("Excludes: ");
+    if (at != std::string::npos) {
+      std::istringstream words(line.substr(at + 10));
+      std::set<std::string> sorted{std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+      line.resize(at + 10);
+      for (const auto& word : sorted) line += word + " ";
+    }
+    out += line + "\n";
+  }
+  return out;
 }
 
 // The man page's section of one command: from its .SS line to the next.
@@ -107,7 +126,7 @@ TEST(ManPageTest, EveryCommandAndOptionOfTheHelpIsInThePalveroPage) {
   Parsed top = palvero({"--help"});
   ASSERT_EQ(top.exitCode, 0);
   std::vector<std::string> commands = commandsIn(top.out);
-  ASSERT_GE(commands.size(), 15u) << top.out;
+  ASSERT_GE(commands.size(), 14u) << top.out;
   for (const std::string& option : optionsIn(top.out)) {
     EXPECT_NE(page.find(man::ManPage::escape(option)), std::string::npos) << "global option " << option;
   }
@@ -140,7 +159,7 @@ TEST(ManPageTest, EveryCommandAndOptionOfTheHelpIsInThePalveroPage) {
     helpArgs.insert(helpArgs.end(), path.begin(), path.end());
     Parsed viaHelp = palvero(helpArgs);
     EXPECT_EQ(viaHelp.exitCode, 0) << viaHelp.err;
-    EXPECT_EQ(viaHelp.out, help.out);
+    EXPECT_EQ(normalized(viaHelp.out), normalized(help.out));
     for (const auto& sub : commandsIn(help.out)) {
       auto longer = path;
       longer.push_back(sub);
@@ -148,7 +167,7 @@ TEST(ManPageTest, EveryCommandAndOptionOfTheHelpIsInThePalveroPage) {
     }
     ++checked;
   }
-  EXPECT_GE(checked, commands.size() + 4) << "settings get/set and logs send are walked too";
+  EXPECT_EQ(checked, commands.size() + 3) << "settings get/set and logs send are walked too";
   for (const auto& code : cli::Manual::exitCodes()) {
     EXPECT_NE(page.find(".TP\n\\fB" + code.term + "\\fR\n"), std::string::npos) << "exit code " << code.term;
   }
