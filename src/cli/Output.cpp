@@ -95,7 +95,11 @@ std::string Output::verifySummary(const VerifyRunner::Result& result) {
   text += stringWithFormat(": %lld blocks, %s in %s\n", static_cast<long long>(result.blocksChecked),
                            bytes(result.bytesChecked).c_str(), duration(result.seconds).c_str());
   if (result.problems.empty()) {
-    if (result.filesChecked == result.filesChosen) text += "Every file checked can be restored.\n";
+    if (result.filesListed == 0) {
+      text += "The service holds no files for this device.\n";
+    } else if (result.filesChecked == result.filesChosen) {
+      text += "Every file checked can be restored.\n";
+    }
     return text;
   }
   // Every one is named: these are the files a restore would not bring back.
