@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "PrivateFiles.h"
 #include "Random.h"
 
 namespace palvero::service {
@@ -61,8 +62,8 @@ void syncDirectory(const std::string& path) {
 
 BlobStore::BlobStore(std::string root, std::string tmpDir, bool durable)
     : root_(std::move(root)), tmpDir_(std::move(tmpDir)), durable_(durable) {
-  fs::create_directories(root_);
-  fs::create_directories(tmpDir_);
+  createPrivateDirectories(root_);
+  createPrivateDirectories(tmpDir_);
 }
 
 bool BlobStore::isSafeName(std::string_view name) {
@@ -128,7 +129,7 @@ void BlobStore::put(const std::vector<std::pair<std::string, std::string_view>>&
       if (!isSafeName(name)) throw std::runtime_error("unsafe object name " + name);
       if (!seen.insert(name).second || contains(name)) continue;
       std::string tmp = tmpDir_ + "/" + randomHex(12) + ".tmp";
-      Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+      Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
       if (fd.get() < 0) ioFailure("create", tmp);
       pending.push_back({tmp, pathFor(name), fd.release()});
       writeAll(pending.back().fd, data, tmp);
@@ -145,7 +146,7 @@ void BlobStore::put(const std::vector<std::pair<std::string, std::string_view>>&
       }
       p.fd = -1;
       std::string folder = fs::path(p.target).parent_path().string();
-      if (folders.insert(folder).second && fs::create_directories(folder)) madeFolder = true;
+      if (folders.insert(folder).second && createPrivateDirectories(folder)) madeFolder = true;
       if (::rename(p.tmp.c_str(), p.target.c_str()) != 0) ioFailure("rename", p.target);
     }
     if (durable_) {
@@ -196,7 +197,7 @@ void BlobStore::adopt(const std::vector<std::pair<std::string, SpoolFile*>>& ite
   for (const auto& [name, spool] : fresh) {
     std::string target = pathFor(name);
     std::string folder = fs::path(target).parent_path().string();
-    if (folders.insert(folder).second && fs::create_directories(folder)) madeFolder = true;
+    if (folders.insert(folder).second && createPrivateDirectories(folder)) madeFolder = true;
     spool->linkTo(target);
   }
   if (durable_) {

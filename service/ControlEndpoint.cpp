@@ -6,8 +6,10 @@
 
 #include <fstream>
 
+#include "FormCodec.h"
 #include "RequestReader.h"
 #include "Service.h"
+#include "base/JsonText.h"
 
 namespace palvero::service {
 namespace {
@@ -35,16 +37,29 @@ void Service::onControlRequest(const httplib::Request& req, httplib::Response& r
   ServiceRequest request;
   std::string rawForm;
   std::string error;
-  if (!readServiceRequest(req, reader, kMaxBodyBytes, spoolDir_, request, rawForm, &error)) {
-    answerText(res, 400, error);
+  int status = 400;
+  if (!readServiceRequest(req, reader, limitsFor(true), spoolDir_, request, rawForm, &error, &status)) {
+    answerText(res, status, error);
     return;
   }
   const std::string& action = request.field("action");
+  // The accounts a block is looked for in: the user's, or every one.
+  auto accountsToSearch = [this](const std::string& user) {
+    std::vector<int64_t> accounts;
+    if (!user.empty()) {
+      if (auto account = metadata_->accountByUsername(user)) accounts.push_back(account->id);
+      return accounts;
+    }
+    for (int64_t id = 1; id <= metadata_->maxAccountId(); ++id) accounts.push_back(id);
+    return accounts;
+  };
   try {
     if (action == "add_user") {
       if (request.field("user").empty()) return answerText(res, 400, "user required");
-      int64_t maxDevices = request.has("max_devices") ? std::stoll(request.field("max_devices")) : options_.maxDevices;
-      Account a = metadata_->addOrUpdateAccount(request.field("user"), request.field("password"), maxDevices);
+      std::optional<int64_t> maxDevices =
+          request.has("max_devices") ? boundedInteger(request.field("max_devices"), 1, 1000) : options_.maxDevices;
+      if (!maxDevices) return answerText(res, 400, "bad max_devices");
+      Account a = metadata_->addOrUpdateAccount(request.field("user"), request.field("password"), *maxDevices);
       answerJson(res, {{"username", a.username}, {"ClientId", a.clientId}, {"Password", a.accountKey}});
     } else if (action == "block_user") {
       bool blocked = request.field("blocked") != "0";
@@ -68,20 +83,37 @@ void Service::onControlRequest(const httplib::Request& req, httplib::Response& r
       answerJson(res, metadata_->reports());
     } else if (action == "block") {
       const std::string& name = request.field("name");
-      auto size = blocks_->size(name);
+      std::optional<int64_t> size;
+      for (int64_t id : accountsToSearch(request.field("user"))) {
+        if ((size = blocks_->of(id).size(name))) break;
+      }
       answerJson(res, {{"held", size.has_value()}, {"size", size.value_or(0)}});
     } else if (action == "damage_block") {
       // A stored block with one byte flipped ("how" = "flip") or gone
-      // ("remove"), whichever of its two storage names it is held under.
-      std::string stored = request.field("name");
-      if (!blocks_->size(stored)) stored += ".pvzip";
-      auto size = blocks_->size(stored);
-      if (!size) return answerText(res, 404, "no such block");
+      // ("remove"), whichever of its two storage names it is held under,
+      // in the user's account or the first that holds it.
+      std::optional<BlobStore> holder;
+      std::string stored;
+      std::optional<int64_t> size;
+      for (int64_t id : accountsToSearch(request.field("user"))) {
+        BlobStore store = blocks_->of(id);
+        for (const std::string& candidate : {request.field("name"), request.field("name") + ".pvzip"}) {
+          if ((size = store.size(candidate))) {
+            stored = candidate;
+            break;
+          }
+        }
+        if (size) {
+          holder.emplace(std::move(store));
+          break;
+        }
+      }
+      if (!holder) return answerText(res, 404, "no such block");
       const std::string& how = request.field("how");
       if (how == "remove") {
-        if (!blocks_->remove(stored)) return answerText(res, 500, "cannot remove " + stored);
+        if (!holder->remove(stored)) return answerText(res, 500, "cannot remove " + stored);
       } else if (how == "flip") {
-        if (!flipByte(blocks_->pathFor(stored), *size / 2)) return answerText(res, 500, "cannot change " + stored);
+        if (!flipByte(holder->pathFor(stored), *size / 2)) return answerText(res, 500, "cannot change " + stored);
       } else {
         return answerText(res, 400, "how must be flip or remove");
       }
@@ -100,7 +132,7 @@ void Service::onControlRequest(const httplib::Request& req, httplib::Response& r
       auto account = metadata_->accountByUsername(request.field("user"));
       if (!account) return answerText(res, 404, "no such user");
       if (request.field("type").empty()) return answerText(res, 400, "type required");
-      Value data = request.field("data").empty() ? Value() : Value::parse(request.field("data"), nullptr, false);
+      Value data = request.field("data").empty() ? Value() : parseJson(request.field("data"));
       if (!data.is_null() && !data.is_object()) return answerText(res, 400, "data is not a JSON object");
       metadata_->putAdminSettings(account->id, request.field("type"), data);
       answerText(res, 200, "ok");

@@ -1,5 +1,7 @@
 #include "FormCodec.h"
 
+#include <charconv>
+
 namespace palvero::service {
 namespace {
 
@@ -66,6 +68,14 @@ std::string cookieValue(std::string_view header, std::string_view name) {
     start = end + 1;
   }
   return {};
+}
+
+std::optional<int64_t> boundedInteger(std::string_view text, int64_t min, int64_t max) {
+  int64_t value = 0;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+  if (value < min || value > max) return std::nullopt;
+  return value;
 }
 
 }  // namespace palvero::service

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "AccountBlocks.h"
 #include "BlobStore.h"
 #include "FaultInjector.h"
 #include "MetadataStore.h"
@@ -46,13 +47,22 @@ struct ServiceOptions {
   std::string supportOrganisation = "Palvero Support";
   std::string supportEmail = "support@palvero.invalid";
   std::string supportPhone = "+1 555 0100";
+  // The request log file's size before it is rotated (one older file kept).
+  int64_t requestLogBytes = 16 * 1024 * 1024;
+  // Threads that serve connections (more are started while all are busy,
+  // up to maxConnections), and how long one may wait for a client sending
+  // (or reading) nothing, or take over one request body.
+  size_t workerThreads = 64;
+  size_t maxConnections = 512;
+  int ioTimeoutSeconds = 20;
+  int requestSeconds = 120;
 };
 
 // Everything a handler may use. Owned by the Service.
 struct ServiceContext {
   const ServiceOptions& options;
   MetadataStore& metadata;
-  BlobStore& blocks;
+  AccountBlocks& blocks;
   BlobStore& versions;
   SessionTable& sessions;
   PartialUploads& partials;

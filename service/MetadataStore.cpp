@@ -1,5 +1,7 @@
 #include "MetadataStore.h"
 
+#include "PasswordHash.h"
+#include "PrivateFiles.h"
 #include "Random.h"
 #include "base/Date.h"
 
@@ -45,6 +47,9 @@ CREATE TABLE IF NOT EXISTS admin_settings(
   type TEXT NOT NULL,
   data TEXT NOT NULL,
   PRIMARY KEY(account_id, type));
+CREATE TABLE IF NOT EXISTS service_meta(
+  key TEXT PRIMARY KEY,
+  value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS reports(
   id INTEGER PRIMARY KEY,
   owner TEXT NOT NULL,
@@ -59,15 +64,66 @@ constexpr const char* kVersionColumns = "id, owner, path, number, size, modified
 
 std::string serverTime() { return Date::now().format(Date::kSettingsPattern); }
 
+// SQLite makes its journal files with the mode of the database file, so a
+// database created 0600 keeps them private too.
+std::unique_ptr<SqliteDb> openPrivate(const std::string& path) {
+  createPrivateFile(path);
+  for (const char* suffix : {"", "-wal", "-shm"}) tightenMode(path + suffix);
+  return std::make_unique<SqliteDb>(path);
+}
+
 }  // namespace
 
-MetadataStore::MetadataStore(const std::string& path) : db_(std::make_unique<SqliteDb>(path)) { db_->exec(kSchema); }
+MetadataStore::MetadataStore(const std::string& path) : db_(openPrivate(path)) {
+  db_->exec(kSchema);
+  hashClearPasswords();
+}
+
+void MetadataStore::hashClearPasswords() {
+  std::vector<std::pair<int64_t, std::string>> clear;
+  {
+    auto st = db_->prepare("SELECT id, password FROM accounts");
+    while (st.step()) {
+      if (!PasswordHash::isHash(st.text(1))) clear.emplace_back(st.integer(0), st.text(1));
+    }
+  }
+  if (clear.empty()) return;
+  SqliteTransaction tx(*db_);
+  for (const auto& [id, password] : clear) {
+    db_->prepare("UPDATE accounts SET password = ? WHERE id = ?").bind(1, PasswordHash::make(password)).bind(2, id).run();
+  }
+  tx.commit();
+}
+
+bool MetadataStore::passwordMatches(const Account& account, const std::string& password) {
+  return !password.empty() && PasswordHash::verify(password, account.passwordHash);
+}
+
+int64_t MetadataStore::maxAccountId() {
+  std::lock_guard lock(mutex_);
+  auto st = db_->prepare("SELECT COALESCE(MAX(id), 0) FROM accounts");
+  st.step();
+  return st.integer(0);
+}
+
+std::optional<std::string> MetadataStore::meta(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  auto st = db_->prepare("SELECT value FROM service_meta WHERE key = ?");
+  st.bind(1, key);
+  if (!st.step()) return std::nullopt;
+  return st.text(0);
+}
+
+void MetadataStore::setMeta(const std::string& key, const std::string& value) {
+  std::lock_guard lock(mutex_);
+  db_->prepare("INSERT OR REPLACE INTO service_meta(key, value) VALUES(?, ?)").bind(1, key).bind(2, value).run();
+}
 
 Account MetadataStore::readAccount(SqliteStatement& st) {
   Account a;
   a.id = st.integer(0);
   a.username = st.text(1);
-  a.password = st.text(2);
+  a.passwordHash = st.text(2);
   a.clientId = st.text(3);
   a.accountKey = st.text(4);
   a.userCipher = st.text(5);
@@ -87,20 +143,22 @@ std::optional<Account> MetadataStore::accountWhere(const char* column, const std
 
 Account MetadataStore::addOrUpdateAccount(const std::string& username, const std::string& password,
                                           int64_t maxDevices) {
+  // Hashing takes a while on purpose; not under the lock.
+  const std::string hash = PasswordHash::make(password);
   std::lock_guard lock(mutex_);
   if (auto existing = accountWhere("username", username)) {
     db_->prepare("UPDATE accounts SET password = ?, max_devices = ? WHERE id = ?")
-        .bind(1, password)
+        .bind(1, hash)
         .bind(2, maxDevices)
         .bind(3, existing->id)
         .run();
-    existing->password = password;
+    existing->passwordHash = hash;
     existing->maxDevices = maxDevices;
     return *existing;
   }
   Account a;
   a.username = username;
-  a.password = password;
+  a.passwordHash = hash;
   a.clientId = randomUuid();
   a.accountKey = randomAlphanumeric(24);
   a.userCipher = randomAlphanumeric(32);
@@ -111,7 +169,7 @@ Account MetadataStore::addOrUpdateAccount(const std::string& username, const std
          "INSERT INTO accounts(username, password, client_id, account_key, user_cipher, account_cipher, email, "
          "max_devices) VALUES(?, ?, ?, ?, ?, ?, ?, ?)")
       .bind(1, a.username)
-      .bind(2, a.password)
+      .bind(2, a.passwordHash)
       .bind(3, a.clientId)
       .bind(4, a.accountKey)
       .bind(5, a.userCipher)

@@ -24,7 +24,7 @@ namespace palvero::service {
 struct Account {
   int64_t id = 0;
   std::string username;
-  std::string password;    // as the user types it at login
+  std::string passwordHash;  // PasswordHash of what the user types at login
   std::string clientId;    // the account's guid before a device is registered
   std::string accountKey;  // the "Password" of the login reply, good for "auth" with clientId
   std::string userCipher;
@@ -57,10 +57,20 @@ struct VersionRow {
 class MetadataStore {
  public:
   // Opens or creates <path>. Throws std::runtime_error when it cannot.
+  // Opens or creates <path> (mode 0600); passwords an older service kept in
+  // clear are replaced by their hashes.
   explicit MetadataStore(const std::string& path);
 
   // Creates the account, or sets the password of an existing one.
   Account addOrUpdateAccount(const std::string& username, const std::string& password, int64_t maxDevices);
+  // Whether `password` is the account's login password.
+  static bool passwordMatches(const Account& account, const std::string& password);
+  // The highest account id so far (0 without accounts).
+  int64_t maxAccountId();
+
+  // Facts about the stored data itself, by key.
+  std::optional<std::string> meta(const std::string& key);
+  void setMeta(const std::string& key, const std::string& value);
   bool setBlocked(const std::string& username, bool blocked);
   std::optional<Account> accountByUsername(const std::string& username);
   std::optional<Account> accountByClientId(const std::string& clientId);
@@ -112,6 +122,7 @@ class MetadataStore {
   std::unique_ptr<SqliteDb> db_;  // guarded by mutex_
 
   Account readAccount(SqliteStatement& st);
+  void hashClearPasswords();
   std::optional<Account> accountWhere(const char* column, const std::string& value);
   VersionRow readVersion(SqliteStatement& st);
 };

@@ -8,7 +8,10 @@
 // and a part beyond the received end is refused as a gap. Without it parts
 // are appended in arrival order.
 //
-// Uploads untouched for an hour are dropped.
+// Uploads untouched for an hour are dropped. Memory is bounded: an upload
+// may not grow past `maxBytes`, a session may assemble at most
+// `perSession` uploads at once, and all uploads together hold at most
+// `totalBytes`.
 //
 // Thread contract: every member is safe from any thread.
 #pragma once
@@ -26,13 +29,17 @@ class PartialUploads {
  public:
   using Key = std::tuple<std::string, std::string, std::string>;  // owner, path, session
 
-  enum class Result { kAccepted, kGap };
+  enum class Result { kAccepted, kGap, kTooLarge, kTooMany };
 
-  // Adds one part; `received` is set to the bytes held after it.
+  PartialUploads(int64_t maxBytes, size_t perSession, int64_t totalBytes);
+
+  // Adds one part; `received` is set to the bytes held after it. A part
+  // that breaks a bound is refused and leaves the upload as it was.
   Result addPart(const Key& key, std::optional<int64_t> offset, const std::string& data, int64_t* received = nullptr);
   // Removes and returns the assembled bytes.
   std::optional<std::string> take(const Key& key);
   size_t pending() const;
+  int64_t heldBytes() const;
 
  private:
   struct Upload {
@@ -41,8 +48,12 @@ class PartialUploads {
   };
   void dropStale();
 
+  const int64_t maxBytes_;
+  const size_t perSession_;
+  const int64_t totalBytes_;
   mutable std::mutex mutex_;
   std::map<Key, Upload> uploads_;  // guarded by mutex_
+  int64_t held_ = 0;               // guarded by mutex_: bytes of every upload
 };
 
 }  // namespace palvero::service

@@ -6,11 +6,33 @@
 
 namespace palvero::service {
 
-bool readServiceRequest(const httplib::Request& req, const httplib::ContentReader& reader, size_t limit,
-                        const std::string& spoolDir, ServiceRequest& out, std::string& rawForm, std::string* error) {
+bool readServiceRequest(const httplib::Request& req, const httplib::ContentReader& reader, const ReadLimits& limits,
+                        const std::string& spoolDir, ServiceRequest& out, std::string& rawForm, std::string* error,
+                        int* status) {
   size_t total = 0;
+  size_t held = 0;
   bool tooLarge = false;
+  bool tooSlow = false;
   std::string failure;
+  // Counts a chunk against the limits; false stops the reading.
+  auto admit = [&](size_t size, bool inMemory) {
+    total += size;
+    if (inMemory) held += size;
+    if (total > limits.bodyBytes || held > limits.formBytes) {
+      tooLarge = true;
+      return false;
+    }
+    if (std::chrono::steady_clock::now() > limits.deadline) {
+      tooSlow = true;
+      return false;
+    }
+    return true;
+  };
+  auto fail = [&](const char* otherwise) {
+    if (error) *error = tooLarge ? "body too large" : tooSlow ? "body too slow" : !failure.empty() ? failure : otherwise;
+    if (status) *status = tooLarge ? 413 : tooSlow ? 408 : 400;
+    return false;
+  };
   if (req.is_multipart_form_data()) {
     UploadedPart file;
     std::string textName;
@@ -32,6 +54,7 @@ bool readServiceRequest(const httplib::Request& req, const httplib::ContentReade
         [&](const httplib::MultipartFormData& header) {
           try {
             finish();
+            if (!admit(header.name.size() + header.filename.size(), true)) return false;
             if (header.filename.empty()) {
               textName = header.name;
               inText = true;
@@ -47,11 +70,7 @@ bool readServiceRequest(const httplib::Request& req, const httplib::ContentReade
           }
         },
         [&](const char* data, size_t size) {
-          total += size;
-          if (total > limit) {
-            tooLarge = true;
-            return false;
-          }
+          if (!admit(size, !file.spool)) return false;
           try {
             if (file.spool) {
               file.spool->append(data, size);
@@ -72,23 +91,14 @@ bool readServiceRequest(const httplib::Request& req, const httplib::ContentReade
         ok = false;
       }
     }
-    if (!ok) {
-      if (error) *error = tooLarge ? "body too large" : !failure.empty() ? failure : "malformed multipart body";
-      return false;
-    }
+    if (!ok) return fail("malformed multipart body");
   } else {
     bool ok = reader([&](const char* data, size_t size) {
-      if (rawForm.size() + size > limit) {
-        tooLarge = true;
-        return false;
-      }
+      if (!admit(size, true)) return false;
       rawForm.append(data, size);
       return true;
     });
-    if (!ok) {
-      if (error) *error = tooLarge ? "body too large" : "cannot read body";
-      return false;
-    }
+    if (!ok) return fail("cannot read body");
     out.fields = parseForm(rawForm);
   }
   out.kind = out.field("request");

@@ -5,10 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <thread>
 
 #include "ConnectionDropper.h"
+#include "ConnectionPool.h"
 #include "FormCodec.h"
+#include "Limits.h"
+#include "PrivateFiles.h"
 #include "RequestReader.h"
 
 namespace palvero::service {
@@ -16,7 +20,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kWorkerThreads = 64;
+// Accounts up to this id may read the blocks an older service kept for all
+// accounts together (AccountBlocks).
+constexpr const char* kLegacyBlocksKey = "legacy_blocks_accounts";
+
+bool hasEntries(const std::string& folder) {
+  std::error_code ec;
+  return fs::is_directory(folder, ec) && !fs::is_empty(folder, ec);
+}
 
 // The headers a test may want to see, as the client sent them.
 Value loggedHeaders(const httplib::Request& req) {
@@ -27,9 +38,10 @@ Value loggedHeaders(const httplib::Request& req) {
   return headers;
 }
 
+// The request log cuts these (after taking secrets out of them).
 Value loggedFields(const ServiceRequest& request) {
   Value fields = Value::object();
-  for (const auto& [key, value] : request.fields) fields[key] = clipForLog(value);
+  for (const auto& [key, value] : request.fields) fields[key] = value;
   return fields;
 }
 
@@ -51,25 +63,38 @@ void applyReply(ServiceReply& reply, httplib::Response& res) {
 }  // namespace
 
 Service::Service(ServiceOptions options) : options_(std::move(options)) {
-  fs::create_directories(options_.dataDir);
+  createPrivateDirectories(options_.dataDir);
+  tightenMode(options_.dataDir);
   std::string tmp = options_.dataDir + "/tmp";
   fs::remove_all(tmp);
-  fs::create_directories(tmp);
+  createPrivateDirectories(tmp);
   spoolDir_ = tmp;
   metadata_ = std::make_unique<MetadataStore>(options_.dataDir + "/metadata.db");
-  blocks_ = std::make_unique<BlobStore>(options_.dataDir + "/blocks", tmp, options_.durable);
+  int64_t legacyUpTo = 0;
+  if (auto recorded = metadata_->meta(kLegacyBlocksKey)) {
+    legacyUpTo = boundedInteger(*recorded, 0, std::numeric_limits<int64_t>::max()).value_or(0);
+  } else if (hasEntries(AccountBlocks::legacyRoot(options_.dataDir))) {
+    legacyUpTo = metadata_->maxAccountId();
+    metadata_->setMeta(kLegacyBlocksKey, std::to_string(legacyUpTo));
+  }
+  blocks_ = std::make_unique<AccountBlocks>(options_.dataDir, tmp, options_.durable, legacyUpTo);
   versions_ = std::make_unique<BlobStore>(options_.dataDir + "/versions", tmp, options_.durable);
-  log_ = std::make_unique<RequestLog>(options_.dataDir + "/requests.jsonl");
+  log_ = std::make_unique<RequestLog>(options_.dataDir + "/requests.jsonl", options_.requestLogBytes,
+                                      options_.testControl);
+  partials_ = std::make_unique<PartialUploads>(limits::kVersionBytes, limits::kPartialUploadsPerSession,
+                                               limits::kPartialUploadBytes);
   context_ = std::unique_ptr<ServiceContext>(
-      new ServiceContext{options_, *metadata_, *blocks_, *versions_, sessions_, partials_, faults_, *log_});
+      new ServiceContext{options_, *metadata_, *blocks_, *versions_, sessions_, *partials_, faults_, *log_});
 
   server_ = std::make_unique<httplib::Server>();
-  server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-  server_->set_payload_max_length(kMaxBodyBytes);
+  server_->new_task_queue = [threads = options_.workerThreads, most = options_.maxConnections] {
+    return new ConnectionPool(threads, most);
+  };
+  server_->set_payload_max_length(limits::kBodyBytes);
   server_->set_keep_alive_max_count(1000000);
-  server_->set_keep_alive_timeout(10);
-  server_->set_read_timeout(60);
-  server_->set_write_timeout(60);
+  server_->set_keep_alive_timeout(5);
+  server_->set_read_timeout(options_.ioTimeoutSeconds);
+  server_->set_write_timeout(options_.ioTimeoutSeconds);
   server_->set_tcp_nodelay(true);
   server_->Post("/server.php", [this](const httplib::Request& req, httplib::Response& res,
                                       const httplib::ContentReader& reader) { onServerRequest(req, res, reader); });
@@ -121,27 +146,60 @@ bool Service::addFaultRule(const std::string& text, std::string* error) {
   return true;
 }
 
+ReadLimits Service::limitsFor(bool withSession) const {
+  ReadLimits bounds;
+  bounds.formBytes = withSession ? limits::kFormBytes : limits::kPublicBodyBytes;
+  bounds.bodyBytes = withSession ? limits::kBodyBytes : limits::kPublicBodyBytes;
+  bounds.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options_.requestSeconds);
+  return bounds;
+}
+
 void Service::onServerRequest(const httplib::Request& req, httplib::Response& res,
                               const httplib::ContentReader& reader) {
   ServiceRequest request;
   std::string rawForm;
   std::string error;
+  int status = 400;
   Value entry = {{"headers", loggedHeaders(req)}};
-  if (!readServiceRequest(req, reader, kMaxBodyBytes, spoolDir_, request, rawForm, &error)) {
+  // Who is calling decides how much body may be read, so the session is
+  // known before any of it is.
+  request.sessionToken = cookieValue(req.get_header_value("Cookie"), SessionTable::kCookieName);
+  request.principal = sessions_.find(request.sessionToken);
+  ReadLimits bounds = limitsFor(request.principal.has_value());
+  bool read = false;
+  std::optional<int64_t> announced;
+  if (req.has_header("Content-Length")) {
+    announced = boundedInteger(req.get_header_value("Content-Length"), 0, std::numeric_limits<int64_t>::max());
+  }
+  if (req.has_header("Content-Length") && (!announced || *announced > static_cast<int64_t>(bounds.bodyBytes))) {
+    error = "body too large";
+    status = 413;
+  } else {
+    read = readServiceRequest(req, reader, bounds, spoolDir_, request, rawForm, &error, &status);
+  }
+  if (!read) {
+    // Only a session may send a large body. Without one the client is told
+    // to authorise, as for any request that needs a session: a client whose
+    // session ran out renews it and sends again.
+    if (status == 413 && !request.principal) {
+      status = 401;
+      error = "session required";
+    }
     entry["kind"] = "";
-    entry["status"] = 400;
+    entry["status"] = status;
     entry["error"] = error;
     log_->append(std::move(entry));
-    res.status = 400;
+    res.status = status;
+    // What is left of the body is never read: the connection cannot carry
+    // another request.
+    res.set_header("Connection", "close");
     res.set_content(error, "text/plain");
     return;
   }
-  request.sessionToken = cookieValue(req.get_header_value("Cookie"), SessionTable::kCookieName);
-  request.principal = sessions_.find(request.sessionToken);
   entry["kind"] = request.kind;
   entry["fields"] = loggedFields(request);
   entry["files"] = loggedParts(request);
-  if (!rawForm.empty()) entry["body"] = clipForLog(rawForm);
+  if (!rawForm.empty()) entry["body"] = std::move(rawForm);
 
   ServiceReply reply;
   if (auto fault = faults_.take(request.kind)) {

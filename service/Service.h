@@ -3,8 +3,10 @@
 // state under the data folder, applies fault rules and logs every request.
 // With test control on it also answers /control (see README.md).
 //
-// Data folder layout: metadata.db (SQLite), blocks/ and versions/ (objects),
-// tmp/ (objects being written), requests.jsonl (the request log).
+// Data folder layout (folder 0700, files 0600): metadata.db (SQLite),
+// accounts/<id>/blocks/ and versions/ (objects), tmp/ (objects being
+// written), requests.jsonl (the request log); blocks/ is what an older
+// service kept for all accounts together (read only, see AccountBlocks).
 //
 // Thread contract: construct, bind() and serve() on one thread; stop() from
 // any thread. Requests are served by a pool of worker threads.
@@ -14,6 +16,7 @@
 #include <string>
 
 #include "HandlerRegistry.h"
+#include "RequestReader.h"
 
 namespace httplib {
 class Server;
@@ -26,8 +29,6 @@ namespace palvero::service {
 
 class Service {
  public:
-  static constexpr size_t kMaxBodyBytes = 64 * 1024 * 1024;
-
   // Opens or creates the data folder. Throws std::runtime_error on failure.
   explicit Service(ServiceOptions options);
   ~Service();
@@ -49,14 +50,16 @@ class Service {
   void onServerRequest(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader);
   void onControlRequest(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader);
   void dispatch(ServiceRequest& request, ServiceReply& reply);
+  // How much body a request may send, and until when.
+  ReadLimits limitsFor(bool withSession) const;
 
   ServiceOptions options_;
   std::string spoolDir_;
   std::unique_ptr<MetadataStore> metadata_;
-  std::unique_ptr<BlobStore> blocks_;
+  std::unique_ptr<AccountBlocks> blocks_;
   std::unique_ptr<BlobStore> versions_;
   SessionTable sessions_;
-  PartialUploads partials_;
+  std::unique_ptr<PartialUploads> partials_;
   FaultInjector faults_;
   std::unique_ptr<RequestLog> log_;
   std::unique_ptr<ServiceContext> context_;

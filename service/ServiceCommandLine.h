@@ -18,6 +18,7 @@ struct ServiceCommandLine {
   ServiceOptions options;
   std::string listen = "127.0.0.1:0";
   std::vector<std::string> users;
+  std::string passwordFile = "-";
   std::vector<std::string> faults;
   bool noFsync = false;
 

@@ -1,5 +1,7 @@
 #include "SettingsDocument.h"
 
+#include "base/JsonText.h"
+
 namespace palvero::service {
 namespace {
 
@@ -49,8 +51,8 @@ void dropNullTexts(Value& value) {
 }  // namespace
 
 std::optional<Value> SettingsDocument::parse(const std::string& body) {
-  Value value = Value::parse(body, nullptr, false);
-  if (value.is_discarded()) value = Value::parse(withBareNulls(body), nullptr, false);
+  Value value = parseJson(body);
+  if (value.is_discarded()) value = parseJson(withBareNulls(body));
   if (!value.is_object()) return std::nullopt;
   dropNullTexts(value);
   return value;

@@ -23,10 +23,10 @@ constexpr size_t kBufferBytes = 256 * 1024;
 }  // namespace
 
 SpoolFile::SpoolFile(const std::string& dir) {
-  fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+  fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
     namedPath_ = dir + "/" + randomHex(12) + ".spool";
-    fd_ = ::open(namedPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    fd_ = ::open(namedPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   }
   if (fd_ < 0) ioFailure("cannot spool in", dir);
   buffer_.reserve(kBufferBytes);

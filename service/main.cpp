@@ -1,12 +1,15 @@
 // palvero-service: parses the command line, opens the data folder, binds,
 // prints the address of /server.php as the first line on stdout, and serves
 // until SIGINT or SIGTERM.
+#include <sys/stat.h>
+
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <thread>
 
@@ -36,6 +39,34 @@ bool splitListen(const std::string& listen, std::string& host, int& port) {
   }
 }
 
+// The passwords of the accounts named without one, a line each, from
+// `source` (a file, or "-" for standard input), so that they never show in
+// the process list. False when a line is missing.
+bool readPasswords(std::vector<std::string>& users, const std::string& source) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (source != "-") {
+    file.open(source);
+    if (!file) {
+      std::cerr << "palvero-service: cannot read " << source << "\n";
+      return false;
+    }
+    in = &file;
+  }
+  for (auto& user : users) {
+    if (user.find(':') != std::string::npos) continue;
+    std::string password;
+    if (!std::getline(*in, password)) {
+      std::cerr << "palvero-service: no password for " << user << " in "
+                << (source == "-" ? std::string("standard input") : source) << "\n";
+      return false;
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    user += ":" + password;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,10 +79,13 @@ int main(int argc, char** argv) {
   }
   ServiceOptions& options = commandLine.options;
   const std::string& listen = commandLine.listen;
-  const std::vector<std::string>& users = commandLine.users;
+  std::vector<std::string>& users = commandLine.users;
+  const std::string& passwordFile = commandLine.passwordFile;
   const std::vector<std::string>& faults = commandLine.faults;
   const bool noFsync = commandLine.noFsync;
   options.durable = !noFsync;
+  // Whatever the service writes is for its own user only.
+  ::umask(077);
 
   std::string host;
   int port = 0;
@@ -67,6 +101,8 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  if (!readPasswords(users, passwordFile)) return ServiceCommandLine::kExitBadOption;
 
   try {
     Service service(options);

@@ -1,5 +1,6 @@
 // Storage names of blocks: the strong checksum, with ".pvzip" appended when
 // the block was stored packed. A block held under either name counts as held.
+// Blocks live in the caller's account (AccountBlocks).
 #pragma once
 
 #include <string>
@@ -20,9 +21,19 @@ inline std::string checksumOf(const std::string& name) {
   return endsWithPacked(name) ? name.substr(0, name.size() - std::string(kPackedSuffix).size()) : name;
 }
 
-inline bool blockHeld(ServiceContext& ctx, const std::string& name) {
+inline bool blockHeld(const BlobStore& store, const std::string& name) {
   std::string checksum = checksumOf(name);
-  return ctx.blocks.contains(checksum) || ctx.blocks.contains(checksum + kPackedSuffix);
+  return store.contains(checksum) || store.contains(checksum + kPackedSuffix);
+}
+
+// The name under which `store` holds the block asked for as `requested`, or
+// the empty text.
+inline std::string heldName(const BlobStore& store, const std::string& requested) {
+  std::string checksum = checksumOf(requested);
+  if (store.contains(requested)) return requested;
+  if (store.contains(checksum + kPackedSuffix)) return checksum + kPackedSuffix;
+  if (store.contains(checksum)) return checksum;
+  return {};
 }
 
 }  // namespace palvero::service

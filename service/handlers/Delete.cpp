@@ -6,17 +6,19 @@
 // deleted and stay readable until an upload or an undelete clears the mark.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
+#include <limits>
 #include <set>
 
+#include "FormCodec.h"
 #include "HandlerRegistry.h"
+#include "base/JsonText.h"
 
 namespace palvero::service {
 namespace {
 
 std::vector<std::string> textList(const std::string& value) {
   if (!value.empty() && value.front() == '[') {
-    Value list = Value::parse(value, nullptr, false);
+    Value list = parseJson(value);
     if (list.is_array()) {
       std::vector<std::string> out;
       for (const auto& item : list) {
@@ -51,15 +53,13 @@ void handleDelete(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& 
       }
     }
   } else if (req.has("size") && !req.field("size").empty()) {
-    const std::string& text = req.field("size");
-    int64_t limit = 0;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), limit);
-    if (ec != std::errc() || ptr != text.data() + text.size() || limit <= 0) {
+    std::optional<int64_t> limit = boundedInteger(req.field("size"), 1, std::numeric_limits<int64_t>::max());
+    if (!limit) {
       reply.text(400, "bad size");
       return;
     }
     for (const auto& v : latest) {
-      if (v.size > limit) chosen.insert(v.path);
+      if (v.size > *limit) chosen.insert(v.path);
     }
   } else if (req.has("extension") && !req.field("extension").empty()) {
     for (auto extension : textList(req.field("extension"))) {

@@ -5,25 +5,21 @@
 // ({"device": {"name", "deviceType", "id"}}); with a device (sourceDeviceId,
 // else the caller) "" lists its drives, and any other path that folder's
 // folders and files (FolderListing). Paged by --folder-page-size:
-// {"pagesCount", "page", "data"}. A sourceDeviceId outside the caller's
-// account is 404.
+// {"pagesCount", "page", "data"}; an empty or zero page is the first, a page
+// that is no number from 0 to 1,000,000 is 400. A sourceDeviceId outside
+// the caller's account is 404.
 //
 // get_files_list: every entry of the caller's folder in one JSON array,
 // "toDelete" as a boolean, packed as the only entry of a zip archive.
-#include <charconv>
-
 #include "FolderListing.h"
+#include "FormCodec.h"
 #include "HandlerRegistry.h"
 #include "ZipPacker.h"
 
 namespace palvero::service {
 namespace {
 
-int64_t pageNumber(const std::string& text) {
-  int64_t value = 1;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && ptr == text.data() + text.size() ? value : 1;
-}
+constexpr int64_t kMaxPage = 1000000;
 
 std::vector<Value> deviceEntries(ServiceContext& ctx, int64_t accountId) {
   std::vector<Value> out;
@@ -38,6 +34,12 @@ std::vector<Value> deviceEntries(ServiceContext& ctx, int64_t accountId) {
 }
 
 void handleFolderPage(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& reply) {
+  const std::string& pageText = req.field("page");
+  std::optional<int64_t> page = pageText.empty() ? 1 : boundedInteger(pageText, 0, kMaxPage);
+  if (!page) {
+    reply.text(400, "bad page");
+    return;
+  }
   const std::string& path = req.field("path");
   const std::string& source = req.field("sourceDeviceId");
   std::vector<Value> entries;
@@ -55,7 +57,7 @@ void handleFolderPage(ServiceContext& ctx, const ServiceRequest& req, ServiceRep
     }
     entries = FolderListing::entries(ctx.metadata.allVersions(owner), path, false);
   }
-  reply.json(dumpJson(FolderListing::page(entries, pageNumber(req.field("page")), ctx.options.folderPageSize)));
+  reply.json(dumpJson(FolderListing::page(entries, *page, ctx.options.folderPageSize)));
 }
 
 void handleFilesList(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& reply) {

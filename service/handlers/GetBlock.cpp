@@ -1,6 +1,7 @@
 // "get_block": checksum (+ size) → the stored bytes unchanged; the header
-// "Zipped: True" when the block is held under its packed name. 404 when the
-// block is not held.
+// "Zipped: True" when the block is held under its packed name. Only the
+// caller's account is searched (and, for an account older than per-account
+// storage, the shared folder of that time); 404 when the block is not held.
 #include "BlockNames.h"
 
 namespace palvero::service {
@@ -8,16 +9,15 @@ namespace {
 
 void handleGetBlock(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& reply) {
   const std::string& requested = req.field("checksum");
-  std::string checksum = checksumOf(requested);
-  std::string name;
-  if (ctx.blocks.contains(requested)) {
-    name = requested;
-  } else if (ctx.blocks.contains(checksum + kPackedSuffix)) {
-    name = checksum + kPackedSuffix;
-  } else if (ctx.blocks.contains(checksum)) {
-    name = checksum;
+  const BlobStore own = ctx.blocks.of(req.principal->accountId);
+  std::string name = heldName(own, requested);
+  std::optional<std::string> bytes = name.empty() ? std::nullopt : own.read(name);
+  if (name.empty()) {
+    if (auto legacy = ctx.blocks.legacyFor(req.principal->accountId)) {
+      name = heldName(*legacy, requested);
+      if (!name.empty()) bytes = legacy->read(name);
+    }
   }
-  std::optional<std::string> bytes = name.empty() ? std::nullopt : ctx.blocks.read(name);
   if (!bytes) {
     reply.text(404, "no such block");
     return;

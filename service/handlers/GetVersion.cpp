@@ -2,8 +2,9 @@
 // the path's deletion mark), sourceDeviceId (another device of the caller's
 // account) → the version file's bytes exactly as uploaded; 404 when there is
 // no such revision or the device is not the account's.
-#include <charconv>
+#include <limits>
 
+#include "FormCodec.h"
 #include "HandlerRegistry.h"
 
 namespace palvero::service {
@@ -26,13 +27,14 @@ void handleGetVersion(ServiceContext& ctx, const ServiceRequest& req, ServiceRep
     owner = source;
   }
   const std::string& path = req.field("file");
-  const std::string& versionText = req.field("version");
-  int64_t number = -1;
-  auto [ptr, ec] = std::from_chars(versionText.data(), versionText.data() + versionText.size(), number);
-  if (versionText.empty() || ec != std::errc() || ptr != versionText.data() + versionText.size()) {
+  // Revision numbers are 32-bit on the client.
+  std::optional<int64_t> version = boundedInteger(req.field("version"), std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max());
+  if (!version) {
     reply.text(400, "bad version");
     return;
   }
+  const int64_t number = *version;
   auto row = number < 0 ? ctx.metadata.latestVersion(owner, path) : ctx.metadata.version(owner, path, number);
   if (!row) {
     reply.text(404, "no such version");

@@ -10,6 +10,7 @@
 // account re-registers that device; otherwise a new device is made, up to the
 // account's device limit (403 beyond it).
 #include "HandlerRegistry.h"
+#include "base/JsonText.h"
 
 namespace palvero::service {
 namespace {
@@ -27,7 +28,7 @@ void handleRegister(ServiceContext& ctx, const ServiceRequest& req, ServiceReply
     return;
   }
   auto account = ctx.metadata.accountByUsername(req.field("username"));
-  if (!account || account->password != password) {
+  if (!account || !MetadataStore::passwordMatches(*account, password)) {
     reply.text(200, "wrongpas");
     return;
   }
@@ -59,9 +60,9 @@ std::optional<Account> accountForClient(ServiceContext& ctx, const std::string& 
   std::optional<Account> account = ctx.metadata.accountByClientId(clientId);
   std::optional<Device> device;
   if (!account && (device = ctx.metadata.device(clientId))) account = ctx.metadata.accountById(device->accountId);
-  *passwordOk =
-      account && !password.empty() &&
-      (password == account->password || password == account->accountKey || (device && password == device->pass));
+  *passwordOk = account && !password.empty() &&
+                (password == account->accountKey || (device && password == device->pass) ||
+                 MetadataStore::passwordMatches(*account, password));
   return account;
 }
 
@@ -76,7 +77,7 @@ void handleRegisterDevice(ServiceContext& ctx, const ServiceRequest& req, Servic
     reply.text(403, "userblocked");
     return;
   }
-  Value record = Value::parse(req.field("device"), nullptr, false);
+  Value record = parseJson(req.field("device"));
   if (!record.is_object()) {
     reply.text(400, "bad device record");
     return;

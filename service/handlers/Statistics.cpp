@@ -6,19 +6,27 @@
 // FileCategories. get_statistic_by_categories: {"statistic": [{"name",
 // "size"}]} with the bytes per category, "total_used" (their sum) and
 // "total_files_count". get_top10: ten files a page (from 0) of one category
-// ("others" for "other"), largest first: [{"name": path, "size"}].
+// ("others" for "other"), largest first: [{"name": path, "size"}]; a page
+// that is no number from 0 to 1,000,000 is 400.
 // get_support_info: {"organisation", "email", "phone"} as configured.
 #include <algorithm>
-#include <charconv>
+#include <limits>
 #include <map>
 
 #include "FileCategories.h"
+#include "FormCodec.h"
 #include "HandlerRegistry.h"
 
 namespace palvero::service {
 namespace {
 
 constexpr int64_t kTopPageSize = 10;
+constexpr int64_t kMaxTopPage = 1000000;
+
+// Sizes are at most 2^53 each, but there may be many.
+int64_t saturatingAdd(int64_t a, int64_t b) {
+  return a > std::numeric_limits<int64_t>::max() - b ? std::numeric_limits<int64_t>::max() : a + b;
+}
 
 std::vector<VersionRow> liveFilesOf(ServiceContext& ctx, int64_t accountId) {
   std::vector<VersionRow> out;
@@ -36,8 +44,9 @@ void handleStatistics(ServiceContext& ctx, const ServiceRequest& req, ServiceRep
   int64_t total = 0;
   int64_t count = 0;
   for (const auto& row : liveFilesOf(ctx, req.principal->accountId)) {
-    sizes[FileCategories::categoryOf(row.path)] += row.size;
-    total += row.size;
+    int64_t& category = sizes[FileCategories::categoryOf(row.path)];
+    category = saturatingAdd(category, std::max<int64_t>(row.size, 0));
+    total = saturatingAdd(total, std::max<int64_t>(row.size, 0));
     ++count;
   }
   Value statistic = Value::array();
@@ -55,13 +64,12 @@ void handleTop10(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& r
     reply.text(400, "unknown category");
     return;
   }
-  const std::string& pageText = req.field("page");
-  int64_t page = 0;
-  auto [ptr, ec] = std::from_chars(pageText.data(), pageText.data() + pageText.size(), page);
-  if (ec != std::errc() || ptr != pageText.data() + pageText.size() || page < 0) {
+  std::optional<int64_t> pageNumber = boundedInteger(req.field("page"), 0, kMaxTopPage);
+  if (!pageNumber) {
     reply.text(400, "bad page");
     return;
   }
+  const int64_t page = *pageNumber;
   std::vector<VersionRow> files;
   for (auto& row : liveFilesOf(ctx, req.principal->accountId)) {
     if (FileCategories::categoryOf(row.path) == category) files.push_back(std::move(row));
@@ -70,7 +78,8 @@ void handleTop10(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& r
     return a.size != b.size ? a.size > b.size : a.path < b.path;
   });
   Value list = Value::array();
-  for (int64_t i = page * kTopPageSize; i < std::min<int64_t>(files.size(), (page + 1) * kTopPageSize); ++i) {
+  const int64_t count = static_cast<int64_t>(files.size());
+  for (int64_t i = page * kTopPageSize; i < std::min(count, (page + 1) * kTopPageSize); ++i) {
     list.push_back({{"name", files[i].path}, {"size", files[i].size}});
   }
   reply.json(dumpJson(list));

@@ -3,10 +3,12 @@
 // "size", "checksum" = MD5 of the body}, one part "file[]" per record whose
 // file name is the record's name). A batch is checked whole before anything
 // is stored: every record needs its part and a body whose MD5 matches, or
-// the batch is refused with 400 and the client sends it again.
+// the batch is refused with 400 and the client sends it again. Blocks go
+// into the caller's account only.
 #include <map>
 
 #include "BlockNames.h"
+#include "base/JsonText.h"
 
 namespace palvero::service {
 namespace {
@@ -22,12 +24,12 @@ void handleUploadBlock(ServiceContext& ctx, const ServiceRequest& req, ServiceRe
     reply.text(400, "bad block upload");
     return;
   }
-  ctx.blocks.adopt({{name, part->spool.get()}});
+  ctx.blocks.of(req.principal->accountId).adopt({{name, part->spool.get()}});
   reply.text(200, "ok");
 }
 
 void handleUploadBlocksMulti(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& reply) {
-  Value records = Value::parse(req.field("blocks"), nullptr, false);
+  Value records = parseJson(req.field("blocks"));
   if (!records.is_array()) {
     reply.text(400, "bad block list");
     return;
@@ -59,7 +61,7 @@ void handleUploadBlocksMulti(ServiceContext& ctx, const ServiceRequest& req, Ser
     reply.text(400, "part without record");
     return;
   }
-  ctx.blocks.adopt(items);
+  ctx.blocks.of(req.principal->accountId).adopt(items);
   reply.text(200, "ok");
 }
 

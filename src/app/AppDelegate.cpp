@@ -8,6 +8,7 @@
 #include "base/RunLoop.h"
 #include "base/StringFormat.h"
 #include "engine/DeltaHandler.h"
+#include "platform/PrivateFiles.h"
 #include "platform/Env.h"
 #include "platform/LoginItem.h"
 #include "platform/PreferencesStore.h"
@@ -104,8 +105,7 @@ void AppDelegate::setMainVC(bool registerLoginItem) {
 void AppDelegate::startNormalPath(bool handOver, bool registerLoginItem) {
   auto& settings = LocalSettings::sharedManager();
   auto& extensions = CommonExtensions::sharedExtensionsManager();
-  std::error_code ec;
-  fs::create_directory(Env::supportDirectory(), ec);
+  PrivateFiles::ensureFolder(Env::supportDirectory());
   if (!handOver) deleteUpdater();
   sendClientSettingsIfNewVersion();
   extensions.setDefaultExclusions(std::string(".DS_Store;"));

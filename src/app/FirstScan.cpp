@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "base/StringFormat.h"
+#include "platform/PrivateFiles.h"
 #include "platform/Env.h"
 #include "platform/UniqueFd.h"
 #include "selection/CommonExtensions.h"
@@ -29,8 +30,7 @@ std::string nextStampPath() { return stampPath() + ".next"; }
 
 // Taken before the walk; becomes the stamp only when the walk completes.
 void beginStamp() {
-  std::error_code ignored;
-  std::filesystem::create_directories(Env::supportDirectory(), ignored);
+  PrivateFiles::ensureFolder(Env::supportDirectory());
   UniqueFd fd(::open(nextStampPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (fd) ::futimens(fd.get(), nullptr);
 }

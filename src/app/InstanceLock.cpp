@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/PrivateFiles.h"
 #include "platform/AtomicFile.h"
 #include "platform/Env.h"
 
@@ -18,8 +19,7 @@ std::string pidPath() { return Env::supportDirectory() + "/palvero.pid"; }
 std::string InstanceLock::lockPath() { return Env::supportDirectory() + "/palvero.lock"; }
 
 InstanceLock::InstanceLock() {
-  std::error_code ec;
-  std::filesystem::create_directories(Env::supportDirectory(), ec);
+  PrivateFiles::ensureFolder(Env::supportDirectory());
   lock_ = std::make_unique<FileLock>(lockPath(), FileLock::Mode::kTry);
   if (lock_->locked()) AtomicFile::write(pidPath(), std::to_string(::getpid()) + "\n", 0600);
 }

@@ -37,6 +37,7 @@ struct Request {
   bool autostart = false;
   std::string key;
   std::string value;
+  bool valueGiven = false;
   std::string message = "Logs sent from the command line";
   // ls, versions, restore
   std::string remotePath;

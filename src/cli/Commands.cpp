@@ -133,6 +133,7 @@ int Commands::backup() {
 }
 
 int Commands::status() {
+  warnIfUnencrypted();
   auto loop = installMainLoop();
   loop->runPending();
   StatusReport report = StatusReport::gather(std::make_shared<CommunicationServerLink>());
@@ -191,8 +192,27 @@ int Commands::settingsSet() {
     for (const auto& known : SettingsCatalog::entries()) err_ << "  " << known.key << "  " << known.help << "\n";
     return kExitUsage;
   }
+  // A secret given on the command line would show in the process list and
+  // the shell's history: it comes from standard input, like the login
+  // password.
+  std::string text = request_.value;
+  if (SettingsCatalog::isSecret(entry->storedKey)) {
+    if (request_.valueGiven) {
+      err_ << "palvero: " << entry->key << " is read from standard input, not from the command line\n";
+      return kExitUsage;
+    }
+    auto line = readSecretLine(true, (std::string(entry->key) + ": ").c_str(), err_);
+    if (!line) {
+      err_ << "palvero: no value for " << entry->key << " on standard input\n";
+      return kExitUsage;
+    }
+    text = *line;
+  } else if (!request_.valueGiven) {
+    err_ << "palvero: settings set " << entry->key << " needs a value\n";
+    return kExitUsage;
+  }
   std::string error;
-  auto value = SettingsCatalog::parse(*entry, request_.value, error);
+  auto value = SettingsCatalog::parse(*entry, text, error);
   if (!value) {
     err_ << "palvero: " << entry->key << ": " << error << "\n";
     return kExitUsage;

@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/CommandLine.h"
@@ -36,6 +37,13 @@ class Commands {
   // the message printed) when another Palvero runs.
   bool lockInstance();
   bool requireLogin();
+  // Prints a warning when the service's address is plain http:// to another
+  // computer.
+  void warnIfUnencrypted();
+  // One line from standard input without its line end; with `echoOff` and a
+  // terminal, `prompt` is shown and the typed characters are not. Nothing
+  // at the end of the input.
+  static std::optional<std::string> readSecretLine(bool echoOff, const char* prompt, std::ostream& promptOut);
 
   const Request& request_;
   std::ostream& out_;

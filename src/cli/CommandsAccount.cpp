@@ -10,38 +10,13 @@
 #include "base/StdRunLoop.h"
 #include "cli/Commands.h"
 #include "cli/ExitCode.h"
+#include "platform/Env.h"
 #include "platform/LoginItem.h"
 #include "platform/Process.h"
 #include "protocol/CommunicationServer.h"
 #include "state/LocalSettings.h"
 
 namespace palvero::cli {
-namespace {
-
-// One line from standard input without its line end; with `echoOff` and a
-// terminal, the typed characters are not shown.
-std::optional<std::string> readPassword(bool echoOff, std::ostream& prompt) {
-  bool terminal = ::isatty(STDIN_FILENO);
-  termios saved{};
-  if (echoOff && terminal) {
-    prompt << "Password: " << std::flush;
-    tcgetattr(STDIN_FILENO, &saved);
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::string line;
-  bool read = static_cast<bool>(std::getline(std::cin, line));
-  if (echoOff && terminal) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    prompt << "\n";
-  }
-  if (!read && line.empty()) return std::nullopt;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
-}  // namespace
 
 int Commands::login() {
   if (!lockInstance()) return kExitUsage;
@@ -49,7 +24,8 @@ int Commands::login() {
     err_ << "palvero: no terminal to ask for the password; use --password-stdin\n";
     return kExitUsage;
   }
-  auto password = readPassword(!request_.passwordStdin, err_);
+  warnIfUnencrypted();
+  auto password = readSecretLine(!request_.passwordStdin, "Password: ", err_);
   if (!password || password->empty()) {
     err_ << "palvero: no password given\n";
     return kExitUsage;
@@ -92,6 +68,35 @@ int Commands::login() {
          << "\nNext: \"palvero scan\" to queue the backup folder, then \"palvero backup\"\n";
   }
   return kExitSuccess;
+}
+
+std::optional<std::string> Commands::readSecretLine(bool echoOff, const char* prompt, std::ostream& promptOut) {
+  bool terminal = ::isatty(STDIN_FILENO);
+  termios saved{};
+  if (echoOff && terminal) {
+    promptOut << prompt << std::flush;
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  std::string line;
+  bool read = static_cast<bool>(std::getline(std::cin, line));
+  if (echoOff && terminal) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    promptOut << "\n";
+  }
+  if (!read && line.empty()) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+void Commands::warnIfUnencrypted() {
+  std::string url = Env::serverURL();
+  if (Env::isUnencryptedRemoteURL(url)) {
+    err_ << "palvero: warning: " << url
+         << " is plain http to another computer: the password and the session travel unencrypted; use https\n";
+  }
 }
 
 int Commands::logsSend() {

@@ -150,7 +150,7 @@ class DeltaHandler final : public BlockEngine {
   // Writes one part's blocks to `fileToWrite` (beneath `confineTo` when it
   // is given), through a temporary file renamed over it when whole.
   bool writePart(const std::string& fileToWrite, const FilePart& part, const std::string& changeTime,
-                 const std::string& confineTo);
+                 const std::string& confineTo, unsigned mode = 0666);
   // Logs "Restore error: <target>. Ex: <reason>", sets the error text; false.
   bool restoreFailed(const std::string& target, const std::string& reason);
   // False, with "Insufficient disk space" set, when `bytes` do not fit on

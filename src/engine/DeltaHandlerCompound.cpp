@@ -15,6 +15,7 @@
 #include "engine/DeltaHandler.h"
 #include "engine/RestoreFileOperations.h"
 #include "engine/RestoreTarget.h"
+#include "platform/PrivateFiles.h"
 #include "platform/UniqueFd.h"
 #include "state/LogWriter.h"
 
@@ -59,7 +60,8 @@ bool DeltaHandler::RestoreFile(const std::string& target, const FileDesc& Desc) 
     std::error_code error;
     std::filesystem::remove_all(scratch, error);
     std::filesystem::remove(joined, error);
-    if (scratch.empty() || !std::filesystem::create_directories(scratch, error)) {
+    if (scratch.empty() || !std::filesystem::create_directories(scratch, error) ||
+        !PrivateFiles::ensureFolder(scratch)) {
       log(kRestoreError, kSessionRestore,
           stringWithFormat("Restore error: %s. Ex: cannot create %s", target.c_str(), scratch.c_str()), kLogFailure);
       restoreError_ = kErrorCreateDirectory;
@@ -77,14 +79,16 @@ bool DeltaHandler::RestoreFile(const std::string& target, const FileDesc& Desc) 
         restoreError_ = kErrorCancelled;
         return false;
       }
-      if (!writePart(scratch + "/" + part.PartName, part, changeTime, scratch)) {
+      if (!writePart(scratch + "/" + part.PartName, part, changeTime, scratch, PrivateFiles::kFileMode)) {
         restoreError_ = stringWithFormat(kErrorMultipleParts, restoreError_.c_str());
         return false;
       }
     }
     std::string fileToWrite = RestoreFileOperations::fileToWrite(
         target, changeTime, replaceFiles_);
-    if (!CompoundFileOperations::ZipCompoundFile(joined, scratch, Desc.FileParts, currentThreadIndex_)) {
+    // The archive writer keeps the mode of a file that is already there.
+    if (!PrivateFiles::ensureFile(joined) ||
+        !CompoundFileOperations::ZipCompoundFile(joined, scratch, Desc.FileParts, currentThreadIndex_)) {
       log(kRestoreError, kSessionRestore,
           stringWithFormat("Restore error: %s. Ex: the members could not be joined", target.c_str()), kLogFailure);
       restoreError_ = kErrorMerging;

@@ -87,17 +87,17 @@ bool DeltaHandler::RestoreFile(const std::string& target, const FilePart& Desc, 
 }
 
 bool DeltaHandler::writePart(const std::string& fileToWrite, const FilePart& part, const std::string& changeTime,
-                             const std::string& confineTo) {
+                             const std::string& confineTo, unsigned mode) {
   try {
     if (!hasRoomFor(parentOf(fileToWrite), bytesOf(part))) return false;
     RestoreTarget output;
     std::string error;
-    if (!output.create(fileToWrite, error, confineTo)) {
+    if (!output.create(fileToWrite, error, confineTo, mode)) {
       bool retried = false;
       if (confineTo.empty()) {
         std::error_code ignored;
         std::filesystem::create_directories(parentOf(fileToWrite), ignored);
-        retried = output.create(fileToWrite, error);
+        retried = output.create(fileToWrite, error, "", mode);
       }
       if (!retried) return restoreFailed(fileToWrite, error);
     }

@@ -64,7 +64,8 @@ std::optional<std::vector<std::string>> componentsOf(const std::string& relative
 RestoreTarget::~RestoreTarget() { discard(); }
 
 UniqueFd RestoreTarget::openFolder(const std::string& path, const std::string& confineTo, bool make,
-                                   std::string& error) {
+                                   std::string& error,
+                                   unsigned folderMode) {
   if (confineTo.empty()) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) error = std::strerror(errno);
@@ -95,7 +96,7 @@ UniqueFd RestoreTarget::openFolder(const std::string& path, const std::string& c
   for (const std::string& part : *components) {
     int next = ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && make) {
-      if (::mkdirat(current.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
+      if (::mkdirat(current.get(), part.c_str(), folderMode) != 0 && errno != EEXIST) {
         error = part + ": " + std::strerror(errno);
         return UniqueFd();
       }
@@ -135,9 +136,12 @@ bool RestoreTarget::makeFolder(const std::string& path, const std::string& confi
   return true;
 }
 
-bool RestoreTarget::create(const std::string& finalPath, std::string& error, const std::string& confineTo) {
+bool RestoreTarget::create(const std::string& finalPath, std::string& error, const std::string& confineTo,
+                           unsigned mode) {
   discard();
-  folder_ = openFolder(folderOf(finalPath), confineTo, !confineTo.empty(), error);
+  // Readable by whoever may read the file, searchable where readable.
+  const unsigned folderMode = mode | ((mode & 0444) >> 2);
+  folder_ = openFolder(folderOf(finalPath), confineTo, !confineTo.empty(), error, folderMode);
   if (!folder_) return false;
   finalName_ = PathRules::lastComponent(finalPath);
   if (finalName_.empty() || finalName_ == "." || finalName_ == "..") {
@@ -147,7 +151,7 @@ bool RestoreTarget::create(const std::string& finalPath, std::string& error, con
   }
   for (int tries = 0; tries < 16; ++tries) {
     std::string candidate = kTemporaryPrefix + randomSuffix();
-    int fd = ::openat(folder_.get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = ::openat(folder_.get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       fd_ = UniqueFd(fd);
       finalPath_ = finalPath;

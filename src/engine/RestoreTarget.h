@@ -38,8 +38,11 @@ class RestoreTarget {
 
   // Creates the empty temporary file in `finalPath`'s folder. False, with
   // the reason in `error`, when the folder is missing or not writable. With
-  // a `confineTo` root (see above) the missing folders are made.
-  bool create(const std::string& finalPath, std::string& error, const std::string& confineTo = "");
+  // a `confineTo` root (see above) the missing folders are made. `mode` is
+  // the creation mode before the umask (0600 for scratch files, whose
+  // folders are then made 0700).
+  bool create(const std::string& finalPath, std::string& error, const std::string& confineTo = "",
+              unsigned mode = 0666);
   // Appends `data`. False, with the reason, on a write error (disk full).
   bool append(std::span<const uint8_t> data, std::string& error);
   // Sets the access and modification times to `modified` (when given) and
@@ -55,8 +58,10 @@ class RestoreTarget {
   static bool makeFolder(const std::string& path, const std::string& confineTo, std::string& error);
   // The open folder `path` (O_DIRECTORY), reached from `confineTo` without
   // following links and making missing folders when `make` is set; an
-  // invalid descriptor with the reason otherwise.
-  static UniqueFd openFolder(const std::string& path, const std::string& confineTo, bool make, std::string& error);
+  // invalid descriptor with the reason otherwise. Folders are made with
+  // `folderMode` (before the umask).
+  static UniqueFd openFolder(const std::string& path, const std::string& confineTo, bool make, std::string& error,
+                             unsigned folderMode = 0777);
 
   // Removes the temporary files a killed restore left in `folder` (regular
   // files named ".pvrestore-*"); call only while nothing restores there.

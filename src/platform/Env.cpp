@@ -1,5 +1,7 @@
 #include "platform/Env.h"
 
+#include <cctype>
+#include <algorithm>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -41,6 +43,27 @@ std::string Env::bundleIdentifier() { return PALVERO_BUNDLE_ID; }
 std::string Env::applicationVersion() { return PALVERO_VERSION; }
 
 std::string Env::serverURL() { return normalizeServerURL(envOr("PALVERO_SERVER_URL", PALVERO_DEFAULT_SERVER_URL)); }
+
+bool Env::isUnencryptedRemoteURL(const std::string& url) {
+  std::string lower = url;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.rfind("http://", 0) != 0) return false;
+  std::string authority = lower.substr(7, lower.find_first_of("/?#", 7) - 7);
+  if (size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  std::string host;
+  if (!authority.empty() && authority.front() == '[') {
+    host = authority.substr(1, authority.find(']') - 1);
+  } else {
+    host = authority.substr(0, authority.find(':'));
+  }
+  if (host == "localhost" || host == "::1" || host == "0:0:0:0:0:0:0:1") return false;
+  // 127.x.y.z: four dotted numbers whose first is 127.
+  if (host.rfind("127.", 0) == 0 && std::count(host.begin(), host.end(), '.') == 3 &&
+      host.find_first_not_of("0123456789.") == std::string::npos) {
+    return false;
+  }
+  return true;
+}
 
 std::string Env::normalizeServerURL(const std::string& url) {
   auto scheme = url.find("://");

@@ -34,6 +34,10 @@ class Env {
   // the build's constant. A bare origin gets "/server.php" appended.
   static std::string serverURL();
   static std::string normalizeServerURL(const std::string& url);
+  // Whether `url` is plain http:// to a host other than this computer
+  // (127.0.0.0/8, ::1, localhost): the password and the session cookie
+  // would cross the network unencrypted.
+  static bool isUnencryptedRemoteURL(const std::string& url);
 };
 
 }  // namespace palvero

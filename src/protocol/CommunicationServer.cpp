@@ -112,9 +112,10 @@ HttpResponse CommunicationServer::sendBody(const std::string& body, const std::s
   return transport_->post(request);
 }
 
-HttpResponse CommunicationServer::sendForm(const std::string& form, CookieChoice cookie) const {
+HttpResponse CommunicationServer::sendForm(const std::string& form, CookieChoice cookie, size_t maxReplyBytes) const {
   HttpRequest request;
   request.url = serverURL_;
+  request.maxResponseBytes = maxReplyBytes;
   request.timeout = std::chrono::milliseconds(timeout_.load());
   std::string body = asciiForm(form);
   request.body = body;
@@ -184,7 +185,7 @@ CommunicationServer::RetryResult CommunicationServer::exchangeWithRetries(const 
                                                                           HttpResponse& response) {
   int failed = 0;
   while (failed < kMaxAttempts) {
-    response = sendForm(form);
+    response = sendForm(form, CookieChoice::kLast, policy.maxReplyBytes);
     if (isOutage(response)) {
       offlineBreak = true;
       return RetryResult::kFailed;
@@ -236,9 +237,12 @@ Bytes CommunicationServer::bytesOfBody(const HttpResponse& response) {
 }
 
 std::string CommunicationServer::bodyForLog(const HttpResponse& response) {
-  constexpr size_t kLimit = 1024;
-  if (response.body.size() <= kLimit) return response.body;
-  return response.body.substr(0, kLimit) + "...";
+  std::string text = response.body.substr(0, kMaxServerTextInLog);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  if (response.body.size() > kMaxServerTextInLog) text += "...";
+  return text;
 }
 
 }  // namespace palvero

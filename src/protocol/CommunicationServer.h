@@ -79,6 +79,24 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   static constexpr int kMaxNestedRenewals = 3;
   static constexpr std::chrono::milliseconds kDefaultTimeout{60000};
 
+  // The largest reply accepted for each kind of request; anything longer
+  // is a failed exchange, never held. A block is sent plain when packing
+  // would not shrink it, so the largest (2,048,000 bytes) travels as its
+  // AES-CBC form: 16 bytes more.
+  static constexpr size_t kMaxBlockReplyBytes = 2048000 + 16;
+  // Version files and folder listings (a file with many revisions lists
+  // each of them).
+  static constexpr size_t kMaxVersionReplyBytes = 64 * 1024 * 1024;
+  static constexpr size_t kMaxListingReplyBytes = 64 * 1024 * 1024;
+  static constexpr size_t kMaxUpdaterReplyBytes = 256 * 1024 * 1024;
+  // Everything else: words, settings, the login reply, statistics.
+  static constexpr size_t kMaxTextReplyBytes = 4 * 1024 * 1024;
+  // Server text in a log line or a message is cut to this.
+  static constexpr size_t kMaxServerTextInLog = 1024;
+  // The reply body for a log line or a message: at most
+  // kMaxServerTextInLog bytes, control characters shown as "?".
+  static std::string bodyForLog(const HttpResponse& response);
+
   // An instance for Env::serverURL() over libcurl.
   static std::shared_ptr<CommunicationServer> create();
   // An instance for `serverURL` over `transport` (tests, tools).
@@ -297,6 +315,7 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
     std::function<bool(const HttpResponse&)> succeeded;
     std::function<void(int attempt, const HttpResponse&)> logFailure;
     Clock::Duration pauseAfterFailure{};
+    size_t maxReplyBytes = kMaxTextReplyBytes;
   };
 
   // --- Envelope (CommunicationServer.cpp) ---
@@ -314,7 +333,8 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
 
   // Sends a catalogue form: the text as ASCII bytes (other characters
   // become "?"), User-Agent, and the chosen cookie.
-  HttpResponse sendForm(const std::string& form, CookieChoice cookie = CookieChoice::kLast) const;
+  HttpResponse sendForm(const std::string& form, CookieChoice cookie = CookieChoice::kLast,
+                        size_t maxReplyBytes = kMaxTextReplyBytes) const;
   // Sends a ready body with the User-Agent, Content-Type and cookie given.
   HttpResponse sendBody(const std::string& body, const std::string& contentType,
                         const std::optional<HTTPCookie>& cookie, bool withContentLength) const;
@@ -351,8 +371,6 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   static void pause(Clock::Duration duration);
   // The reply body as bytes, in one copy.
   static Bytes bytesOfBody(const HttpResponse& response);
-  // The reply body for a log line, cut at 1,024 bytes.
-  static std::string bodyForLog(const HttpResponse& response);
 
   // --- Multipart writer helpers (CommunicationServerMultipart.cpp) ---
   enum class UploadOutcome {

@@ -1,3 +1,4 @@
+#include "base/JsonText.h"
 #include "base/StringFormat.h"
 #include "platform/HardwareId.h"
 #include "platform/SystemInfo.h"
@@ -40,7 +41,7 @@ void CommunicationServer::didRegisterUsername(const std::string& username, const
                                               const HttpResponse& response) {
   try {
     auto& settings = LocalSettings::sharedManager();
-    Value reply = Value::parse(response.body, nullptr, false);
+    Value reply = parseJson(response.body);
     // Only a 200 reply is an account's settings: an error page that happens
     // to be JSON must not be stored as the account.
     bool stored = response.completed() && response.status == 200 && reply.is_object() && settings.saveJSONValues(reply);
@@ -91,11 +92,11 @@ void CommunicationServer::registerDeviceThen(const std::string& clientId, const 
     sendFormAsync(std::move(form), [thenSendSerialNumbers](CommunicationServer& self, const HttpResponse& response) {
       try {
         if (!response.completed() || response.status != 200) {
-          self.postNotification("RegDevicePassedFail", Value{{"message", response.body}});
+          self.postNotification("RegDevicePassedFail", Value{{"message", bodyForLog(response)}});
           return;
         }
         auto& settings = LocalSettings::sharedManager();
-        Value reply = Value::parse(response.body, nullptr, false);
+        Value reply = parseJson(response.body);
         if (auto deviceId = textField(reply, "DeviceID")) settings.setClientId(*deviceId);
         if (auto pass = textField(reply, "Pass")) settings.setPassword(*pass);
         settings.save();

@@ -7,6 +7,8 @@
 #include "base/StringFormat.h"
 #include "base/Value.h"
 #include "protocol/CommunicationServer.h"
+
+#include "base/JsonText.h"
 #include "protocol/MultipartForm.h"
 #include "protocol/WorkerActivity.h"
 #include "state/DBManager.h"
@@ -39,7 +41,7 @@ std::optional<std::vector<FileBlock>> CommunicationServer::hasServerFileBlocks(c
     // A reply that is not a list of {"size", "checksum"} says nothing
     // reliable about what the service holds; caching from it could mark
     // blocks as stored that never were.
-    Value reply = Value::parse(response.body, nullptr, false);
+    Value reply = parseJson(response.body);
     bool wellFormed = reply.is_array();
     for (size_t i = 0; wellFormed && i < reply.size(); ++i) {
       const Value& item = reply[i];
@@ -283,6 +285,7 @@ bool CommunicationServer::downloadDataBlock(const std::string& checksum, const s
           attempt, checksum.c_str(), sizeClass.c_str(), bodyForLog(r).c_str(), r.status));
     };
     policy.pauseAfterFailure = std::chrono::seconds(1);
+    policy.maxReplyBytes = kMaxBlockReplyBytes;
     HttpResponse response;
     switch (exchangeWithRetries(form, policy, OfflineBreak, response)) {
       case RetryResult::kSucceeded:

@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "base/JsonText.h"
 #include "base/StringFormat.h"
 #include "engine/format/Compressor.h"
 #include "protocol/CommunicationServer.h"
@@ -111,7 +112,7 @@ std::optional<BackupedFolder> CommunicationServer::getFolderWithPath(const std::
       std::string pageText = stringWithFormat("%lld", static_cast<long long>(page));
       std::string form =
           otherDevice ? getStringForRequest(6, path, pageText, *deviceID) : getStringForRequest(5, path, pageText);
-      HttpResponse response = sendForm(form);
+      HttpResponse response = sendForm(form, CookieChoice::kLast, kMaxListingReplyBytes);
       pause(kPauseAfterPage);
       if (response.completed() && response.status == 401) {
         if (!syncAuthorise()) return std::nullopt;
@@ -126,7 +127,7 @@ std::optional<BackupedFolder> CommunicationServer::getFolderWithPath(const std::
         return std::nullopt;
       }
       updateCookies(response);
-      Value reply = Value::parse(response.body, nullptr, false);
+      Value reply = parseJson(response.body);
       if (!reply.is_object()) throw std::runtime_error("the reply of page " + std::to_string(page) + " is not JSON");
       int64_t pagesCount = integerOf(field(reply, "pagesCount"));
       int64_t replyPage = integerOf(field(reply, "page"));
@@ -156,7 +157,7 @@ std::optional<BackupedFolder> CommunicationServer::getGetFilesList(const std::st
                                                                    const std::optional<std::string>& andDeviceID) {
   try {
     const std::string device = andDeviceID && !andDeviceID->empty() ? *andDeviceID : clientId();
-    HttpResponse response = sendForm(getStringForRequest(7, path));
+    HttpResponse response = sendForm(getStringForRequest(7, path), CookieChoice::kLast, kMaxListingReplyBytes);
     pause(kPauseAfterPage);
     if (response.completed() && response.status == 401) {
       if (!syncAuthorise()) return std::nullopt;
@@ -174,7 +175,7 @@ std::optional<BackupedFolder> CommunicationServer::getGetFilesList(const std::st
     if (!compressor.DecompressFromStream(bytesOfBody(response), plain, true, "tempDir", "r0")) {
       throw std::runtime_error("the reply could not be unpacked");
     }
-    Value entries = Value::parse(plain.begin(), plain.end(), nullptr, false);
+    Value entries = parseJson(std::string_view(reinterpret_cast<const char*>(plain.data()), plain.size()));
     if (!entries.is_array()) throw std::runtime_error("the unpacked reply is not a JSON array");
     BackupedFolder result;
     result.path = path;

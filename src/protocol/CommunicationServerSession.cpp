@@ -9,7 +9,7 @@ bool CommunicationServer::syncAuthorise() {
   try {
     HttpResponse response = sendForm(getStringForRequest(1), CookieChoice::kEmpty);
     auto failLine = [&response] {
-      logFailure(stringWithFormat("syncAuthorise FAIL. Response: %s with status code: %ld", response.body.c_str(),
+      logFailure(stringWithFormat("syncAuthorise FAIL. Response: %s with status code: %ld", bodyForLog(response).c_str(),
                                   response.status));
     };
     if (!response.completed() || response.status != 200) {
@@ -46,7 +46,7 @@ int32_t CommunicationServer::syncPing() {
     double elapsed = std::chrono::duration<double>(Clock::current()->monotonicNow() - start).count();
     if (!response.completed() || response.status != 200) {
       logEntry(kGeneralLogEvent, kSessionOther,
-               stringWithFormat("Offline: %f. Response: %s. Error: %s", elapsed, response.body.c_str(),
+               stringWithFormat("Offline: %f. Response: %s. Error: %s", elapsed, bodyForLog(response).c_str(),
                                 response.errorDescription.empty() ? "(null)" : response.errorDescription.c_str()),
                kLogDetail);
       return kConnectionOffline;
@@ -59,7 +59,7 @@ int32_t CommunicationServer::syncPing() {
       return kConnectionGood;
     }
     logEntry(kGeneralLogEvent, kSessionOther,
-             stringWithFormat("Offline: %f. Response: %s with status code: %ld", elapsed, response.body.c_str(),
+             stringWithFormat("Offline: %f. Response: %s with status code: %ld", elapsed, bodyForLog(response).c_str(),
                               response.status),
              kLogDetail);
     return kConnectionOffline;

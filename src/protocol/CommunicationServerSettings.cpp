@@ -5,6 +5,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "base/JsonText.h"
 #include "base/StringFormat.h"
 #include "platform/Env.h"
 #include "platform/HardwareId.h"
@@ -118,7 +119,7 @@ void CommunicationServer::didLoadSettings(const std::string& type, const HttpRes
       return;
     }
     updateCookies(response);
-    Value values = Value::parse(response.body, nullptr, false);
+    Value values = parseJson(response.body);
     if (!values.is_object()) {
       postNotification("LoadSettingsFail");
       failLine();
@@ -188,7 +189,7 @@ void CommunicationServer::didLoadExclusions(const HttpResponse& response) {
       return;
     }
     updateCookies(response);
-    Value reply = Value::parse(response.body, nullptr, false);
+    Value reply = parseJson(response.body);
     Value exclusions = reply.is_object() && reply.contains("Exclusions") ? reply["Exclusions"] : Value();
     if (!exclusions.is_object() || exclusions.empty()) {
       postNotification("LoadExclusionsFail");

@@ -1,5 +1,6 @@
 #include <stdexcept>
 
+#include "base/JsonText.h"
 #include "base/StringFormat.h"
 #include "protocol/CommunicationServer.h"
 #include "state/LocalSettings.h"
@@ -20,7 +21,7 @@ std::optional<std::map<std::string, Value>> CommunicationServer::getStatisticByC
       return std::nullopt;
     }
     updateCookies(response);
-    Value reply = Value::parse(response.body, nullptr, false);
+    Value reply = parseJson(response.body);
     if (!reply.is_object()) throw std::runtime_error("the reply is not a JSON object");
     std::map<std::string, Value> sizes;
     auto statistic = reply.find("statistic");
@@ -55,7 +56,7 @@ std::optional<Value> CommunicationServer::getTop10Files(const std::string& categ
       return std::nullopt;
     }
     updateCookies(response);
-    Value reply = Value::parse(response.body, nullptr, false);
+    Value reply = parseJson(response.body);
     if (reply.is_discarded()) throw std::runtime_error("the reply is not JSON");
     return reply;
   } catch (const std::exception& e) {
@@ -76,7 +77,7 @@ void CommunicationServer::getSupportInfo() {
               return;
             }
             self.updateCookies(response);
-            Value reply = Value::parse(response.body, nullptr, false);
+            Value reply = parseJson(response.body);
             // A reply that is not a dictionary leaves the stored contact.
             if (reply.is_object() && LocalSettings::sharedManager().saveJSONValues(reply)) {
               self.postNotification("GetSupportInfoOK");

@@ -124,7 +124,7 @@ bool CommunicationServer::syncCheckVersion(int64_t clientType, std::string& vers
       return false;
     }
     updateCookies(response);
-    versions = response.body;
+    versions = bodyForLog(response);
     return isNewerVersion(response.body, applicationVersion());
   } catch (const std::exception& e) {
     logFailure(std::string("syncCheckVersion Fail. Ex: ") + e.what());
@@ -157,7 +157,8 @@ void CommunicationServer::downloadUpdate(int64_t clientType) {
   try {
     std::string form = getStringForRequest(25, stringWithFormat("%lld", static_cast<long long>(clientType)));
     sendAsyncRenewing(
-        "downloadUpdate", [form](CommunicationServer& self) { return self.sendForm(form); },
+        "downloadUpdate",
+        [form](CommunicationServer& self) { return self.sendForm(form, CookieChoice::kLast, kMaxUpdaterReplyBytes); },
         [](CommunicationServer& self, const HttpResponse& response) {
           if (!response.completed() || response.status != 200) {
             self.postNotification("DownloadUpdateFail");

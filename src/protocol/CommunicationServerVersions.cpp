@@ -22,6 +22,7 @@ bool CommunicationServer::GetFileVersionBin(const std::string& filePath, int32_t
       logFailure(stringWithFormat("GetFileVersionBin FAIL on attempt %d. File: %s. Response: %s with status code: %ld",
                                   attempt, filePath.c_str(), bodyForLog(r).c_str(), r.status));
     };
+    policy.maxReplyBytes = kMaxVersionReplyBytes;
     HttpResponse response;
     switch (exchangeWithRetries(form, policy, Offlinebreak, response)) {
       case RetryResult::kSucceeded:

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <mutex>
@@ -16,8 +17,9 @@ namespace {
 // Idle handles kept for reuse; more are made when more threads send at once.
 constexpr size_t kMaxIdleHandles = 4;
 
-// Settings proxy types that name a proxy of their own; 0 and 1 use the
-// system proxy.
+// Settings proxy types: 0 no proxy at all, 1 the system proxy (the
+// environment), 2 and 3 a proxy of their own.
+constexpr int32_t kProxyTypeNone = 0;
 constexpr int32_t kProxyTypeHttp = 2;
 constexpr int32_t kProxyTypeSocks = 3;
 
@@ -39,44 +41,87 @@ bool append(Slist& list, const std::string& line) {
   return true;
 }
 
-size_t onBody(char* data, size_t size, size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
-  return size * count;
-}
-
-struct HeaderSink {
+// Where the callbacks put the reply. They run inside libcurl's C code, so
+// nothing may be thrown out of them: a failure is noted here and the
+// transfer is stopped by answering a short count.
+struct ReplySink {
   HttpHeaders* headers;
   std::string* body;
+  size_t maxBody;
+  size_t headerBytes = 0;
+  bool tooLarge = false;
+  bool failed = false;
 };
 
+// Headers beyond this are a broken or hostile server.
+constexpr size_t kMaxHeaderBytes = 256 * 1024;
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+  auto* sink = static_cast<ReplySink*>(user);
+  const size_t bytes = size * count;
+  if (bytes > sink->maxBody - std::min(sink->maxBody, sink->body->size())) {
+    sink->tooLarge = true;
+    return 0;
+  }
+  try {
+    sink->body->append(data, bytes);
+  } catch (...) {
+    sink->failed = true;
+    return 0;
+  }
+  return bytes;
+}
+
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
-  auto* sink = static_cast<HeaderSink*>(user);
-  std::string_view line(data, size * count);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  // A new status line (after "100 Continue" or a proxy's CONNECT reply)
-  // starts the headers of the next response.
-  if (line.substr(0, 5) == "HTTP/") {
-    sink->headers->clear();
-    return size * count;
+  auto* sink = static_cast<ReplySink*>(user);
+  const size_t bytes = size * count;
+  sink->headerBytes += bytes;
+  if (sink->headerBytes > kMaxHeaderBytes) {
+    sink->tooLarge = true;
+    return 0;
   }
-  size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return size * count;
-  std::string_view value = line.substr(colon + 1);
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  std::string name(line.substr(0, colon));
-  if (strcasecmp(name.c_str(), "Content-Length") == 0) {
-    size_t length = 0;
-    auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
-    if (ec == std::errc() && length < (size_t{1} << 30)) sink->body->reserve(length);
+  try {
+    std::string_view line(data, bytes);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    // A new status line (after "100 Continue" or a proxy's CONNECT reply)
+    // starts the headers of the next response.
+    if (line.substr(0, 5) == "HTTP/") {
+      sink->headers->clear();
+      return bytes;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return bytes;
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    std::string name(line.substr(0, colon));
+    if (strcasecmp(name.c_str(), "Content-Length") == 0) {
+      // The announced length is only a hint: a lie within the limit costs
+      // no more than the limit, one beyond it ends the exchange at once.
+      uint64_t length = 0;
+      auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
+      if (ec == std::errc() && length > sink->maxBody) {
+        sink->tooLarge = true;
+        return 0;
+      }
+      if (ec == std::errc()) sink->body->reserve(static_cast<size_t>(length));
+    }
+    sink->headers->emplace_back(std::move(name), std::string(value));
+  } catch (...) {
+    sink->failed = true;
+    return 0;
   }
-  sink->headers->emplace_back(std::move(name), std::string(value));
-  return size * count;
+  return bytes;
 }
 
 void applyProxy(CURL* curl) {
   auto& settings = LocalSettings::sharedManager();
   int32_t type = settings.proxyType();
   std::string server = settings.proxyServer().value_or("");
+  if (type == kProxyTypeNone) {
+    // The empty text switches proxies off, the environment's too.
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    return;
+  }
   if ((type != kProxyTypeHttp && type != kProxyTypeSocks) || server.empty()) {
     // nullptr restores libcurl's default: the proxy of the environment.
     curl_easy_setopt(curl, CURLOPT_PROXY, nullptr);
@@ -134,6 +179,17 @@ void HttpClient::release(std::unique_ptr<Handle> handle) {
 }
 
 HttpResponse HttpClient::post(const HttpRequest& request) {
+  try {
+    return perform(request);
+  } catch (const std::exception& e) {
+    HttpResponse response;
+    response.errorCode = kNetworkErrorUnknown;
+    response.errorDescription = e.what();
+    return response;
+  }
+}
+
+HttpResponse HttpClient::perform(const HttpRequest& request) {
   HttpResponse response;
   auto handle = acquire();
   CURL* curl = handle->get();
@@ -158,7 +214,7 @@ HttpResponse HttpClient::post(const HttpRequest& request) {
   }
 
   char errorBuffer[CURL_ERROR_SIZE] = {0};
-  HeaderSink sink{&response.headers, &response.body};
+  ReplySink sink{&response.headers, &response.body, request.maxResponseBytes};
   curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
@@ -170,7 +226,7 @@ HttpResponse HttpClient::post(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &sink);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
@@ -180,11 +236,21 @@ HttpResponse HttpClient::post(const HttpRequest& request) {
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   response.status = status;
-  if (code != CURLE_OK) {
+  if (sink.tooLarge) {
+    response.errorCode = kNetworkErrorDataLengthExceedsMaximum;
+    response.errorDescription = "reply larger than " + std::to_string(request.maxResponseBytes) + " bytes";
+  } else if (sink.failed) {
+    response.errorCode = kNetworkErrorUnknown;
+    response.errorDescription = "out of memory for the reply";
+  } else if (code != CURLE_OK) {
     long osErrno = 0;
     curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osErrno);
     response.errorCode = errorCodeForCurl(code, osErrno);
     response.errorDescription = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+  }
+  if (!response.completed()) {
+    // A cut reply is never used; its memory goes now.
+    std::string().swap(response.body);
   }
   // Detach the request's buffers before the handle goes back to the pool.
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);

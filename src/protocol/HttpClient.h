@@ -1,9 +1,14 @@
 // HttpTransport over libcurl. Keeps its easy handles between requests so that
 // connections stay open (keep-alive): a backup sends thousands of requests
 // over a handful of connections. Verifies TLS peers and host names. Takes the
-// proxy from the settings store for every request (see README.md); without
-// one set, libcurl applies the https_proxy / http_proxy / no_proxy
-// environment, which is the system proxy on Linux.
+// proxy from the settings store for every request (see README.md): type 0
+// uses none, not even the environment's; without one set, libcurl applies
+// the https_proxy / http_proxy / no_proxy environment, which is the system
+// proxy on Linux.
+//
+// A reply is read only up to the request's maxResponseBytes; an announced
+// Content-Length beyond it ends the exchange before any body is read, so a
+// lying server cannot make the client reserve or hold more.
 //
 // libcurl 7.88 would send "Expect: 100-continue" before bodies over 1 MiB and
 // wait for the server's go-ahead; every request sends an empty Expect header
@@ -36,6 +41,7 @@ class HttpClient : public HttpTransport {
 
  private:
   class Handle;
+  HttpResponse perform(const HttpRequest& request);
   std::unique_ptr<Handle> acquire();
   void release(std::unique_ptr<Handle> handle);
 

@@ -25,6 +25,10 @@ struct HttpRequest {
   // rather than left out.
   HttpHeaders headers;
   std::chrono::milliseconds timeout{60000};
+  // The largest reply body accepted. A longer one, or one announced longer
+  // by its Content-Length, ends the exchange with
+  // kNetworkErrorDataLengthExceedsMaximum and an empty body.
+  size_t maxResponseBytes = 4 * 1024 * 1024;
 };
 
 struct HttpResponse {

@@ -30,6 +30,8 @@ enum NetworkErrorCode : int {
   kNetworkErrorCallIsActive = -1019,
   kNetworkErrorFileDoesNotExist = -1100,
   kNetworkErrorNoPermissionsToReadFile = -1102,
+  // A reply larger than the request allows (not an outage).
+  kNetworkErrorDataLengthExceedsMaximum = -1103,
   kNetworkErrorSecureConnectionFailed = -1200,
   kNetworkErrorServerCertificateUntrusted = -1202,
 };

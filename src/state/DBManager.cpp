@@ -10,6 +10,7 @@
 
 #include "base/StringFormat.h"
 #include "platform/Env.h"
+#include "platform/PrivateFiles.h"
 #include "state/LogWriter.h"
 #include "state/SqliteError.h"
 
@@ -179,9 +180,13 @@ bool DBManager::ensureOpenLocked() {
 
 bool DBManager::openLocked(bool announce) {
   std::error_code ec;
-  fs::create_directories(fs::path(databasePath_).parent_path(), ec);
+  PrivateFiles::ensureFolder(fs::path(databasePath_).parent_path().string());
   for (int attempt = 0; attempt < 2; ++attempt) {
-    bool existed = fs::exists(databasePath_, ec);
+    bool existed = fs::exists(databasePath_, ec) && fs::file_size(databasePath_, ec) > 0;
+    // SQLite gives its journal files the database file's mode, so a file
+    // made 0600 here keeps the journals private too.
+    for (const char* suffix : {"", "-wal", "-shm"}) PrivateFiles::tightenFile(databasePath_ + suffix);
+    if (!existed) PrivateFiles::ensureFile(databasePath_);
     try {
       connection_ = SqliteConnection::open(databasePath_);
       connection_.setBusyTimeout(kBusyTimeoutMs);

@@ -18,6 +18,7 @@
 #include "base/StringFormat.h"
 #include "platform/Env.h"
 #include "platform/PreferencesStore.h"
+#include "platform/PrivateFiles.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
@@ -43,14 +44,18 @@ void reportToSystemLog(const std::string& what) {
 int64_t sizeCreatingFile(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) return st.st_size;
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, PrivateFiles::kFileMode));
   if (!fd) throw std::runtime_error("cannot create " + path);
   return 0;
 }
 
 void appendToFile(const std::string& path, const std::string& line) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, PrivateFiles::kFileMode));
   if (!fd) throw std::runtime_error("cannot open " + path);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) == 0 && (st.st_mode & 07777) != PrivateFiles::kFileMode) {
+    ::fchmod(fd.get(), PrivateFiles::kFileMode);
+  }
   size_t done = 0;
   while (done < line.size()) {
     ssize_t n = ::write(fd.get(), line.data() + done, line.size() - done);
@@ -81,8 +86,15 @@ LogWriter::LogWriter() {
   if (auto url = store.stringForKey("logFilepath")) {
     if (auto path = FileURL::toPath(*url)) currentLogFilepath_ = *path;
   }
+  // The lines carry the session cookie: folder and files are the user's
+  // alone, including those an older build left readable.
+  PrivateFiles::ensureFolder(folder_);
   std::error_code ec;
-  fs::create_directories(folder_, ec);
+  for (const auto& entry : fs::directory_iterator(folder_, ec)) {
+    if (entry.path().filename().string().find(".log") != std::string::npos) {
+      PrivateFiles::tightenFile(entry.path().string());
+    }
+  }
   if (currentLogFilepath_.empty()) currentLogFilepath_ = filePathForNumber(logNum_);
 }
 
@@ -130,7 +142,7 @@ void LogWriter::createNewLogFile(int64_t logNum) {
   std::string path = filePathForNumber(logNum + 1);
   std::error_code ec;
   fs::remove(path, ec);
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, PrivateFiles::kFileMode));
   logNum_ = logNum + 1;
   currentLogFilepath_ = path;
   cleanLogFiles(folder_);

@@ -105,10 +105,21 @@ void ServiceProcess::start() {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  int inputFds[2] = {-1, -1};
+  if (!options_.standardInput.empty()) {
+    if (::pipe2(inputFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_adddup2(&actions, inputFds[0], STDIN_FILENO);
+  }
   pid_t pid = -1;
   int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
+  if (inputFds[0] >= 0) {
+    ::close(inputFds[0]);
+    ssize_t written = ::write(inputFds[1], options_.standardInput.data(), options_.standardInput.size());
+    (void)written;
+    ::close(inputFds[1]);
+  }
   if (rc != 0) {
     ::close(pipeFds[0]);
     throw std::runtime_error("cannot start " + args[0]);
@@ -279,8 +290,12 @@ void ServiceProcess::clearLog() { control({{"action", "clear_log"}}); }
 
 Value ServiceProcess::reports() { return Value::parse(control({{"action", "reports"}})); }
 
-Value ServiceProcess::block(const std::string& name) {
-  return Value::parse(control({{"action", "block"}, {"name", name}}));
+Value ServiceProcess::block(const std::string& name, const std::string& user) {
+  return Value::parse(control({{"action", "block"}, {"name", name}, {"user", user}}));
+}
+
+std::string ServiceProcess::storedBlockPath(const std::string& name, int64_t accountId) const {
+  return dataDir_ + "/accounts/" + std::to_string(accountId) + "/blocks/" + name.substr(0, 2) + "/" + name;
 }
 
 std::string ServiceProcess::damageBlock(const std::string& name, const std::string& how) {

@@ -47,6 +47,8 @@ class ServiceProcess {
     std::vector<std::string> users;   // "NAME:PASSWORD", as --add-user
     std::vector<std::string> faults;  // rules, as --fault
     std::vector<std::string> extraArgs;
+    // Written to the service's standard input (passwords of --add-user NAME).
+    std::string standardInput;
     // Skip the flush of stored objects: faster tests; a test of crash
     // safety turns it back on.
     bool noFsync = true;
@@ -81,6 +83,7 @@ class ServiceProcess {
   int port() const { return port_; }
   const std::string& dataDir() const { return dataDir_; }
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
   // Stops with SIGTERM and waits; the data folder stays until destruction.
   void stop();
@@ -111,8 +114,12 @@ class ServiceProcess {
   void clearLog();
   // Status reports and hardware identifiers received.
   Value reports();
-  // {"held": bool, "size": bytes} of a stored block name.
-  Value block(const std::string& name);
+  // {"held": bool, "size": bytes} of a stored block name, in the user's
+  // account, or in any when `user` is empty.
+  Value block(const std::string& name, const std::string& user = "");
+  // Where the block file of that name lies for the account with that id
+  // (accounts are numbered from 1 in the order they were made).
+  std::string storedBlockPath(const std::string& name, int64_t accountId) const;
   // Damages a stored block (by its checksum; held plain or packed): "flip"
   // inverts one byte in the middle (twice gives the block back), "remove"
   // deletes it. Returns the storage name damaged; throws when not held.

@@ -13,6 +13,7 @@
 #include "engine/format/ZipEntryName.h"
 #include "engine/format/ZipReader.h"
 #include "engine/format/ZipWriter.h"
+#include "platform/PrivateFiles.h"
 #include "platform/Env.h"
 #include "state/LogWriter.h"
 
@@ -183,10 +184,11 @@ bool Compressor::CompressFromStreamCompound(const std::vector<FilePart>& parts, 
 }
 
 std::string Compressor::scratchFolder(const std::string& ThreadIndex) {
-  std::string folder = stringWithFormat("%s/PalveroCaches/%s", Env::cachesDirectory().c_str(), ThreadIndex.c_str());
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  return fs::is_directory(folder, ec) ? folder : std::string();
+  // Restores write decrypted pieces of the user's files here.
+  std::string caches = Env::cachesDirectory() + "/PalveroCaches";
+  std::string folder = caches + "/" + ThreadIndex;
+  if (!PrivateFiles::ensureFolder(caches) || !PrivateFiles::ensureFolder(folder)) return {};
+  return folder;
 }
 
 }  // namespace palvero

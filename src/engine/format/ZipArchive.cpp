@@ -95,8 +95,15 @@ bool ZipArchive::CreateZipFile2(const std::string& path) {
   discardWriter();
   tempPath_ = parentOf(path) + "/.palvero-zip-" + uniqueSuffix();
   finalPath_ = path;
+  // The archive replaces `path` with the mode `path` already has (a private
+  // scratch file stays private); the writer keeps the mode of the file it
+  // opens.
+  struct stat existing {};
+  mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 0777) : 0666;
+  UniqueFd created(::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (created) ::fchmod(created.get(), mode);
   writer_ = std::make_unique<ZipWriter>();
-  if (!writer_->openFile(tempPath_)) {
+  if (!created || !writer_->openFile(tempPath_)) {
     report("Failed", "cannot create " + path + ": " + std::strerror(errno));
     discardWriter();
     return false;

@@ -264,7 +264,7 @@ TEST_P(CorruptBlockTest, ADamagedBlockOnTheServiceFailsTheRestoreAndKeepsTheExis
   // still decrypts (the padding is intact), only the content is wrong.
   std::vector<std::string> names = uploadedBlockNames();
   ASSERT_EQ(names.size(), 3u);
-  std::string stored = service_.dataDir() + "/blocks/" + names[1].substr(0, 2) + "/" + names[1];
+  std::string stored = service_.storedBlockPath(names[1], 1);
   std::string bytes = readFile(stored);
   ASSERT_GT(bytes.size(), 100u);
   bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x20);

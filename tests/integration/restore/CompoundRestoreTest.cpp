@@ -1,6 +1,11 @@
 // Compound revisions (one part per container member) restored as one zip
 // container, checked with Python's zipfile.
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cstdio>
+#include <map>
+#include <thread>
 
 #include "engine/CompoundFileOperations.h"
 #include "platform/Env.h"
@@ -111,6 +116,56 @@ TEST(CompoundFileNames, OnlyOfficeContainersAreCompound) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(CompoundFileOperations::IsCompoundFile(c.name), c.compound);
   }
+}
+
+}  // namespace
+}  // namespace palvero::testing
+
+namespace palvero::testing {
+namespace {
+
+class CompoundScratchTest : public CompoundRestoreTest {};
+
+// The members are decrypted pieces of the user's file: while they wait in
+// the scratch folder, only the user may read them.
+TEST_F(CompoundScratchTest, DecryptedMembersInTheScratchFolderArePrivate) {
+  const std::string path = home_ / "docs/report.docx";
+  uploadCompound(path, members_, "20240131 17:05:09");
+  // The last member's block (the first member is small enough to travel
+  // inside the version file) comes late, so the others sit in the scratch
+  // folder meanwhile.
+  service_.addFault("get_block:delay=1500:1:skip=1");
+  std::atomic<bool> done{false};
+  std::map<std::string, unsigned> seen;
+  std::thread watcher([&] {
+    while (!done) {
+      std::error_code ec;
+      for (auto it = std::filesystem::recursive_directory_iterator(scratchRoot(), ec);
+           !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) == 0) seen[it->path().string()] = st.st_mode;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  bool restored = restore(path, home_ / "out/report.docx");
+  done = true;
+  watcher.join();
+  ASSERT_TRUE(restored) << lastPosted().userInfo.dump();
+  struct stat root {};
+  ASSERT_EQ(::stat(scratchRoot().c_str(), &root), 0);
+  EXPECT_EQ(root.st_mode & 07777, 0700u);
+  int files = 0;
+  for (const auto& [seenPath, mode] : seen) {
+    SCOPED_TRACE(seenPath);
+    if (S_ISREG(mode)) {
+      ++files;
+      EXPECT_EQ(mode & 07777, 0600u);
+    } else if (S_ISDIR(mode)) {
+      EXPECT_EQ(mode & 07777, 0700u);
+    }
+  }
+  EXPECT_GE(files, static_cast<int>(members_.size()) - 1) << "the members written before the late block";
 }
 
 }  // namespace

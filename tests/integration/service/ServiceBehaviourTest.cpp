@@ -199,9 +199,11 @@ TEST_F(ServiceBehaviourTest, ControlIsOffWithoutTheFlag) {
 
 TEST_F(ServiceBehaviourTest, ABadCommandLineIsRefused) {
   for (const std::string args :
-       {"--add-user nopassword", "--fault ping:explode", "--listen nowhere", "--max-devices 0"}) {
+       {"--add-user nopassword", "--add-user ann --password-file /nonexistent", "--fault ping:explode",
+        "--listen nowhere", "--max-devices 0", "--folder-page-size 9223372036854775807", "--request-log-bytes 10"}) {
     SCOPED_TRACE(args);
-    std::string command = ServiceProcess::binaryPath() + " --data " + home_.path() + "/bad " + args + " 2>&1";
+    std::string command =
+        ServiceProcess::binaryPath() + " --data " + home_.path() + "/bad " + args + " 2>&1 </dev/null";
     FILE* out = ::popen(command.c_str(), "r");
     ASSERT_NE(out, nullptr);
     std::string text;

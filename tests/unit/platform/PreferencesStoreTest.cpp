@@ -194,5 +194,19 @@ TEST(EnvTest, ServerAddressAcceptsOriginOrScript) {
   EXPECT_NE(Env::serverURL().find("/server.php"), std::string::npos);
 }
 
+TEST(EnvTest, OnlyPlainHttpToAnotherComputerIsUnencrypted) {
+  for (const char* url : {"http://backup.example.com/server.php", "HTTP://Backup.Example.com", "http://10.0.0.5:80/",
+                          "http://127.0.0.1.example.com/", "http://user@host/", "http://[2001:db8::1]:8080/"}) {
+    SCOPED_TRACE(url);
+    EXPECT_TRUE(Env::isUnencryptedRemoteURL(url));
+  }
+  for (const char* url : {"https://backup.example.com/server.php", "http://127.0.0.1:8080/server.php",
+                          "http://127.45.0.9/", "http://localhost:9/", "http://[::1]:9/server.php",
+                          "http://user@127.0.0.1/"}) {
+    SCOPED_TRACE(url);
+    EXPECT_FALSE(Env::isUnencryptedRemoteURL(url));
+  }
+}
+
 }  // namespace
 }  // namespace palvero

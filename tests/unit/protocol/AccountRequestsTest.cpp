@@ -96,6 +96,19 @@ INSTANTIATE_TEST_SUITE_P(Replies, LoginRefusalTest,
                                            RefusalCase{"[1,2]", {"RegUserFail", "RegUserFail"}, true},
                                            RefusalCase{"", {"RegUserFail", "RegUserFail"}, true}));
 
+TEST_F(AccountRequestsTest, ALoginReplyNestedTwoMegabytesDeepIsARefusalWithABoundedLogLine) {
+  // Parsed and then copied, this reply overflowed the stack.
+  std::string nested = std::string(1000000, '[') + std::string(1000000, ']');
+  transport_->push(reply(200, nested));
+  server_->registerUsername("ann", "pw");
+  settleAsyncWork();
+  EXPECT_EQ(posted(), (std::vector<std::string>{"RegUserFail", "RegUserFail"}));
+  auto lines = logLinesStartingWith("registerUsername FAIL");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_LE(lines[0].size(), CommunicationServer::kMaxServerTextInLog + 100);
+  EXPECT_FALSE(LocalSettings::sharedManager().isInitialized());
+}
+
 TEST_F(AccountRequestsTest, AnErrorPageThatIsJsonIsNotStoredAsTheAccount) {
   transport_->push(reply(500, loginReply({{"DeviceSupport", "false"}}).dump()));
   server_->registerUsername("ann", "pw");

@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "ProtocolTestSupport.h"
+#include "engine/format/Compressor.h"
+#include "engine/format/Security.h"
 #include "state/DBManager.h"
 
 namespace palvero::testing {
@@ -357,6 +359,55 @@ TEST_F(ProtocolTest, SingleBlockUploadFailureIsLogged) {
   bool offline = false;
   EXPECT_FALSE(server_->uploadDataBlockStream(Bytes(10, 7), "CAFE", "10", offline));
   EXPECT_EQ(logLinesStartingWith("uploadDataBlockStream FAIL").size(), 1u);
+}
+
+}  // namespace
+}  // namespace palvero::testing
+
+namespace palvero::testing {
+namespace {
+
+// --- Reply limits ---------------------------------------------------------------
+
+TEST(ReplyLimitTest, TheLargestBlockTravelsExactlyAtTheBlockReplyLimit) {
+  // Random bytes do not shrink when packed, so the engine sends them plain.
+  Bytes block(Compressor::kMaxBlockSize);
+  uint64_t state = 88172645463325252ULL;
+  for (auto& byte : block) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    byte = static_cast<uint8_t>(state);
+  }
+  Compressor compressor;
+  Bytes packed;
+  std::string error;
+  int32_t type = 0;
+  ASSERT_TRUE(compressor.CompressPackageStream(block, packed, "name", "Octet", error, type, "w0"));
+  EXPECT_GT(packed.size(), block.size());
+  Security security;
+  ASSERT_TRUE(security.EncryptStream(block, "0123456789abcdef0123456789abcdef"));
+  EXPECT_EQ(block.size(), CommunicationServer::kMaxBlockReplyBytes);
+}
+
+TEST_F(ProtocolTest, EachKindOfRequestAsksForItsOwnReplyLimit) {
+  transport_->setFallback([](const SentRequest&) { return reply(404, "none"); });
+  bool offline = false;
+  bool compressed = false;
+  Bytes stream;
+  server_->downloadDataBlock("C", "1", stream, compressed, offline);
+  server_->GetFileVersionBin("%2Fa", -1, stream, false, offline, std::nullopt);
+  server_->getGetFilesList("/a", std::nullopt);
+  server_->syncPing();
+  std::map<std::string, size_t> limits;
+  for (const auto& sent : transport_->sent()) {
+    std::string kind = sent.body.substr(8, sent.body.find('&') - 8);
+    limits[kind] = sent.maxResponseBytes;
+  }
+  EXPECT_EQ(limits["get_block"], CommunicationServer::kMaxBlockReplyBytes);
+  EXPECT_EQ(limits["get_ver"], CommunicationServer::kMaxVersionReplyBytes);
+  EXPECT_EQ(limits["get_files_list"], CommunicationServer::kMaxListingReplyBytes);
+  EXPECT_EQ(limits["ping"], CommunicationServer::kMaxTextReplyBytes);
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "protocol/HttpClient.h"
 #include "protocol/NetworkErrorManager.h"
+#include "state/LocalSettings.h"
 #include "support/TempHome.h"
 
 namespace palvero {
@@ -172,6 +174,95 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenReply{"NoAnswerInTime", {"", false, 3000}, kNetworkErrorTimedOut},
                       BrokenReply{"SlowBody", {okReply("late"), false, 1500}, kNetworkErrorTimedOut}),
     [](const auto& testInfo) { return testInfo.param.name; });
+
+// A reply longer than the request allows ends the exchange cleanly: never
+// reserved up front, never held, not an outage.
+class OversizedReplyTest : public HttpClientWireTest, public ::testing::WithParamInterface<BrokenReply> {};
+
+TEST_P(OversizedReplyTest, IsRefusedWithoutHoldingIt) {
+  RawHttpServer server({GetParam().answer});
+  HttpRequest request;
+  std::string url = server.url();
+  request.url = url;
+  request.body = "request=get_block";
+  request.maxResponseBytes = 64 * 1024;
+  HttpResponse response = client_.post(request);
+  EXPECT_FALSE(response.completed());
+  EXPECT_EQ(response.errorCode, kNetworkErrorDataLengthExceedsMaximum);
+  EXPECT_TRUE(response.body.empty());
+  EXPECT_EQ(response.body.capacity() < 64 * 1024, true) << "nothing reserved for the announced length";
+  EXPECT_FALSE(NetworkErrorManager::sharedErrorManager().isNetworkAlive(response.errorCode));
+}
+
+std::string chunked(size_t total) {
+  std::string out = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (size_t sent = 0; sent < total; sent += 4096) out += "1000\r\n" + std::string(4096, 'c') + "\r\n";
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, OversizedReplyTest,
+    ::testing::Values(
+        BrokenReply{"LyingContentLength", {"HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\nabc", true, 0}, 0},
+        BrokenReply{"EndlessBodyWithoutLength", {"HTTP/1.0 200 OK\r\n\r\n" + std::string(1 << 20, 'e'), true, 0}, 0},
+        BrokenReply{"EndlessChunkedBody", {chunked(1 << 20), true, 0}, 0},
+        BrokenReply{"EndlessHeaders",
+                    {"HTTP/1.1 200 OK\r\n" + [] {
+                       std::string headers;
+                       for (int i = 0; i < 20000; ++i) headers += "X-Filler-" + std::to_string(i) + ": value\r\n";
+                       return headers;
+                     }() + "Content-Length: 2\r\n\r\nok",
+                     true, 0},
+                    0}),
+    [](const auto& testInfo) { return testInfo.param.name; });
+
+TEST_F(HttpClientWireTest, AReplyWithinTheLimitIsReadWhole) {
+  std::string body(64 * 1024, 'b');
+  RawHttpServer server({{okReply(body)}});
+  HttpRequest request;
+  std::string url = server.url();
+  request.url = url;
+  request.body = "x";
+  request.maxResponseBytes = body.size();
+  HttpResponse response = client_.post(request);
+  ASSERT_TRUE(response.completed()) << response.errorDescription;
+  EXPECT_EQ(response.body, body);
+}
+
+// Proxy type 0 means no proxy at all, not the environment's; type 1 is the
+// environment's.
+TEST_F(HttpClientWireTest, ProxyTypeNoneIgnoresTheEnvironmentsProxy) {
+  struct SavedEnv {
+    std::string name;
+    std::optional<std::string> value;
+  };
+  std::vector<SavedEnv> saved;
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"}) {
+    const char* value = std::getenv(name);
+    saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
+    ::unsetenv(name);
+  }
+  const std::string deadProxy = "http://127.0.0.1:" + std::to_string(closedPort());
+  ::setenv("http_proxy", deadProxy.c_str(), 1);
+  for (int32_t type : {0, 1}) {
+    SCOPED_TRACE(type);
+    LocalSettings::sharedManager().setProxyType(type);
+    RawHttpServer server({{okReply("direct")}});
+    HttpResponse response = send(server, "x");
+    if (type == 0) {
+      EXPECT_EQ(response.body, "direct") << response.errorDescription;
+    } else {
+      EXPECT_EQ(response.errorCode, kNetworkErrorCannotConnectToHost) << "sent to the proxy";
+    }
+  }
+  for (const auto& env : saved) {
+    if (env.value) {
+      ::setenv(env.name.c_str(), env.value->c_str(), 1);
+    } else {
+      ::unsetenv(env.name.c_str());
+    }
+  }
+}
 
 }  // namespace
 }  // namespace palvero

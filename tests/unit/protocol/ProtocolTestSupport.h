@@ -33,6 +33,7 @@ struct SentRequest {
   std::string body;
   HttpHeaders headers;
   std::chrono::milliseconds timeout{0};
+  size_t maxResponseBytes = 0;
 
   std::optional<std::string> header(const std::string& name) const {
     for (const auto& [key, value] : headers) {
@@ -73,7 +74,8 @@ class ScriptedTransport : public HttpTransport {
   using Script = std::function<HttpResponse(const SentRequest&)>;
 
   HttpResponse post(const HttpRequest& request) override {
-    SentRequest sent{request.url, std::string(request.body), request.headers, request.timeout};
+    SentRequest sent{request.url, std::string(request.body), request.headers, request.timeout,
+                     request.maxResponseBytes};
     Script script;
     {
       std::lock_guard lock(mutex_);

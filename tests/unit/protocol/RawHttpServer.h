@@ -104,7 +104,8 @@ class RawHttpServer {
         while (!stop_ && std::chrono::steady_clock::now() < until)
           std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (!answer.bytes.empty()) {
-          ssize_t ignored = ::write(fd, answer.bytes.data(), answer.bytes.size());
+          // The client may hang up before it has read everything.
+          ssize_t ignored = ::send(fd, answer.bytes.data(), answer.bytes.size(), MSG_NOSIGNAL);
           (void)ignored;
         }
         if (answer.close) break;

@@ -91,8 +91,11 @@ TEST_F(BlobStoreTest, AFullBatchFailsWholeWhenOneNameIsBad) {
 
 // --- Split uploads ----------------------------------------------------------------
 
+// Bounds far above what these cases send.
+PartialUploads roomyUploads() { return PartialUploads(1 << 20, 8, 1 << 22); }
+
 TEST(PartialUploadsTest, PartsWithOffsetsAreAssembledAndRepeatsReplace) {
-  PartialUploads uploads;
+  PartialUploads uploads = roomyUploads();
   PartialUploads::Key key{"dev", "/f", "session"};
   int64_t received = 0;
   EXPECT_EQ(uploads.addPart(key, 0, "aaaa", &received), PartialUploads::Result::kAccepted);
@@ -108,7 +111,7 @@ TEST(PartialUploadsTest, PartsWithOffsetsAreAssembledAndRepeatsReplace) {
 }
 
 TEST(PartialUploadsTest, AFirstPartStartsOverAndSessionsAreSeparate) {
-  PartialUploads uploads;
+  PartialUploads uploads = roomyUploads();
   PartialUploads::Key one{"dev", "/f", "s1"};
   PartialUploads::Key two{"dev", "/f", "s2"};
   uploads.addPart(one, 0, "old", nullptr);
@@ -120,7 +123,7 @@ TEST(PartialUploadsTest, AFirstPartStartsOverAndSessionsAreSeparate) {
 }
 
 TEST(PartialUploadsTest, WithoutOffsetsPartsAreAppended) {
-  PartialUploads uploads;
+  PartialUploads uploads = roomyUploads();
   PartialUploads::Key key{"dev", "/f", "s"};
   uploads.addPart(key, std::nullopt, "ab", nullptr);
   uploads.addPart(key, std::nullopt, "cd", nullptr);
