@@ -59,8 +59,9 @@ std::unique_ptr<CLI::App> CommandLine::makeApp(Request& request) {
   get->add_option("key", request.key, "Setting name")->type_name("KEY");
   auto* set = command(*settings, "set", "Change a setting", "palvero settings set numberOfThreads 10");
   set->add_option("key", request.key, "Setting name")->required()->type_name("KEY");
-  auto* value = set->add_option("value", request.value, "New value (proxyPassword: read from standard input instead)")
-                    ->type_name("VALUE");
+  set->add_option("value", request.value, "New value (proxyPassword: read from standard input instead)")
+      ->type_name("VALUE")
+      ->each([&request](const std::string&) { request.valueGiven = true; });
 
   auto* logs = command(app, "logs", "Send the log to support", "palvero logs send --message \"backup hangs\"");
   logs->require_subcommand(1);
@@ -126,7 +127,6 @@ std::optional<Request> CommandLine::parse(int argc, const char* const* argv, std
     exitCode = app->exit(e, out, err) == 0 ? kExitSuccess : kExitUsage;
     return std::nullopt;
   }
-  request.valueGiven = value->count() > 0;
   for (auto* sub : app->get_subcommands()) {
     request.command = sub->get_name();
     for (auto* inner : sub->get_subcommands()) request.command += " " + inner->get_name();
