@@ -67,6 +67,40 @@ std::vector<Value> FolderListing::entries(const std::vector<VersionRow>& rows, c
   return out;
 }
 
+std::vector<Value> FolderListing::tree(const std::vector<VersionRow>& rows, const std::string& path) {
+  const std::string folder = normalize(path);
+  const bool everything = folder.empty() || folder == "/";
+  const std::string prefix = everything ? std::string() : folder + "/";
+  // A name below "/": the stored path without its leading "/".
+  auto nameOf = [](const std::string& stored) { return stored.front() == '/' ? stored.substr(1) : stored; };
+  std::map<std::string, bool> folders;  // name → every file beneath is deleted
+  std::map<std::string, std::vector<const VersionRow*>> files;
+  for (const auto& row : rows) {
+    std::string stored = normalize(row.path);
+    if (stored.empty() || stored == "/") continue;
+    if (!everything && (stored.size() <= prefix.size() || stored.compare(0, prefix.size(), prefix) != 0)) continue;
+    files[nameOf(stored)].push_back(&row);
+    // Every folder between the asked one and the file.
+    for (size_t slash = stored.find('/', prefix.empty() ? 1 : prefix.size()); slash != std::string::npos;
+         slash = stored.find('/', slash + 1)) {
+      auto [it, fresh] = folders.emplace(nameOf(stored.substr(0, slash)), true);
+      it->second = it->second && row.toDelete;
+    }
+  }
+  std::vector<Value> out;
+  for (const auto& [name, deleted] : folders) out.push_back({{"folder", name}, {"toDelete", deleted}});
+  for (const auto& [name, revisions] : files) {
+    const VersionRow& latest = *revisions.back();
+    Value versions = Value::array();
+    for (const VersionRow* v : revisions) {
+      versions.push_back({{"number", v->number}, {"size", v->size}, {"modified", v->modified}});
+    }
+    out.push_back(
+        {{"file", name}, {"size", latest.size}, {"toDelete", latest.toDelete}, {"version", std::move(versions)}});
+  }
+  return out;
+}
+
 Value FolderListing::page(const std::vector<Value>& entries, int64_t page, int64_t pageSize) {
   pageSize = std::max<int64_t>(pageSize, 1);
   const int64_t count = static_cast<int64_t>(entries.size());

@@ -3,7 +3,9 @@
 // path "C:/Users/a.txt" on the drive "C:". Listing "" gives the drives;
 // listing a drive or folder gives its folders (by name, "toDelete" when
 // every file beneath is marked deleted), then its files (by name, with the
-// latest revision's size and mark and every revision as "version").
+// latest revision's size and mark and every revision as "version"). The
+// whole-folder listing gives every folder and file beneath a path instead,
+// named by their paths below "/".
 //
 // Stateless; safe from any thread.
 #pragma once
@@ -26,6 +28,12 @@ class FolderListing {
   // The entries of `path` among `rows` (every revision of one owner, ordered
   // by path, then number). "toDelete" is 0/1, or a boolean with `booleanMarks`.
   static std::vector<Value> entries(const std::vector<VersionRow>& rows, const std::string& path, bool booleanMarks);
+  // The whole tree under `path` ("" and "/": everything), as the whole-folder
+  // listing answers it: every folder beneath ({"folder", "toDelete"}) and
+  // every file beneath ({"file", "size", "toDelete", "version"}), each named
+  // by its path below "/" ("home/ann/a.txt"), folders first, by name;
+  // "toDelete" as a boolean.
+  static std::vector<Value> tree(const std::vector<VersionRow>& rows, const std::string& path);
   // One page (from 1) of `entries`: {"pagesCount", "page", "data"}. There is
   // always at least one page; a page past the last holds no data.
   static Value page(const std::vector<Value>& entries, int64_t page, int64_t pageSize);

@@ -9,7 +9,8 @@
 // that is no number from 0 to 1,000,000 is 400. A sourceDeviceId outside
 // the caller's account is 404.
 //
-// get_files_list: every entry of the caller's folder in one JSON array,
+// get_files_list: the whole tree under the caller's path in one JSON array
+// (every folder and file beneath, named by their paths below "/"),
 // "toDelete" as a boolean, packed as the only entry of a zip archive.
 #include "FolderListing.h"
 #include "FormCodec.h"
@@ -62,7 +63,7 @@ void handleFolderPage(ServiceContext& ctx, const ServiceRequest& req, ServiceRep
 
 void handleFilesList(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& reply) {
   Value list = Value::array();
-  for (auto& entry : FolderListing::entries(ctx.metadata.allVersions(req.principal->id), req.field("path"), true)) {
+  for (auto& entry : FolderListing::tree(ctx.metadata.allVersions(req.principal->id), req.field("path"))) {
     list.push_back(std::move(entry));
   }
   reply.bytes(ZipPacker::packOneEntry("files.json", dumpJson(list)));

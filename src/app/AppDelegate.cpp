@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include "app/CommunicationServerLink.h"
+#include "app/FirstRun.h"
+#include "app/ProcessStartup.h"
 #include "base/DispatchQueue.h"
 #include "base/NotificationCenter.h"
 #include "base/RunLoop.h"
@@ -33,6 +35,7 @@ void logApp(const std::string& text, int level) {
 }  // namespace
 
 AppDelegate::AppDelegate(Options options) : options_(std::move(options)) {
+  ProcessStartup::installCollaborators();
   if (!options_.makeServerLink) {
     options_.makeServerLink = [] { return std::make_shared<CommunicationServerLink>(); };
   }
@@ -58,7 +61,7 @@ AppDelegate::~AppDelegate() {
 AppDelegate::LaunchState AppDelegate::applicationDidFinishLaunching() {
   // 1-4: the stores, the buffer and its timer, the database.
   auto& settings = LocalSettings::sharedManager();
-  auto& extensions = CommonExtensions::sharedExtensionsManager();
+  CommonExtensions::sharedExtensionsManager();
   buffer_ = std::make_unique<WatcherBuffer>();
   changeWatcher_ = std::make_unique<ChangeWatcher>(*buffer_, this);
   DBManager::sharedDBManager().CreateDatabase();
@@ -67,15 +70,7 @@ AppDelegate::LaunchState AppDelegate::applicationDidFinishLaunching() {
   isInSleep_.store(false);
 
   if (!settings.isInitialized()) {
-    settings.saveParameter("BackupTimingType", 0);
-    extensions.setDefaultExclusions(std::string(".DS_Store;"));
-    extensions.setComplexFiles(std::string(".APP;.IPA;.DMG;.LPDF;"));
-    Value complex = extensions.complexValues();
-    if (!complex.is_object()) complex = Value::object();
-    for (const char* ext : {".APP", ".IPA", ".DMG", ".LPDF"}) complex[ext] = true;
-    extensions.setComplexValues(complex);
-    extensions.saveExtensions();
-    logApp("Wizard started", kLogEvent);
+    FirstRun::storeFirstRunDefaults();
     addSleepNotificationHanlders();
     return LaunchState::kWizard;
   }

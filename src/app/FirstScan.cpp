@@ -59,6 +59,11 @@ FirstScan::Result FirstScan::run() {
   auto& settings = LocalSettings::sharedManager();
   auto& database = DBManager::sharedDBManager();
   Result result = prepare();
+  // The whole folder goes into the queue: this is the full backup the
+  // thirty-day rule counts from.
+  auto& extensions = CommonExtensions::sharedExtensionsManager();
+  extensions.setLastFullBackup(Date::now().toValue());
+  extensions.saveExtensions();
   settings.setNeedRescanning(true);
   settings.setDateLastScan(Date::now());
   settings.save();

@@ -1,7 +1,8 @@
 // The first scan of the backup folder into the queue, as the first-run
-// wizard's last step does it: "needRescanning" is set while it runs (so an
-// interrupted scan is run again at the next start), "dateLastScan" is
-// stamped, and the scan's first rows become the pending batch.
+// wizard's last step does it: the catalogue's "lastFullBackup" becomes now,
+// "needRescanning" is set while it runs (so an interrupted scan is run
+// again at the next start), "dateLastScan" is stamped, and the scan's first
+// rows become the pending batch.
 //
 // Thread contract: blocks the calling thread for the whole scan; any
 // thread but the main one of a window.

@@ -1,7 +1,10 @@
-// The first-run wizard's login and device steps without a window: logs the
-// user in, attaches this computer to an existing device or registers it as
-// a new one, loads the settings and exclusions from the service, and ends
-// with the client initialised (the hand-over's settings applied).
+// The palvero command's login: the first run's login and device steps
+// (FirstRun) driven to the end on a run loop: logs the user in, attaches
+// this computer to an existing device or registers it as a new one (or
+// names the one the login registered by itself), loads the settings and
+// exclusions from the service, saves the exclusions page, and ends with the
+// client initialised and the hand-over's settings stored. The first scan is
+// "palvero scan" (FirstScan), as the wizard's last page.
 //
 // Thread contract: run() on the thread that drives `loop`; the request
 // layer's completions arrive there as notifications.
@@ -51,6 +54,7 @@ class LoginFlow {
 
  private:
   static Result runSteps(StdRunLoop& loop, const Options& options);
+  static std::string deviceName(const Options& options);
 };
 
 }  // namespace palvero

@@ -23,6 +23,9 @@ class MainView {
   virtual void backupRunEnded(const RunSummary&) {}
   // An informational alert: localised title and text.
   virtual void showAlert(const std::string&, const std::string&) {}
+  // A new version (the service's version text) was downloaded: a window
+  // asks the user and calls MainViewController::installUpdate() on yes.
+  virtual void updateDownloaded(const std::string&) {}
 };
 
 }  // namespace palvero

@@ -1,7 +1,10 @@
 // Construction, the initialisation sequence, observers and shutdown.
 #include "app/MainViewController.h"
 
+#include "app/FirstScan.h"
+#include "app/FullBackupSchedule.h"
 #include "app/Localization.h"
+#include "app/RestorePresets.h"
 #include "app/ThreadManager.h"
 #include "app/ThreadWorker.h"
 #include "base/DispatchQueue.h"
@@ -10,6 +13,7 @@
 #include "protocol/WorkerActivity.h"
 #include "selection/CommonExtensions.h"
 #include "selection/FileScanner.h"
+#include "selection/QueueRebuild.h"
 #include "state/DBManager.h"
 #include "state/FilesToBackup.h"
 #include "state/LocalSettings.h"
@@ -139,39 +143,45 @@ void MainViewController::initialize() {
   DisposeAllThreadsAndReCreate(true);
   DisposeAllThreadsAndReCreate(false);
 
+  // 8: the restore the first run chose to run first.
+  bool presetRestore = false;
+  if (restoreControl_) {
+    if (auto choice = RestorePresets::take()) {
+      log(kGeneralLogEvent, kSessionOther, "The restore chosen at the first run starts", kLogEvent);
+      restoreControl_->startNewRestore(*choice);
+      presetRestore = true;
+    }
+  }
+
   // 9-10: version check, support information.
   if (options_.periodicTimers) checkVersion();
   if (options_.requestSupportInfo) server_->getSupportInfo();
 
-  // 11: the 30-day full backup.
-  Date now = Date::now();
-  std::optional<Date> lastFull;
-  if (auto stored = extensions.lastFullBackup()) lastFull = Date::fromValue(*stored);
-  if (!lastFull || now.timeIntervalSince(*lastFull) > kThirtyDays) {
-    extensions.setLastFullBackup(now.toValue());
-    extensions.setNeedFullBackup(true);
-    extensions.saveExtensions();
-  }
+  // 11: the 30-day full backup, or the first scan of a folder never scanned.
+  FullBackupSchedule::AtStart due = FullBackupSchedule::decideAtStart(Date::now());
 
-  // 12: the interrupted rescan (a restore under way resumes through the restore side).
-  if (!restoring() && settings.needRescanning() && !extensions.needFullBackup()) {
+  // 12: the first scan, or the interrupted rescan; an unfinished restore
+  // continues through the restore side.
+  if (due == FullBackupSchedule::AtStart::kFirstScanDue) {
     runInBackground([this] {
       setScanning(true);
-      DBManager::sharedDBManager().RemoveAllFilesFromDatabase(true);
+      FirstScan::run();
+      recountFilesToBackup();
+      setScanning(false);
+    });
+  } else if (!restoring() && settings.needRescanning() && !extensions.needFullBackup()) {
+    runInBackground([this] {
+      setScanning(true);
       DBManager::sharedDBManager().removeAllCachedBlocks();
-      auto rows = FileScanner::sharedFileScanner().firstScanFilesAtPath(
-          CommonExtensions::sharedExtensionsManager().defaultBackupFolder(), false, false, false);
-      if (rows) {
-        FilesToBackup::sharedFilesToBackup().setFiles(*rows);
+      if (QueueRebuild::rebuild(CommonExtensions::sharedExtensionsManager().defaultBackupFolder(), false)) {
         LocalSettings::sharedManager().setNeedRescanning(false);
         LocalSettings::sharedManager().save();
       }
       recountFilesToBackup();
       setScanning(false);
     });
-  } else if (restoring() && restoreControl_) {
-    restoreControl_->startRestore();
   }
+  if (!presetRestore && restoring() && restoreControl_) restoreControl_->startRestore();
 
   // 13: the hardware identifiers.
   server_->sendSerialNumbers();

@@ -163,7 +163,13 @@ class MainViewController : public ChangeWatcherDelegate {
   void updateSettings();
   void checkVersion();
   void downloadUpdate();
+  // The updater is in place ("DownloadUpdateOK"): logged, and the view is
+  // told (MainView::updateDownloaded); nothing is launched.
   void updateClient();
+  // The user agreed to the update: the updater is launched (once no restore
+  // runs; a backup run is cancelled first). Main thread.
+  void installUpdate();
+  bool updateDownloaded() const { return updateDownloaded_.load(); }
   void updateStatistic();
   void sendLogs(const std::string& message);
 
@@ -193,6 +199,8 @@ class MainViewController : public ChangeWatcherDelegate {
   // --- State, for front ends and tests ------------------------------------
 
   bool backuping() const { return backuping_.load(); }
+  // A first scan, a rescan or a queue rebuild is under way.
+  bool scanning() const { return scanning_.load(); }
   bool isPaused() const { return isPaused_.load(); }
   bool isAutoBackup() const { return isAutoBackup_.load(); }
   bool statusOK() const { return statusOK_.load(); }
@@ -338,6 +346,7 @@ class MainViewController : public ChangeWatcherDelegate {
   std::atomic<int64_t> totalBackupBytes_{0};
   std::atomic<int64_t> remainingTimeIterator_{0};
   std::atomic<bool> destroying_{false};
+  std::atomic<bool> updateDownloaded_{false};
 
   mutable std::mutex stateMutex_;
   std::string version_;               // guarded by stateMutex_

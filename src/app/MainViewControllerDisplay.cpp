@@ -99,7 +99,9 @@ void MainViewController::updateTimeRemaining() {
       ChangeWatcher* watcher = changeWatcher_;
       runInBackground([this, watcher] {
         watcher->folderChanges().setExclusionsChanged(true);
-        watcher->recalculateBackupQueue(true);
+        // As when the exclusion editor closes: the rebuilt queue's files
+        // wait (status 0) for the next run, which backs each of them up.
+        watcher->recalculateBackupQueue(false);
         recountFilesToBackup();
         setScanning(false);
       });

@@ -58,11 +58,27 @@ void MainViewController::downloadUpdate() {
 }
 
 void MainViewController::updateClient() {
+  // Code fetched from the network runs only when the user agrees: the
+  // window asks (installUpdate() is its yes); without one the news stays in
+  // the log and the status rows.
+  updateDownloaded_.store(true);
+  std::string offered = version();
+  log(kGeneralLogEvent, kSessionOther,
+      stringWithFormat("A new version is available (%s); it is installed when the user agrees",
+                       offered.empty() ? "unknown" : offered.c_str()),
+      kLogFailure);
+  runOnMain([this, offered] {
+    if (view_) view_->updateDownloaded(offered);
+  });
+}
+
+void MainViewController::installUpdate() {
+  if (!updateDownloaded_.load()) return;
   {
     std::lock_guard lock(timersMutex_);
     if (restoring()) {
       if (!updateTimer_ || !updateTimer_->isValid()) {
-        updateTimer_ = Timer::scheduled(std::chrono::seconds(30), true, [this] { updateClient(); });
+        updateTimer_ = Timer::scheduled(std::chrono::seconds(30), true, [this] { installUpdate(); });
       }
       return;
     }
@@ -83,7 +99,9 @@ void MainViewController::updateClient() {
     log(kGeneralLogEvent, kSessionOther, stringWithFormat("Cannot start the updater %s: %s", program.c_str(),
                                                           error.c_str()),
         kLogFailure);
+    return;
   }
+  log(kGeneralLogEvent, kSessionOther, stringWithFormat("The updater is started: %s", program.c_str()), kLogFailure);
 }
 
 void MainViewController::updateStatistic() {

@@ -98,6 +98,8 @@ void MainViewController::startAutoBackup() {
   bool onSetTime = settings.backupOnSetTime();
 
   if (hooks_ && hooks_->isInSleep()) return;
+  // A rescan is rebuilding the queue under the batch: the next firing tries.
+  if (scanning_.load()) return;
   if (!statusOK_.load()) {
     if (daily) reportScheduledStartRefused(heldBackReason());
     if (storageFull_.load()) {
@@ -164,7 +166,9 @@ void MainViewController::startAutoBackup() {
     if (FilesToBackup::sharedFilesToBackup().count() > 0) {
       if (!storageFull_.load()) {
         dropBackupTimer();
-        startBackup();
+        // A refused start (workers still letting go of a stopped run, no
+        // session) ends no run that would arm the timer again.
+        if (!startBackup()) armContinuousTimer();
       }
     } else {
       recountFilesToBackup();

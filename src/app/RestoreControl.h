@@ -6,6 +6,8 @@
 // Thread contract: every member may be called from any thread.
 #pragma once
 
+#include "restore/RestoreChoice.h"
+
 namespace palvero {
 
 class RestoreControl {
@@ -18,6 +20,8 @@ class RestoreControl {
   virtual void pauseRestore() = 0;
   // Continues the restore from the database.
   virtual void startRestore() = 0;
+  // Starts a new restore of `choice` (the restore the first run chose).
+  virtual void startNewRestore(const RestoreChoice& choice) = 0;
   // The pause/resume button while a restore is shown.
   virtual void statusButtonPressed() = 0;
 };

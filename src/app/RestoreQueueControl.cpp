@@ -33,6 +33,13 @@ void RestoreQueueControl::startRestore() {
   manager_->restoreFromDb();
 }
 
+void RestoreQueueControl::startNewRestore(const RestoreChoice& choice) {
+  started_.store(true);
+  manager_->setChoice(choice);
+  manager_->saveChoice();
+  manager_->restore();
+}
+
 void RestoreQueueControl::statusButtonPressed() {
   if (manager_->restoring()) {
     manager_->setPausedByUser(true);

@@ -26,6 +26,7 @@ class RestoreQueueControl final : public RestoreControl {
   bool isRestorePausedByUser() const override;
   void pauseRestore() override;
   void startRestore() override;
+  void startNewRestore(const RestoreChoice& choice) override;
   void statusButtonPressed() override;
 
   RestoreManager& manager() { return *manager_; }

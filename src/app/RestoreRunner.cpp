@@ -217,6 +217,7 @@ RestoreRunner::Result RestoreRunner::run(StdRunLoop& loop, const Request& reques
   result.bytesRestored = manager.totalSizeOfFilesRestored();
   result.filesPlanned = manager.filesToRestoreCount();
   result.failures = manager.failedFiles();
+  result.keptBeside = manager.keptBesideFiles();
   if (interrupted) {
     result.outcome = Outcome::kInterrupted;
   } else if (endInfo.is_object() && endInfo.value("interrupted", false)) {

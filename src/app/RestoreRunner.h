@@ -63,6 +63,8 @@ class RestoreRunner {
     int64_t filesPlanned = 0;
     double seconds = 0;
     std::vector<FailedRestore> failures;
+    // Written beside a local file that was kept: path backed up, name written.
+    std::vector<std::pair<std::string, std::string>> keptBeside;
     std::string message;
   };
 

@@ -10,6 +10,7 @@
 #include "app/Daemon.h"
 #include "app/FirstScan.h"
 #include "app/InstanceLock.h"
+#include "app/ProcessStartup.h"
 #include "app/SettingsCatalog.h"
 #include "app/StatusReport.h"
 #include "base/RunLoop.h"
@@ -28,7 +29,7 @@ namespace {
 
 std::shared_ptr<StdRunLoop> installMainLoop() {
   auto loop = std::make_shared<StdRunLoop>();
-  RunLoop::setMain(loop);
+  ProcessStartup::start(loop);
   return loop;
 }
 
@@ -38,6 +39,7 @@ Commands::Commands(const Request& request, std::ostream& out, std::ostream& err)
     : request_(request), out_(out), err_(err) {}
 
 int Commands::run() {
+  ProcessStartup::installCollaborators();
   const std::string& c = request_.command;
   if (c == "login") return login();
   if (c == "scan") return scan();
@@ -245,6 +247,11 @@ int Commands::daemon() {
     return kExitUsage;
   }
   auto loop = installMainLoop();
+  if (LocalSettings::sharedManager().isInitialized() &&
+      LocalSettings::sharedManager().backupTimingType() == LocalSettings::kTimingManual && !request_.quiet) {
+    err_ << "palvero: backups are manual (BackupTimingType 0): the daemon watches and queues changes but starts no "
+            "backup; \"palvero settings set BackupTimingType 1\" makes them continuous\n";
+  }
   AppDelegate::Options options;
   options.relaunchArguments = {"daemon"};
   Daemon daemon(*loop, options);

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "app/LoginFlow.h"
+#include "app/ProcessStartup.h"
 #include "base/NotificationCenter.h"
 #include "base/RunLoop.h"
 #include "base/StdRunLoop.h"
@@ -31,7 +32,7 @@ int Commands::login() {
     return kExitUsage;
   }
   auto loop = std::make_shared<StdRunLoop>();
-  RunLoop::setMain(loop);
+  ProcessStartup::start(loop);
   LoginFlow::Options options;
   options.user = request_.user;
   options.password = *password;
@@ -102,7 +103,7 @@ void Commands::warnIfUnencrypted() {
 int Commands::logsSend() {
   if (!requireLogin()) return kExitNotLoggedIn;
   auto loop = std::make_shared<StdRunLoop>();
-  RunLoop::setMain(loop);
+  ProcessStartup::start(loop);
   loop->runPending();
   auto server = CommunicationServer::create();
   if (!server->syncAuthorise()) {

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "app/ProcessStartup.h"
 #include "app/RestoreRunner.h"
 #include "base/RunLoop.h"
 #include "base/StdRunLoop.h"
@@ -57,7 +58,7 @@ Value fileJSON(const BackupedFile& file, const std::string& folder) {
 
 int Commands::ls() {
   auto loop = std::make_shared<StdRunLoop>();
-  RunLoop::setMain(loop);
+  ProcessStartup::start(loop);
   auto server = CommunicationServer::create();
   if (int code = openSession(*server, err_); code != kExitSuccess) return code;
   const std::string path = PathRules::withoutTrailingSlashes(request_.remotePath);
@@ -100,7 +101,7 @@ int Commands::ls() {
 
 int Commands::versions() {
   auto loop = std::make_shared<StdRunLoop>();
-  RunLoop::setMain(loop);
+  ProcessStartup::start(loop);
   auto server = CommunicationServer::create();
   if (int code = openSession(*server, err_); code != kExitSuccess) return code;
   const std::string path = PathRules::withoutTrailingSlashes(request_.remotePath);
@@ -155,7 +156,7 @@ int Commands::restore() {
   }
   if (!lockInstance()) return kExitUsage;
   auto loop = std::make_shared<StdRunLoop>();
-  RunLoop::setMain(loop);
+  ProcessStartup::start(loop);
   std::atomic<bool> interrupt{false};
   SignalWatcher signals([&](int) {
     interrupt.store(true);

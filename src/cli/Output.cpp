@@ -78,6 +78,12 @@ std::string Output::restoreSummary(const RestoreRunner::Result& result) {
     text += " (" + bytes(static_cast<int64_t>(result.bytesRestored / result.seconds)) + "/s)";
   }
   text += "\n";
+  if (!result.keptBeside.empty()) {
+    // The local file was kept (changed since its last backup, or
+    // --keep-existing): the user has to know where the restored one went.
+    text += stringWithFormat("%zu files kept; the restored revision was written beside them:\n", result.keptBeside.size());
+    for (const auto& kept : result.keptBeside) text += "  " + kept.second + "\n";
+  }
   if (!result.failures.empty()) {
     // Every failure is listed: the user has to know which files did not come back.
     text += stringWithFormat("%zu files failed:\n", result.failures.size());

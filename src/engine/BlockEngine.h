@@ -6,7 +6,8 @@
 // default centre, on the calling thread, with the engine (as
 // `const BlockEngine*`) as sender:
 //   backupFileWithArgs   "BackupFileOK" | "BackupFileFail"
-//   restoreFileWithArgs  "RestoreOK"    | "RestoreFail" {"error": text}
+//   restoreFileWithArgs  "RestoreOK" ({"writtenBeside": path} when the file
+//                        went beside an existing one) | "RestoreFail" {"error": text}
 // Nothing is posted (and false returned) when the session cannot be renewed
 // at the start; the caller tries the file again later.
 //
@@ -37,7 +38,11 @@ class BlockEngine {
 
   // Restores one file. `args`: "filePath" (the path it was backed up under),
   // "targetPath" (where to write it), "revision" (number, -1 the latest),
-  // "deviceID" (text; empty for this device). The worker's tag is "r<N>".
+  // "deviceID" (text; empty for this device); optional: "restoreRoot" (no
+  // write outside it), "replaceFiles" (false: never replace), and
+  // "keepNewerLocal" (false: a local file changed after the revision is
+  // replaced too; true, the default, writes the revision beside it). The
+  // worker's tag is "r<N>".
   virtual bool restoreFileWithArgs(const Value& args, int64_t WithIterator) = 0;
 
   // Set to stop the current file at its next step; the engine never clears it.

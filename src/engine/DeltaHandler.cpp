@@ -82,6 +82,11 @@ bool DeltaHandler::restoreFileWithArgs(const Value& args, int64_t WithIterator) 
     replaceFiles_ = args.is_object() && args.contains("replaceFiles") && args["replaceFiles"].is_boolean()
                         ? args["replaceFiles"].get<bool>()
                         : CommonExtensions::sharedExtensionsManager().replaceFiles();
+    // Only a restore of the latest state keeps a local file changed since
+    // (a dated or chosen revision replaces it, as the user asked).
+    keepNewerLocal_ = !(args.is_object() && args.contains("keepNewerLocal") && args["keepNewerLocal"].is_boolean() &&
+                        !args["keepNewerLocal"].get<bool>());
+    writtenBeside_.clear();
     log(kStartingRestore, kSessionRestore, stringWithFormat("Restore starting: %s", filePath.c_str()), kLogEvent);
     restoreError_.clear();
     ok = RestoreFile(filePath, targetPath, revision, deviceID);
@@ -94,7 +99,7 @@ bool DeltaHandler::restoreFileWithArgs(const Value& args, int64_t WithIterator) 
   }
   if (ok) {
     restoreError_.clear();
-    post(kRestoreOK);
+    post(kRestoreOK, writtenBeside_.empty() ? Value() : Value{{"writtenBeside", writtenBeside_}});
   } else {
     post(kRestoreFail, Value{{"error", restoreError_}});
   }
@@ -158,6 +163,13 @@ void DeltaHandler::log(uint32_t entryType, int32_t sessionType, const std::strin
 void DeltaHandler::notBackedUp(const std::string& path, const std::string& reason) {
   log(kBackupError, kSessionBackup,
       stringWithFormat("File was not backed up: %s. Reason: %s", path.c_str(), reason.c_str()), kLogFailure);
+}
+
+void DeltaHandler::changedWhileRead(const std::string& path, const std::string& reason) {
+  identityChanged_ = true;
+  log(kBackupError, kSessionBackup, stringWithFormat("File changed while it was read: %s (%s)", path.c_str(),
+                                                     reason.c_str()),
+      kLogEvent);
 }
 
 bool DeltaHandler::sameChecksum(const std::string& a, const std::string& b) {

@@ -63,6 +63,9 @@ class DeltaHandler final : public BlockEngine {
   static constexpr double kLibraryRevisionInterval = 86400;
   static constexpr std::chrono::seconds kOfflinePause{15};
   static constexpr std::chrono::seconds kVersionUploadPause{5};
+  // Tries of a file that changes while it is read before a private copy is
+  // backed up instead.
+  static constexpr int kTriesBeforePrivateCopy = 2;
 
   // Restore error texts (besides the "Exception occured: %@" form).
   static constexpr const char* kErrorCancelled = "Restore manually cancelled";
@@ -120,8 +123,15 @@ class DeltaHandler final : public BlockEngine {
   bool BackUpNewFile(FileDesc& desc, int64_t FileLength, const std::string& OriginalPath);
   bool BackUpNextVersion(FileDesc& desc, int64_t FileLength, const std::string& OriginalPath,
                          const FileDesc& PreviousMainFile, bool IsCompoundFile);
-  // The steps both revisions share: cut, upload the blocks, record.
+  // The steps both revisions share: cut, upload the blocks, record. A file
+  // that changes while it is read is tried again once; when it changed on
+  // both tries it is backed up from a private copy (backUpFromPrivateCopy).
   bool backUpParts(FileDesc& desc, const std::string& path);
+  bool backUpPartsOnce(FileDesc& desc, const std::string& path);
+  bool backUpFromPrivateCopy(FileDesc& desc, const std::string& path);
+  // The file the bytes of `path` are read from: the private copy while one
+  // is in use, else `path` itself.
+  const std::string& readPath(const std::string& path) const;
   // Cuts the file behind `part` and remembers its identity; false when it
   // could not be cut whole (or `*missing` when it is gone).
   bool cutPart(FilePart& part, const std::string& path, bool& missing);
@@ -186,6 +196,9 @@ class DeltaHandler final : public BlockEngine {
   static void log(uint32_t entryType, int32_t sessionType, const std::string& text, int level);
   // Logs "File was not backed up: <path>. Reason: <reason>".
   static void notBackedUp(const std::string& path, const std::string& reason);
+  // The try found the file changed while it was read (it is tried again, or
+  // backed up from a private copy): logged, and identityChanged_ set.
+  void changedWhileRead(const std::string& path, const std::string& reason);
   // Checksum texts compared without regard to the case of hex digits.
   static bool sameChecksum(const std::string& a, const std::string& b);
   static std::string accountCipher();
@@ -205,10 +218,20 @@ class DeltaHandler final : public BlockEngine {
   std::string restoreError_;
   // "restoreRoot" of the current restore: nothing is written outside it.
   std::string restoreRoot_;
-  // Whether the current restore may replace an existing local file.
+  // Whether the current restore may replace an existing local file, and
+  // whether it keeps one changed after the revision ("keepNewerLocal").
   bool replaceFiles_ = true;
+  bool keepNewerLocal_ = true;
+  // Where the current restore wrote beside the target (a dated name), or "".
+  std::string writtenBeside_;
   // The file as it was cut: what its blocks and version must still match.
   SourceFile::Identity cutIdentity_;
+  // Set when the current try found the file changed while it was read.
+  bool identityChanged_ = false;
+  // The private copy being read instead of the file ("" when none), and the
+  // file as it was when the copy began.
+  std::string readPath_;
+  std::optional<SourceFile::Identity> copySource_;
   std::vector<FileBlockToSend> _blocksToSend;
   int64_t _blockSizesToSend = 0;
 };

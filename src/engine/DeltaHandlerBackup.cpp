@@ -6,6 +6,7 @@
 #include "base/StringFormat.h"
 #include "engine/DeltaHandler.h"
 #include "engine/PathRules.h"
+#include "engine/PrivateCopy.h"
 #include "engine/format/VersionFile.h"
 #include "engine/format/util/Functions.h"
 #include "protocol/CommunicationServer.h"
@@ -90,7 +91,59 @@ bool DeltaHandler::BackUpNextVersion(FileDesc& desc, int64_t /*FileLength*/, con
   return backUpParts(desc, OriginalPath);
 }
 
+const std::string& DeltaHandler::readPath(const std::string& path) const {
+  return readPath_.empty() ? path : readPath_;
+}
+
 bool DeltaHandler::backUpParts(FileDesc& desc, const std::string& path) {
+  const FileDesc original = desc;
+  for (int attempt = 1; attempt <= kTriesBeforePrivateCopy; ++attempt) {
+    identityChanged_ = false;
+    desc = original;
+    if (backUpPartsOnce(desc, path)) return true;
+    if (!identityChanged_) return false;
+    if (Cancel()) {
+      notBackedUp(path, "it changed while it was read, and the backup was cancelled");
+      return false;
+    }
+  }
+  desc = original;
+  return backUpFromPrivateCopy(desc, path);
+}
+
+bool DeltaHandler::backUpFromPrivateCopy(FileDesc& desc, const std::string& path) {
+  std::string folder = Compressor::scratchFolder(currentThreadIndex_);
+  if (folder.empty()) {
+    notBackedUp(path, "it changed while it was read on every try, and no scratch folder for a private copy could be "
+                      "made");
+    return false;
+  }
+  PrivateCopy copy;
+  std::string reason;
+  if (!copy.make(path, folder, reason)) {
+    notBackedUp(path, "it changed while it was read on every try, and " + reason);
+    return false;
+  }
+  log(kContinuingBackup, kSessionBackup,
+      stringWithFormat("File %s changed while it was read on %d tries; it is backed up from a private copy (%s)",
+                       path.c_str(), kTriesBeforePrivateCopy, copy.reflinked() ? "reflink" : "copied"),
+      kLogEvent);
+  struct Reset {
+    DeltaHandler& engine;
+    ~Reset() {
+      engine.readPath_.clear();
+      engine.copySource_.reset();
+    }
+  } reset{*this};
+  readPath_ = copy.path();
+  copySource_ = copy.sourceIdentity();
+  identityChanged_ = false;
+  if (backUpPartsOnce(desc, path)) return true;
+  if (identityChanged_) notBackedUp(path, "its private copy changed while it was read");
+  return false;
+}
+
+bool DeltaHandler::backUpPartsOnce(FileDesc& desc, const std::string& path) {
   try {
     for (FilePart& part : desc.FileParts) {
       if (Cancel()) return false;
@@ -108,29 +161,31 @@ bool DeltaHandler::backUpParts(FileDesc& desc, const std::string& path) {
           log(kFileNotFound, kSessionBackup, stringWithFormat("File no longer exists: %s", path.c_str()), kLogEvent);
           return true;
         }
-        log(kBackupError, kSessionBackup,
-            stringWithFormat("File was not backed up: %s. Size: %lu", desc.FileName.c_str(),
-                             static_cast<unsigned long>(part.Length)),
-            kLogFailure);
+        if (!identityChanged_) {
+          log(kBackupError, kSessionBackup,
+              stringWithFormat("File was not backed up: %s. Size: %lu", desc.FileName.c_str(),
+                               static_cast<unsigned long>(part.Length)),
+              kLogFailure);
+        }
         return false;
       }
       if (Cancel()) return false;
     }
     if (desc.FileParts.size() == 1) {
       // The revision describes the bytes that were cut, not the queue's
-      // older idea of the file.
+      // older idea of the file (a private copy: the file when it was copied).
       desc.Length = desc.FileParts.front().Length;
-      desc.LastChangedData = cutIdentity_.changeTime();
+      desc.LastChangedData = copySource_ ? copySource_->changeTime() : cutIdentity_.changeTime();
     }
 
     SourceFile::Identity now;
-    SourceFile::Kind kind = SourceFile::inspect(path, now);
+    SourceFile::Kind kind = SourceFile::inspect(readPath(path), now);
     if (kind == SourceFile::Kind::kMissing) {
       log(kFileNotFound, kSessionBackup, stringWithFormat("File no longer exists: %s", path.c_str()), kLogEvent);
       return true;
     }
     if (kind != SourceFile::Kind::kRegular || !now.sameAs(cutIdentity_)) {
-      notBackedUp(path, "it changed during the backup; no revision was recorded");
+      changedWhileRead(path, "it changed during the backup; no revision was recorded");
       return false;
     }
     std::string modified =
@@ -149,7 +204,8 @@ bool DeltaHandler::cutPart(FilePart& part, const std::string& path, bool& missin
   missing = false;
   SourceFile::Identity before;
   int error = 0;
-  SourceFile::Kind kind = SourceFile::inspect(path, before, &error);
+  const std::string& source = readPath(path);
+  SourceFile::Kind kind = SourceFile::inspect(source, before, &error);
   if (kind == SourceFile::Kind::kMissing) {
     missing = true;
     return false;
@@ -159,9 +215,9 @@ bool DeltaHandler::cutPart(FilePart& part, const std::string& path, bool& missin
     return false;
   }
   bool opened = false;
-  std::optional<std::vector<FileBlock>> blocks = cutter_.CreateBlocksList(before.size, path, &opened);
+  std::optional<std::vector<FileBlock>> blocks = cutter_.CreateBlocksList(before.size, source, &opened);
   SourceFile::Identity after;
-  SourceFile::Kind afterKind = SourceFile::inspect(path, after);
+  SourceFile::Kind afterKind = SourceFile::inspect(source, after);
   if (afterKind == SourceFile::Kind::kMissing) {
     missing = true;
     return false;
@@ -177,7 +233,7 @@ bool DeltaHandler::cutPart(FilePart& part, const std::string& path, bool& missin
   int64_t total = 0;
   for (const FileBlock& block : *blocks) total += block.length;
   if (afterKind != SourceFile::Kind::kRegular || !after.sameAs(before) || total != before.size) {
-    notBackedUp(path, "it changed while it was read");
+    changedWhileRead(path, "it changed while it was cut");
     return false;
   }
   part.Length = before.size;

@@ -79,22 +79,22 @@ bool DeltaHandler::CheckBlocksExistsAndUploadToServer(const std::vector<FileBloc
 bool DeltaHandler::sendMissingBlocks(const std::vector<FileBlock>& missing, const std::string& FilePath) {
   SourceFile source;
   std::string reason;
-  if (!source.open(FilePath, cutIdentity_, reason)) {
-    notBackedUp(FilePath, reason);
+  if (!source.open(readPath(FilePath), cutIdentity_, reason)) {
+    changedWhileRead(FilePath, reason);
     return false;
   }
   for (const FileBlock& block : missing) {
     if (Cancel()) return false;
     Bytes data;
     if (!source.readExactly(block.offset, block.length, data, reason)) {
-      notBackedUp(FilePath, "it shrank after it was cut (" + reason + ")");
+      changedWhileRead(FilePath, "it shrank after it was cut (" + reason + ")");
       return false;
     }
     // The bytes must be those the version text will name; otherwise the
     // file changed under us and its revision would mix old and new content.
     if (!sameChecksum(BlockCutter::sha256StringFromData(data), block.checksum)) {
-      notBackedUp(FilePath, stringWithFormat("the block at offset %lld changed after it was cut",
-                                             static_cast<long long>(block.offset)));
+      changedWhileRead(FilePath, stringWithFormat("the block at offset %lld changed after it was cut",
+                                                  static_cast<long long>(block.offset)));
       return false;
     }
     // A send that fails does not stop the others; the re-check finds it.

@@ -84,8 +84,8 @@ bool DeltaHandler::RestoreFile(const std::string& target, const FileDesc& Desc) 
         return false;
       }
     }
-    std::string fileToWrite = RestoreFileOperations::fileToWrite(
-        target, changeTime, replaceFiles_);
+    std::string fileToWrite = RestoreFileOperations::fileToWrite(target, changeTime, replaceFiles_, keepNewerLocal_);
+    if (fileToWrite != target) writtenBeside_ = fileToWrite;
     // The archive writer keeps the mode of a file that is already there.
     if (!PrivateFiles::ensureFile(joined) ||
         !CompoundFileOperations::ZipCompoundFile(joined, scratch, Desc.FileParts, currentThreadIndex_)) {

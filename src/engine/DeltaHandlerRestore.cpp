@@ -78,8 +78,8 @@ bool DeltaHandler::RestoreFile(const std::string& target, const FilePart& Desc, 
                                const std::string& changeTime) {
   std::string fileToWrite;
   try {
-    fileToWrite = RestoreFileOperations::fileToWrite(target, changeTime,
-                                                     replaceFiles_);
+    fileToWrite = RestoreFileOperations::fileToWrite(target, changeTime, replaceFiles_, keepNewerLocal_);
+    if (fileToWrite != target) writtenBeside_ = fileToWrite;
   } catch (const std::exception& e) {
     return restoreFailed(target, e.what());
   }

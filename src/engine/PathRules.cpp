@@ -4,7 +4,6 @@ namespace palvero {
 
 std::optional<std::string> PathRules::versionTextProblem(const std::string& path) {
   if (path.find('\n') != std::string::npos) return "its path contains a line feed";
-  if (path.find('\r') != std::string::npos) return "its path contains a carriage return";
   if (path.find('|') != std::string::npos) return "its path contains \"|\"";
   return std::nullopt;
 }

@@ -1,7 +1,8 @@
 // Which paths the engine accepts. A version text has no escaping: a line
-// feed or carriage return in a path would forge lines, and a "|" can never
-// be read back reliably, so such files are refused at backup with a reason
-// instead of being recorded unrestorable. A restore never writes outside
+// feed in a path would forge lines, and a "|" can never be read back
+// reliably, so such files are refused at backup with a reason instead of
+// being recorded unrestorable. A carriage return is kept (lines are split
+// at line feeds only). A restore never writes outside
 // what the caller asked for: paths with ".." components are refused.
 //
 // Thread contract: pure functions; safe from any thread.

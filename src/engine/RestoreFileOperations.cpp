@@ -78,10 +78,10 @@ bool RestoreFileOperations::isInsideBundle(const std::string& target) {
 }
 
 std::string RestoreFileOperations::fileToWrite(const std::string& target, const std::string& changeTime,
-                                               bool replaceFiles) {
+                                               bool replaceFiles, bool keepNewerLocal) {
   struct stat st {};
   if (::lstat(target.c_str(), &st) != 0 || isInsideBundle(target)) return target;
-  if (replaceFiles && !isNewerThan(st, changeTime)) return target;
+  if (replaceFiles && !(keepNewerLocal && isNewerThan(st, changeTime))) return target;
   auto [stem, extension] = splitExtension(target);
   if (extension.empty()) return stem + "(" + changeTime + ")";
   return stem + "(" + changeTime + ")." + extension;

@@ -24,12 +24,14 @@ class RestoreFileOperations {
 
   // The path a restored file is written to. When nothing is at `target`,
   // or `target` lies inside a bundle (see isInsideBundle), or with
-  // `replaceFiles` unless the local file was modified after `changeTime`,
-  // `target` itself; otherwise a dated name beside it:
+  // `replaceFiles` unless `keepNewerLocal` and the local file was modified
+  // after `changeTime` (a latest-state restore never replaces work done
+  // since the last backup), `target` itself; otherwise a dated name beside it:
   // "<target without extension>(<changeTime>).<extension>", or
   // "<target>(<changeTime>)" without an extension. A leading dot of the
   // file name does not start an extension (".profile" has none).
-  static std::string fileToWrite(const std::string& target, const std::string& changeTime, bool replaceFiles);
+  static std::string fileToWrite(const std::string& target, const std::string& changeTime, bool replaceFiles,
+                                 bool keepNewerLocal);
   // True when `target` without its last extension, in lower case, contains
   // ".app", ".dmg", ".ipa" or ".lpdf": such files are always overwritten.
   static bool isInsideBundle(const std::string& target);

@@ -128,6 +128,8 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   // Renews the session ("auth" with clientId and password, no old cookie).
   // True on "ok" (the reply's cookie is kept). Posts "WrongPassword" for the
   // body "wrongpas", "AuthoriseFail" for an unknown body with status 200.
+  // When the credentials were replaced while the request was out (a device
+  // registration finished), the answer is dropped and the new ones are sent.
   bool syncAuthorise();
   // Connection quality: 2 for "pong" within a second, 1 for a slower "pong"
   // (logs "Slow connection: %f"), 0 otherwise.
@@ -219,6 +221,11 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   void registerDevice(const std::string& clientId, const std::string& withPassword, const Value& andDevice);
   // The record that registers this computer as a new device.
   Value loginWithNewDevice() const;
+  // `record` with the texts a user or the computer names ("Name",
+  // "ComputerName", "SerialNumber", "ComputerUUID") percent-encoded: the
+  // device JSON is put into the registration form as it is, so callers of
+  // registerDevice() hand it a record made by this.
+  static Value encodedDeviceRecord(const Value& record);
   // "forgot_pas": "ForgotPasswordOK", "ForgotPasswordUserDeleted" or
   // "ForgotPasswordFail".
   void forgotPassword(const std::string& user);
@@ -392,6 +399,9 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
                       bool multipart, bool& offlineBreak);
   bool sendFileInParts(const std::string& fileName, std::map<std::string, std::string> params, const Bytes& file,
                        bool& offlineBreak);
+
+  // --- Session helpers (CommunicationServerSession.cpp) ---
+  bool authorisationReply(const HttpResponse& response);
 
   // --- Account helpers (CommunicationServerAccount.cpp) ---
   void didRegisterUsername(const std::string& username, const std::string& password, const HttpResponse& response);

@@ -69,10 +69,10 @@ void CommunicationServer::didRegisterUsername(const std::string& username, const
         postNotification("RegDeviceOK", Value{{"devices", devices}});
         return;
       }
-      registerDeviceThen(accountId, password, devices.at(0), true);
+      registerDeviceThen(accountId, password, encodedDeviceRecord(devices.at(0)), true);
       return;
     }
-    registerDeviceThen(accountId, password, loginWithNewDevice(), true);
+    registerDeviceThen(accountId, password, encodedDeviceRecord(loginWithNewDevice()), true);
   } catch (const std::exception& e) {
     logFailure(std::string("Exception in method registerUsername: ") + e.what());
     postNotification("RegUserFail");
@@ -87,8 +87,10 @@ void CommunicationServer::registerDevice(const std::string& clientId, const std:
 void CommunicationServer::registerDeviceThen(const std::string& clientId, const std::string& password,
                                              const Value& device, bool thenSendSerialNumbers) {
   try {
+    // The device JSON goes into the form as it is: its text fields come
+    // percent-encoded from the caller (encodedDeviceRecord).
     std::string deviceJson = LocalSettings::sharedManager().deviceToJSON(device);
-    std::string form = getStringForRequest(3, formValue(clientId), formValue(password), formValue(deviceJson));
+    std::string form = getStringForRequest(3, formValue(clientId), formValue(password), deviceJson);
     sendFormAsync(std::move(form), [thenSendSerialNumbers](CommunicationServer& self, const HttpResponse& response) {
       try {
         if (!response.completed() || response.status != 200) {
@@ -97,8 +99,15 @@ void CommunicationServer::registerDeviceThen(const std::string& clientId, const 
         }
         auto& settings = LocalSettings::sharedManager();
         Value reply = parseJson(response.body);
-        if (auto deviceId = textField(reply, "DeviceID")) settings.setClientId(*deviceId);
-        if (auto pass = textField(reply, "Pass")) settings.setPassword(*pass);
+        auto deviceId = textField(reply, "DeviceID");
+        auto pass = textField(reply, "Pass");
+        if (deviceId && pass) {
+          settings.setCredentials(*deviceId, *pass);
+        } else if (deviceId) {
+          settings.setClientId(*deviceId);
+        } else if (pass) {
+          settings.setPassword(*pass);
+        }
         settings.save();
         self.postNotification("RegDevicePassedOK");
         // Sent once the device has its own identity, so that the service
@@ -115,6 +124,16 @@ void CommunicationServer::registerDeviceThen(const std::string& clientId, const 
     logFailure(std::string("Exception in method registerDevice: ") + e.what());
     postNotification("RegDevicePassedFail", Value{{"message", e.what()}});
   }
+}
+
+Value CommunicationServer::encodedDeviceRecord(const Value& record) {
+  Value encoded = record;
+  if (!encoded.is_object()) return encoded;
+  for (const char* key : {"Name", "ComputerName", "SerialNumber", "ComputerUUID"}) {
+    auto it = encoded.find(key);
+    if (it != encoded.end() && it->is_string()) *it = formValue(it->get<std::string>());
+  }
+  return encoded;
 }
 
 Value CommunicationServer::loginWithNewDevice() const {

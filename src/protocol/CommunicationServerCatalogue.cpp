@@ -2,6 +2,7 @@
 
 #include "engine/format/util/Functions.h"
 #include "protocol/CommunicationServer.h"
+#include "state/LocalSettings.h"
 
 namespace palvero {
 namespace {
@@ -75,8 +76,15 @@ std::string CommunicationServer::getStringForRequest(uint32_t requestType, const
   if (requestType >= kRequestTypeCount) return {};
   const Entry& entry = kCatalogue[requestType];
   std::vector<std::string> values;
-  if (entry.leading != Leading::kNone) values.push_back(clientId());
-  if (entry.leading == Leading::kClientIdAndPassword) values.push_back(password());
+  if (entry.leading == Leading::kClientIdAndPassword) {
+    // One read of the pair: a registration replacing it meanwhile cannot
+    // mix a device's identifier with the account's password.
+    auto credentials = LocalSettings::sharedManager().credentials();
+    values.push_back(credentials.clientId);
+    values.push_back(credentials.password);
+  } else if (entry.leading == Leading::kClientId) {
+    values.push_back(clientId());
+  }
   const std::string* parameters[] = {&WithParam1, &Param2, &Param3, &Param4};
   for (int i = 0; i < entry.parameters; ++i) {
     if (i == 0 && entry.encodeFirst) {

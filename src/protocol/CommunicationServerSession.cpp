@@ -1,42 +1,55 @@
 #include "base/NotificationCenter.h"
 #include "base/StringFormat.h"
 #include "protocol/CommunicationServer.h"
+#include "state/LocalSettings.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
 
 bool CommunicationServer::syncAuthorise() {
   try {
-    HttpResponse response = sendForm(getStringForRequest(1), CookieChoice::kEmpty);
-    auto failLine = [&response] {
-      logFailure(stringWithFormat("syncAuthorise FAIL. Response: %s with status code: %ld", bodyForLog(response).c_str(),
-                                  response.status));
-    };
-    if (!response.completed() || response.status != 200) {
-      if (response.completed() && response.body == "wrongpas") {
-        NotificationCenter::defaultCenter().post("WrongPassword", this);
-      } else {
-        failLine();
-      }
-      return false;
+    auto& settings = LocalSettings::sharedManager();
+    for (int attempt = 0;; ++attempt) {
+      LocalSettings::Credentials used = settings.credentials();
+      HttpResponse response = sendForm(getStringForRequest(1), CookieChoice::kEmpty);
+      // A device registration that finished while this request was out has
+      // replaced the identity: whatever the answer for the old one, the
+      // session must be the device's. Bounded, as a registration is rare.
+      if (settings.credentials() != used && attempt < kMaxNestedRenewals) continue;
+      return authorisationReply(response);
     }
-    if (response.body == "ok") {
-      updateCookies(response);
-      return true;
-    }
-    if (response.body == "wrongpas") {
-      NotificationCenter::defaultCenter().post("WrongPassword", this);
-    } else if (response.body == "userblocked") {
-      failLine();
-    } else {
-      NotificationCenter::defaultCenter().post("AuthoriseFail", this);
-      failLine();
-    }
-    return false;
   } catch (const std::exception& e) {
     logFailure(std::string("Exception in method syncAuthorise: ") + e.what());
     return false;
   }
+}
+
+bool CommunicationServer::authorisationReply(const HttpResponse& response) {
+  auto failLine = [&response] {
+    logFailure(stringWithFormat("syncAuthorise FAIL. Response: %s with status code: %ld", bodyForLog(response).c_str(),
+                                response.status));
+  };
+  if (!response.completed() || response.status != 200) {
+    if (response.completed() && response.body == "wrongpas") {
+      NotificationCenter::defaultCenter().post("WrongPassword", this);
+    } else {
+      failLine();
+    }
+    return false;
+  }
+  if (response.body == "ok") {
+    updateCookies(response);
+    return true;
+  }
+  if (response.body == "wrongpas") {
+    NotificationCenter::defaultCenter().post("WrongPassword", this);
+  } else if (response.body == "userblocked") {
+    failLine();
+  } else {
+    NotificationCenter::defaultCenter().post("AuthoriseFail", this);
+    failLine();
+  }
+  return false;
 }
 
 int32_t CommunicationServer::syncPing() {

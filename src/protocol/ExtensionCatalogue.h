@@ -2,16 +2,20 @@
 // catalogue, which lives in src/selection above this layer): the exclusions
 // body to send, and a place to store what the service sends back.
 //
-// The selection layer implements it (CommonExtensionsCatalogue) and the
-// application installs that at start, before any settings request; tests
-// install their own. Without one installed, the operations that need it
-// fail with a log line instead of dropping the service's values.
+// The selection layer implements it (CommonExtensionsCatalogue) and
+// registers that as the default of every program that links it, so a front
+// end that forgot to install one still syncs its exclusions; the start-up
+// function installs it all the same, and tests install their own. In a
+// program without the selection layer none is there, and the operations
+// that need one fail with a log line instead of dropping the service's
+// values.
 //
 // Thread contract: current() and setCurrent() are safe from any thread; an
 // implementation's members are called on the main thread (the load
 // completions) and on background queues (saveSettings).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,10 +50,14 @@ class ExtensionCatalogue {
   virtual void setSelectionValues(const std::string& storeKey, const Value& selection) = 0;
   virtual bool saveExtensions() = 0;
 
-  // The installed catalogue, or nullptr.
+  // The installed catalogue; when none is, the registered default (made
+  // once, then kept as installed); nullptr when there is neither.
   static std::shared_ptr<ExtensionCatalogue> current();
-  // Installs `catalogue` (nullptr: none).
+  // Installs `catalogue`; nullptr goes back to the default.
   static void setCurrent(std::shared_ptr<ExtensionCatalogue> catalogue);
+  // Registers the maker of the default (the layer that implements it does,
+  // at program start).
+  static void setDefaultMaker(std::function<std::shared_ptr<ExtensionCatalogue>()> maker);
 };
 
 }  // namespace palvero

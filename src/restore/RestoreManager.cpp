@@ -37,7 +37,7 @@ RestoreManager::RestoreManager(std::shared_ptr<CommunicationServer> comServer, C
   auto& center = NotificationCenter::defaultCenter();
   std::weak_ptr<int> alive = alive_;
   observers_.push_back(center.addObserver(BlockEngine::kRestoreOK, nullptr, [this, alive](const Notification& n) {
-    if (alive.lock()) restoreOK(static_cast<const BlockEngine*>(n.object));
+    if (alive.lock()) restoreOK(static_cast<const BlockEngine*>(n.object), n.userInfo.value("writtenBeside", std::string()));
   }));
   observers_.push_back(center.addObserver(BlockEngine::kRestoreFail, nullptr, [this, alive](const Notification& n) {
     if (!alive.lock()) return;
@@ -125,6 +125,7 @@ void RestoreManager::beginRun(bool fresh) {
   {
     std::lock_guard lock(queueLock_);
     failedFiles_.clear();
+    keptBeside_.clear();
     handedOut_.clear();
     restoreItr_ = 0;
     ending_ = false;
@@ -265,6 +266,11 @@ bool RestoreManager::waitUntilIdle(std::chrono::milliseconds timeout) {
 std::vector<FailedRestore> RestoreManager::failedFiles() const {
   std::lock_guard lock(queueLock_);
   return failedFiles_;
+}
+
+std::vector<std::pair<std::string, std::string>> RestoreManager::keptBesideFiles() const {
+  std::lock_guard lock(queueLock_);
+  return keptBeside_;
 }
 
 std::vector<std::string> RestoreManager::handedOut() const {

@@ -125,8 +125,12 @@ class RestoreManager {
 
   // --- Planning (RestoreManagerPlanning.cpp) --------------------------------
 
-  // Every file below the device's drives (all data), each with the revision
-  // to fetch; written to the table in groups of 400. Blocks.
+  // Every file below `root` (all data), each with the revision to fetch;
+  // written to the table in groups of 400. The latest state comes from one
+  // whole-folder listing ("get_files_list"), whose names are paths below
+  // "/"; a name that is no clean path or lies outside `root` is refused and
+  // reported. The state at a date walks the folder page by page, deleted
+  // files included. Blocks.
   std::vector<RestoreEntry> getFilesToRestoreAllData(const std::string& root, bool IsRestoreLatest);
   // The files of the selection, likewise.
   std::vector<RestoreEntry> getFilesToRestoreChooseData(bool IsRestoreLatest);
@@ -148,7 +152,9 @@ class RestoreManager {
   // Hands the first entries to the workers.
   void startNextRestoreQueue(const std::string& root);
   // The engine's outcome for the worker that runs on the calling thread.
-  void restoreOK(const BlockEngine* engine);
+  // `writtenBeside`: where the engine wrote the file instead of its target
+  // (beside a local file it kept), or "".
+  void restoreOK(const BlockEngine* engine, const std::string& writtenBeside = {});
   void restoreFail(const BlockEngine* engine, const std::string& error);
   // Where `entry` is written: its own path, or its path with the run's root
   // replaced by the destination; nothing when that would leave the
@@ -166,6 +172,10 @@ class RestoreManager {
   int64_t filesHandled() const { return totalRestoreItr_.load(); }
   int64_t filesRestored() const { return filesRestored_.load(); }
   std::vector<FailedRestore> failedFiles() const;
+  // Files of this run written beside a local file that was kept (a local
+  // file changed after the revision, or --keep-existing): the path backed
+  // up and the name written.
+  std::vector<std::pair<std::string, std::string>> keptBesideFiles() const;
   // The root whose paths are mapped onto the destination.
   std::string root() const;
   // Entries handed out so far in this pass (tests).
@@ -174,14 +184,16 @@ class RestoreManager {
  private:
   // --- Planning helpers ---
   std::vector<RestoreEntry> collect(const std::vector<BackupedFolder>& roots, bool latest, bool showDeleted,
-                                    bool wholeLists, const std::function<bool(const std::string&)>& excluded);
+                                    const std::function<bool(const std::string&)>& excluded);
+  // The files of the whole-folder listing of `root` (latest revisions).
+  std::vector<RestoreEntry> collectWholeList(const std::string& root);
   void addFileEntry(const BackupedFile& file, const std::string& folderPath, const std::string& deviceId,
                     bool latest, std::vector<RestoreEntry>& group, std::vector<RestoreEntry>& all);
   void writeGroup(std::vector<RestoreEntry>& group);
   void refuse(const std::string& path, const std::string& reason);
   std::vector<RestoreEntry> readPending();
   std::optional<BackupedFolder> listFolder(CommunicationServer& server, const std::string& path,
-                                           const std::string& deviceId, bool showDeleted, bool wholeList);
+                                           const std::string& deviceId, bool showDeleted);
   std::shared_ptr<CommunicationServer> makeServer();
 
   // --- Queue helpers (under queueLock_) ---
@@ -217,6 +229,7 @@ class RestoreManager {
   RestoreChoice choice_;                     // guarded by queueLock_
   std::string root_;                         // guarded by queueLock_
   std::vector<FailedRestore> failedFiles_;   // guarded by queueLock_
+  std::vector<std::pair<std::string, std::string>> keptBeside_;  // guarded by queueLock_
   int64_t restoreItr_ = 0;                   // guarded by queueLock_; next entry to hand out
   std::vector<std::string> handedOut_;       // guarded by queueLock_
   bool ending_ = false;                      // guarded by queueLock_; the end is under way

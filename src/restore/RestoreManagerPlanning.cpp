@@ -24,6 +24,21 @@ bool acceptableName(const std::string& name) {
 
 bool acceptableDrive(const std::string& name) { return name == "/" || acceptableName(name); }
 
+// A name of the whole-folder listing: a path below "/" ("home/ann/a.txt"),
+// made of acceptable components only.
+bool acceptableListedPath(const std::string& name) {
+  if (name.empty() || name.find('\0') != std::string::npos) return false;
+  size_t start = 0;
+  while (true) {
+    size_t slash = name.find('/', start);
+    if (!acceptableName(name.substr(start, slash == std::string::npos ? std::string::npos : slash - start))) {
+      return false;
+    }
+    if (slash == std::string::npos) return true;
+    start = slash + 1;
+  }
+}
+
 // True when `path` is `item` or lies beneath it, by whole components.
 bool covers(const std::string& item, const std::string& path) {
   return item.empty() || PathRules::isBeneath(path, item);
@@ -124,9 +139,7 @@ void RestoreManager::addFileEntry(const BackupedFile& file, const std::string& f
 }
 
 std::optional<BackupedFolder> RestoreManager::listFolder(CommunicationServer& server, const std::string& path,
-                                                         const std::string& deviceId, bool showDeleted,
-                                                         bool wholeList) {
-  if (wholeList) return server.getGetFilesList(path, std::nullopt);
+                                                         const std::string& deviceId, bool showDeleted) {
   std::optional<std::string> device;
   if (!deviceId.empty()) {
     device = deviceId;
@@ -139,7 +152,7 @@ std::optional<BackupedFolder> RestoreManager::listFolder(CommunicationServer& se
 }
 
 std::vector<RestoreEntry> RestoreManager::collect(const std::vector<BackupedFolder>& roots, bool latest,
-                                                  bool showDeleted, bool wholeLists,
+                                                  bool showDeleted,
                                                   const std::function<bool(const std::string&)>& excluded) {
   std::vector<RestoreEntry> all;
   std::vector<RestoreEntry> group;
@@ -147,7 +160,7 @@ std::vector<RestoreEntry> RestoreManager::collect(const std::vector<BackupedFold
   walker.walk(
       roots,
       [&](CommunicationServer& server, const BackupedFolder& folder) {
-        return listFolder(server, listingPath(folder), folder.deviceId, showDeleted, wholeLists);
+        return listFolder(server, listingPath(folder), folder.deviceId, showDeleted);
       },
       [&](const BackupedFolder& asked, const std::optional<BackupedFolder>& listed) {
         std::vector<BackupedFolder> next;
@@ -190,17 +203,21 @@ std::vector<RestoreEntry> RestoreManager::collect(const std::vector<BackupedFold
   return all;
 }
 
-std::vector<RestoreEntry> RestoreManager::getFilesToRestoreAllData(const std::string& /*root*/, bool IsRestoreLatest) {
+std::vector<RestoreEntry> RestoreManager::getFilesToRestoreAllData(const std::string& root, bool IsRestoreLatest) {
   try {
-    // Every drive of this device: the root of the default backup folder and
-    // any folder the user added elsewhere.
-    BackupedFolder device;
-    device.type = BackupedFolder::kTypeFolder;
-    device.path = "";
-    std::vector<BackupedFolder> roots{device};
-    // A dated restore needs the files deleted since, which only the paged
-    // listing gives.
-    std::vector<RestoreEntry> all = collect(roots, IsRestoreLatest, !IsRestoreLatest, IsRestoreLatest, nullptr);
+    const std::string base = PathRules::withoutTrailingSlashes(root);
+    std::vector<RestoreEntry> all;
+    if (!IsRestoreLatest) {
+      // The state at a date needs the files deleted since, which the
+      // whole-folder listing leaves out: the folder is walked page by page
+      // with deleted entries.
+      BackupedFolder folder;
+      folder.type = BackupedFolder::kTypeFolder;
+      folder.path = base;
+      all = collect({folder}, false, true, nullptr);
+    } else {
+      all = collectWholeList(base);
+    }
     post(kRestoreTotalSizeGained, Value{{"sizeOfFilesToRestore", sizeOfFilesToRestore_.load()}});
     return all;
   } catch (const std::exception& e) {
@@ -208,6 +225,34 @@ std::vector<RestoreEntry> RestoreManager::getFilesToRestoreAllData(const std::st
         kLogFailure);
     return {};
   }
+}
+
+std::vector<RestoreEntry> RestoreManager::collectWholeList(const std::string& root) {
+  std::vector<RestoreEntry> all;
+  std::vector<RestoreEntry> group;
+  // One listing of the whole tree: each file is named by its path below "/".
+  auto listed = comServer_->getGetFilesList(root, std::nullopt);
+  if (!listed) {
+    log(kGeneralLogEvent, kSessionRestore, stringWithFormat("Subfolders for folder %s are nil", root.c_str()),
+        kLogFailure);
+    refuse(root, "The folder could not be listed");
+    return all;
+  }
+  for (const BackupedFile& file : listed->files) {
+    if (paused_.load()) break;
+    std::string path = "/" + file.name;
+    // A name that is no clean path, or a path outside the folder asked
+    // for, is never written anywhere.
+    if (!acceptableListedPath(file.name) || !PathRules::isBeneath(path, root.empty() ? "/" : root)) {
+      refuse(path, kRefusedName);
+      continue;
+    }
+    BackupedFile named = file;
+    named.name = PathRules::lastComponent(path);
+    addFileEntry(named, PathRules::parentOf(path), "", true, group, all);
+  }
+  writeGroup(group);
+  return all;
 }
 
 std::vector<RestoreEntry> RestoreManager::getFilesToRestoreChooseData(bool IsRestoreLatest) {
@@ -238,7 +283,7 @@ std::vector<RestoreEntry> RestoreManager::getFilesToRestoreChooseData(bool IsRes
           root.path = path;
         } else {
           // One file: looked up by name in its folder's listing.
-          auto listed = listFolder(*server, PathRules::parentOf(path), device, showDeleted, false);
+          auto listed = listFolder(*server, PathRules::parentOf(path), device, showDeleted);
           bool found = false;
           if (listed) {
             for (const auto& file : listed->files) {
@@ -255,7 +300,7 @@ std::vector<RestoreEntry> RestoreManager::getFilesToRestoreChooseData(bool IsRes
       }
     }
     writeGroup(group);
-    auto more = collect(roots, IsRestoreLatest, showDeleted, false,
+    auto more = collect(roots, IsRestoreLatest, showDeleted,
                         [this](const std::string& path) { return checkIfRestoreFolderShouldBeExcluded(path); });
     all.insert(all.end(), more.begin(), more.end());
     post(kRestoreTotalSizeGained, Value{{"sizeOfFilesToRestore", sizeOfFilesToRestore_.load()}});
@@ -277,7 +322,7 @@ std::vector<BackupedFolder> RestoreManager::getSubfolders(const BackupedFolder& 
     walker.walk(
         {root},
         [&](CommunicationServer& server, const BackupedFolder& f) {
-          return listFolder(server, listingPath(f), f.deviceId, showDeleted, false);
+          return listFolder(server, listingPath(f), f.deviceId, showDeleted);
         },
         [&](const BackupedFolder& asked, const std::optional<BackupedFolder>& listed) {
           std::vector<BackupedFolder> next;

@@ -169,6 +169,9 @@ void RestoreManager::startWorkerLocked(const std::shared_ptr<RestoreThread>& wor
                 {"deviceID", entry.deviceID}};
   if (!choice_.restoreToOriginalPath) args["restoreRoot"] = PathRules::withoutTrailingSlashes(choice_.restoreDestinationPath);
   if (choice_.keepExisting) args["replaceFiles"] = false;
+  // A dated restore, or one chosen revision, replaces the local file as the
+  // user asked; the latest state keeps one changed since its last backup.
+  args["keepNewerLocal"] = choice_.restoreLatest && !choice_.backupFileVersion;
   worker->iterator = index;
   worker->currentPath = entry.path;
   worker->reported = false;
@@ -195,7 +198,7 @@ void RestoreManager::finishedHandOut(const std::shared_ptr<RestoreThread>& worke
   workerIdleLocked(worker);
 }
 
-void RestoreManager::restoreOK(const BlockEngine* engine) {
+void RestoreManager::restoreOK(const BlockEngine* engine, const std::string& writtenBeside) {
   auto worker = workerFor(engine);
   if (!worker) return;
   try {
@@ -210,6 +213,11 @@ void RestoreManager::restoreOK(const BlockEngine* engine) {
       totalSizeOfFilesRestored_ += entry->size;
       ++filesRestored_;
       ++totalRestoreItr_;
+      if (!writtenBeside.empty()) {
+        keptBeside_.push_back({entry->path, writtenBeside});
+        log(kGeneralLogEvent, kSessionRestore,
+            stringWithFormat("Restored beside the local file: %s", writtenBeside.c_str()), kLogEvent);
+      }
     }
     if (!handOutLocked(worker)) workerIdleLocked(worker);
   } catch (const std::exception& e) {
@@ -324,6 +332,7 @@ void RestoreManager::restoreEnd(bool interrupted, bool keepForResume) {
   }
   Value info = {{"interrupted", interrupted},
                 {"failed", static_cast<int64_t>(failedFiles_.size())},
+                {"keptBeside", static_cast<int64_t>(keptBeside_.size())},
                 {"restored", filesRestored_.load()}};
   std::weak_ptr<int> alive = alive_;
   auto server = comServer_;

@@ -11,6 +11,7 @@
 #include "selection/BackupQueueStore.h"
 #include "selection/CommonExtensions.h"
 #include "selection/FileScanner.h"
+#include "selection/QueueRebuild.h"
 #include "state/FilesToBackup.h"
 #include "state/LocalSettings.h"
 #include "state/LogWriter.h"
@@ -223,31 +224,14 @@ void ChangeWatcher::recalculateBackupQueue(bool forFullBackup) {
     saveExclusions();
     bool restart = stopBackupIfRunning();
     if (delegate_) delegate_->setScanning(true);
-    {
-      FilesToBackup& queue = FilesToBackup::sharedFilesToBackup();
-      std::lock_guard queueLock(queue.queueLock());
-      auto& settings = LocalSettings::sharedManager();
-      settings.setNeedRescanning(true);
-      settings.save();
-      auto store = BackupQueueStore::current();
-      // Rows waiting for their deletion on the server survive the rebuild:
-      // the scan below cannot bring them back, the files are gone.
-      std::vector<std::string> toDelete;
-      for (const auto& row : store->selectFilesToDelete()) toDelete.push_back(row.path);
-      store->removeAllFiles();
-      for (size_t i = 0; i < toDelete.size(); i += FileScanner::kBatchSize) {
-        size_t end = std::min(toDelete.size(), i + FileScanner::kBatchSize);
-        store->insertDeletedFiles(std::vector<std::string>(toDelete.begin() + static_cast<std::ptrdiff_t>(i),
-                                                           toDelete.begin() + static_cast<std::ptrdiff_t>(end)));
-      }
-      settings.setDateLastScan(Date::now());
-      auto rows = FileScanner::sharedFileScanner().firstScanFilesAtPath(
-          CommonExtensions::sharedExtensionsManager().defaultBackupFolder(), false, false, forFullBackup);
-      queue.setFiles(rows ? std::move(*rows) : store->selectWaitingFiles());
+    auto& settings = LocalSettings::sharedManager();
+    settings.setNeedRescanning(true);
+    settings.save();
+    settings.setDateLastScan(Date::now());
+    if (QueueRebuild::rebuild(CommonExtensions::sharedExtensionsManager().defaultBackupFolder(), forFullBackup)) {
       settings.setNeedRescanning(false);
-      settings.save();
-      queue.save();
     }
+    settings.save();
     folderChanges_.setExclusionsChanged(false);
     if (delegate_) delegate_->setScanning(false);
     if (restart && delegate_) delegate_->restartBackup();

@@ -8,6 +8,8 @@
 #include "base/StringFormat.h"
 #include "platform/Env.h"
 #include "platform/PreferencesStore.h"
+#include "protocol/ExtensionCatalogue.h"
+#include "selection/CommonExtensionsCatalogue.h"
 #include "state/LocalSettings.h"
 #include "state/LogWriter.h"
 
@@ -51,6 +53,13 @@ std::string quotedList(const std::vector<std::string>& items) {
 }
 
 const char* literal(bool value) { return value ? "true" : "false"; }
+
+// Every program that has the catalogue offers it to the request layer, so
+// that no front end can leave the settings sync without it.
+[[maybe_unused]] const bool kOfferedToRequests = [] {
+  ExtensionCatalogue::setDefaultMaker([] { return std::make_shared<CommonExtensionsCatalogue>(); });
+  return true;
+}();
 
 }  // namespace
 

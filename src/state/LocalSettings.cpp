@@ -102,6 +102,17 @@ PALVERO_SETTINGS_COLLECTION(PALVERO_DEFINE_COLLECTION)
 #undef PALVERO_DEFINE_COLLECTION
 #undef PALVERO_DEFINE
 
+LocalSettings::Credentials LocalSettings::credentials() const {
+  std::lock_guard lock(mutex_);
+  return Credentials{clientId_.value_or(""), password_.value_or("")};
+}
+
+void LocalSettings::setCredentials(const std::string& clientId, const std::string& password) {
+  std::lock_guard lock(mutex_);
+  clientId_ = clientId;
+  password_ = password;
+}
+
 void LocalSettings::load() {
   auto& store = PreferencesStore::sharedStore();
   std::lock_guard lock(mutex_);
@@ -248,6 +259,11 @@ bool LocalSettings::saveParameter(const std::string& key, const Value& withValue
 bool LocalSettings::saveJSONValues(const Value& values) {
   try {
     if (!values.is_object()) throw std::invalid_argument("reply is not a dictionary");
+    // A reply that names both takes them as one pair.
+    if (values.contains("ClientId") && values.contains("Password") && !values["ClientId"].is_null() &&
+        !values["Password"].is_null()) {
+      setCredentials(textOf(values["ClientId"]), textOf(values["Password"]));
+    }
     for (const auto& [key, value] : values.items()) {
       applyParameter(key, value);
       save();

@@ -121,6 +121,17 @@ class LocalSettings {
 #undef PALVERO_DECLARE_COLLECTION
 #undef PALVERO_DECLARE
 
+  // The identifier and password a session is opened with, read and
+  // replaced as one pair: a request never sees a device's identifier with
+  // the account's password (or the other way round).
+  struct Credentials {
+    std::string clientId;
+    std::string password;
+    bool operator==(const Credentials&) const = default;
+  };
+  Credentials credentials() const;
+  void setCredentials(const std::string& clientId, const std::string& password);
+
   // In-memory flags, never stored.
   bool multiplyBlockUpload() const { return multiplyBlockUpload_.load(); }
   void setMultiplyBlockUpload(bool on) { multiplyBlockUpload_.store(on); }

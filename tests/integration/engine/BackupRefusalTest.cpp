@@ -27,13 +27,29 @@ TEST_F(BackupRefusalTest, NamesAVersionTextCannotHoldFailWithTheirReason) {
     const char* reason;
   };
   for (const Case& c : {Case{"line\nfeed.txt", "its path contains a line feed"},
-                        Case{"carriage\rreturn.txt", "its path contains a carriage return"},
+                        Case{"crlf\r\nname.txt", "its path contains a line feed"},
                         Case{"pipe|name.txt", "its path contains \"|\""}}) {
     SCOPED_TRACE(c.name);
     service_.clearLog();
     std::string path = dataPath(c.name);
     writeFile(path, "content that would be stored unrestorable");
     expectRefusedAtOnce(path, c.reason);
+  }
+}
+
+// Lines of a version text end at line feeds only, so a carriage return (the
+// "Icon\r" files some systems leave in every folder) is kept in the name.
+TEST_F(BackupRefusalTest, ANameWithACarriageReturnIsBackedUpAndRestored) {
+  for (const char* name : {"Icon\r", "carriage\rreturn.txt"}) {
+    SCOPED_TRACE(name);
+    std::string path = dataPath(name);
+    std::string content = randomContent(300000, 14);
+    writeFile(path, content);
+    ASSERT_TRUE(backup(path));
+    EXPECT_EQ(lastPosted().name, "BackupFileOK");
+    EXPECT_EQ(service_.versions(device_.clientId, path).size(), 1u);
+    ASSERT_TRUE(restore(path, restoredPath(name)));
+    EXPECT_TRUE(readFile(restoredPath(name)) == content);
   }
 }
 

@@ -242,6 +242,10 @@ class RecordingView : public MainView {
     std::lock_guard lock(mutex);
     runs.push_back(summary);
   }
+  void updateDownloaded(const std::string& version) override {
+    std::lock_guard lock(mutex);
+    updatesOffered.push_back(version);
+  }
   size_t runCount() {
     std::lock_guard lock(mutex);
     return runs.size();
@@ -251,6 +255,7 @@ class RecordingView : public MainView {
   StatusModel lastStatus;       // guarded by mutex
   CheckStatusModel lastCheck;   // guarded by mutex
   std::vector<RunSummary> runs; // guarded by mutex
+  std::vector<std::string> updatesOffered;  // guarded by mutex
 };
 
 class AppFixture : public ::testing::Test {
@@ -276,6 +281,9 @@ class AppFixture : public ::testing::Test {
     auto& settings = LocalSettings::sharedManager();
     settings.setIsInitialized(true);
     settings.setNumberOfThreads(3);
+    // A client that has scanned its folder: the controller's start runs no
+    // first scan unless a test clears this.
+    settings.setDateLastScan(Clock::current()->now());
     settings.save();
     DBManager::sharedDBManager().CreateDatabase();
   }

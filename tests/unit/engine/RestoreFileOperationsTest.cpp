@@ -63,27 +63,32 @@ TEST(RestoreFileOperationsTest, TheFileToWriteKeepsAnExistingFileUnlessReplacing
   writeFile(existing, "x");
   const std::string date = "20240131 17:05:09";
   const double revision = Date::parse(date, Date::kSettingsPattern)->timeIntervalSince1970();
-  // Replacing: a local file at or before the revision's time goes; one changed
-  // after it (a whole second or more) is kept and the revision goes beside it.
+  const std::string beside = home / "report(20240131 17:05:09).pdf";
+  // Replacing: a local file at or before the revision's time goes. One
+  // changed after it (a whole second or more) is kept, the revision going
+  // beside it, only when newer local files are kept (the latest state); a
+  // dated or chosen revision replaces it.
   struct Case {
     double localTime;
-    bool replaced;
+    bool newer;
   };
-  for (const Case& c : {Case{revision - 3600, true}, Case{revision, true}, Case{revision + 0.5, true},
-                        Case{revision + 1, false}, Case{revision + 86400, false}}) {
+  for (const Case& c : {Case{revision - 3600, false}, Case{revision, false}, Case{revision + 0.5, false},
+                        Case{revision + 1, true}, Case{revision + 86400, true}}) {
     SCOPED_TRACE(c.localTime - revision);
     struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(c.localTime),
                                                   static_cast<long>((c.localTime - static_cast<time_t>(c.localTime)) * 1e9)}};
     ASSERT_EQ(::utimensat(AT_FDCWD, existing.c_str(), times, 0), 0);
-    EXPECT_EQ(RestoreFileOperations::fileToWrite(existing, date, true),
-              c.replaced ? existing : home / "report(20240131 17:05:09).pdf");
+    EXPECT_EQ(RestoreFileOperations::fileToWrite(existing, date, true, true), c.newer ? beside : existing);
+    EXPECT_EQ(RestoreFileOperations::fileToWrite(existing, date, true, false), existing);
+    for (bool keepNewer : {true, false}) {
+      EXPECT_EQ(RestoreFileOperations::fileToWrite(existing, date, false, keepNewer), beside);
+    }
   }
-  EXPECT_EQ(RestoreFileOperations::fileToWrite(existing, date, false), home / "report(20240131 17:05:09).pdf");
-  EXPECT_EQ(RestoreFileOperations::fileToWrite(home / "absent.pdf", date, false), home / "absent.pdf");
+  EXPECT_EQ(RestoreFileOperations::fileToWrite(home / "absent.pdf", date, false, true), home / "absent.pdf");
   writeFile(home / "README", "x");
-  EXPECT_EQ(RestoreFileOperations::fileToWrite(home / "README", date, false), home / "README(20240131 17:05:09)");
+  EXPECT_EQ(RestoreFileOperations::fileToWrite(home / "README", date, false, true), home / "README(20240131 17:05:09)");
   writeFile(home / "Foo.app/Contents/Info.plist", "x");
-  EXPECT_EQ(RestoreFileOperations::fileToWrite(home / "Foo.app/Contents/Info.plist", date, false),
+  EXPECT_EQ(RestoreFileOperations::fileToWrite(home / "Foo.app/Contents/Info.plist", date, false, true),
             home / "Foo.app/Contents/Info.plist");
 }
 
@@ -96,10 +101,12 @@ TEST(RestoreFileOperationsTest, WriteDataToFileAppendsToAnExistingFileOnly) {
   EXPECT_EQ(readFile(path), "abcd");
 }
 
-TEST(PathRulesTest, VersionTextsCannotHoldLineBreaksOrBars) {
+TEST(PathRulesTest, VersionTextsCannotHoldLineFeedsOrBars) {
   EXPECT_FALSE(PathRules::versionTextProblem("/home/u/a file (1) 'x' \"y\" \xC3\xA9.txt"));
+  // Lines are split at line feeds only: a carriage return stays in its line.
+  EXPECT_FALSE(PathRules::versionTextProblem("/home/u/Icon\r"));
   EXPECT_TRUE(PathRules::versionTextProblem("/home/u/a\nb"));
-  EXPECT_TRUE(PathRules::versionTextProblem("/home/u/a\rb"));
+  EXPECT_TRUE(PathRules::versionTextProblem("/home/u/a\r\nb"));
   EXPECT_TRUE(PathRules::versionTextProblem("/home/u/a|b"));
 }
 

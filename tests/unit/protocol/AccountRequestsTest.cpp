@@ -167,7 +167,8 @@ TEST_F(AccountRequestsTest, ASingleDeviceAccountTakesOverTheFirstDevice) {
   EXPECT_EQ(formField(sent[1].body, "clientId"), "ACCOUNT-1");
   EXPECT_EQ(formField(sent[1].body, "password"), "p+w");
   std::string deviceJson = formField(sent[1].body, "device");
-  EXPECT_NE(deviceJson.find("%22DeviceID%22%3A+%22D1%22"), std::string::npos) << deviceJson;
+  EXPECT_NE(deviceJson.find("\"DeviceID\": \"D1\""), std::string::npos) << deviceJson;
+  EXPECT_NE(deviceJson.find("\"Name\": \"old+laptop\""), std::string::npos) << deviceJson;
   // The identifiers go with the device's own identity.
   EXPECT_EQ(formField(sent[3].body, "guid"), "D1");
   EXPECT_EQ(formField(sent[3].body, "password"), "D1-PASS");
@@ -192,10 +193,10 @@ TEST_F(AccountRequestsTest, AnEmptyDeviceListRegistersThisComputer) {
     auto sent = transport_->sent();
     ASSERT_GE(sent.size(), 2u);
     std::string deviceJson = formField(sent[1].body, "device");
-    EXPECT_NE(deviceJson.find("%22DeviceType%22%3A+%22" + std::to_string(SystemInfo::kDeviceType) + "%22"),
+    EXPECT_NE(deviceJson.find("\"DeviceType\": \"" + std::to_string(SystemInfo::kDeviceType) + "\""),
               std::string::npos)
         << deviceJson;
-    EXPECT_NE(deviceJson.find("%22DeviceID%22%3A+%22%22"), std::string::npos) << deviceJson;
+    EXPECT_NE(deviceJson.find("\"DeviceID\": \"\""), std::string::npos) << deviceJson;
     EXPECT_EQ(LocalSettings::sharedManager().clientId(), "NEW");
   }
 }
@@ -211,6 +212,35 @@ TEST_F(AccountRequestsTest, ANewDeviceRecordDescribesThisComputer) {
 }
 
 // --- Device registration ----------------------------------------------------
+
+// The device JSON goes into the form as it is; the texts in it arrive
+// percent-encoded from the caller, so a name with blanks, "&", "+", "%" or
+// quotes can neither cut the form nor break the JSON.
+TEST_F(AccountRequestsTest, TheRegistrationFormCarriesTheDeviceJsonAsItIs) {
+  struct Case {
+    std::string name;
+    std::string sentName;
+  };
+  for (const Case& c : {Case{"desk", "desk"}, Case{"my laptop", "my+laptop"}, Case{"A&B=C+D%", "A%26B%3DC%2BD%25"},
+                        Case{"\"quoted\" \xC3\xA9", "%22quoted%22+%C3%A9"}}) {
+    SCOPED_TRACE(c.name);
+    startOver();
+    transport_->push(reply(200, R"({"DeviceID":"NEW","Pass":"NEW-PASS"})"));
+    Value record = device("", c.name);
+    server_->registerDevice("ACCOUNT 1", "p&w", CommunicationServer::encodedDeviceRecord(record));
+    settleAsyncWork();
+    ASSERT_EQ(transport_->count(), 1u);
+    const std::string body = transport_->sent()[0].body;
+    EXPECT_EQ(formField(body, "clientId"), "ACCOUNT+1");
+    EXPECT_EQ(formField(body, "password"), "p%26w");
+    EXPECT_EQ(formField(body, "device"), LocalSettings::sharedManager().deviceToJSON(
+                                             CommunicationServer::encodedDeviceRecord(record)));
+    EXPECT_NE(body.find("\"Name\": \"" + c.sentName + "\""), std::string::npos) << body;
+    EXPECT_NE(body.find("\"ComputerName\": \"" + c.sentName + "\""), std::string::npos) << body;
+    // The service's identifiers and types are not the user's text: as they are.
+    EXPECT_NE(body.find("\"DeviceType\": \"31\""), std::string::npos) << body;
+  }
+}
 
 TEST_F(AccountRequestsTest, ARegistrationWithoutDeviceIdKeepsTheAccountIdentity) {
   transport_->push(reply(200, "{}"));

@@ -1,3 +1,6 @@
+#include <atomic>
+#include <thread>
+
 #include "ProtocolTestSupport.h"
 #include "protocol/HTTPCookie.h"
 
@@ -129,6 +132,62 @@ TEST_F(ProtocolTest, NotificationsNameTheSendingInstance) {
   transport_->push(reply(200, "wrongpas"));
   server_->syncAuthorise();
   EXPECT_EQ(heard, 1);
+}
+
+// A device registration that completes while a renewal is out replaces the
+// identity: whatever the service said to the old one, the session and any
+// "wrongpas" verdict must be the device's.
+TEST_F(ProtocolTest, ARenewalRacingARegistrationEndsUnderTheDeviceIdentity) {
+  struct Case {
+    HttpResponse staleAnswer;
+  };
+  for (const Case& c : {Case{authOk("ACCOUNT-SESSION")}, Case{reply(200, "wrongpas")}, Case{reply(500, "busy")}}) {
+    SCOPED_TRACE(describe(c.staleAnswer));
+    startOver();
+    auto& settings = LocalSettings::sharedManager();
+    settings.setCredentials("ACCOUNT-1", "ACCOUNT-KEY");
+    auto seen = watchNotifications({"WrongPassword", "AuthoriseFail"});
+    transport_->push([&](const SentRequest&) {
+      settings.setCredentials("DEVICE-1", "DEVICE-PASS");
+      return c.staleAnswer;
+    });
+    transport_->push(authOk("DEVICE-SESSION"));
+    EXPECT_TRUE(server_->syncAuthorise());
+    auto sent = transport_->sent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].body, "request=auth&guid=ACCOUNT-1&password=ACCOUNT-KEY");
+    EXPECT_EQ(sent[1].body, "request=auth&guid=DEVICE-1&password=DEVICE-PASS");
+    EXPECT_EQ(server_->cookies(), (std::vector<HTTPCookie>{{"PVSESSID", "DEVICE-SESSION"}}));
+    EXPECT_TRUE(seen->empty()) << "the answer to the replaced identity must not reset the client";
+  }
+}
+
+TEST_F(ProtocolTest, AnIdentityThatKeepsChangingEndsTheRenewal) {
+  auto& settings = LocalSettings::sharedManager();
+  int changes = 0;
+  transport_->setFallback([&](const SentRequest&) {
+    settings.setCredentials("ID-" + std::to_string(++changes), "PASS");
+    return authOk();
+  });
+  // Bounded: the last answer counts, for the identity it was sent with.
+  server_->syncAuthorise();
+  EXPECT_EQ(transport_->count(), static_cast<size_t>(CommunicationServer::kMaxNestedRenewals + 1));
+}
+
+TEST_F(ProtocolTest, CredentialsAreReadAndReplacedAsOnePair) {
+  auto& settings = LocalSettings::sharedManager();
+  settings.setCredentials("A", "A-PASS");
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; !stop.load(); ++i) settings.setCredentials(i % 2 ? "A" : "B", i % 2 ? "A-PASS" : "B-PASS");
+  });
+  for (int i = 0; i < 20000; ++i) {
+    std::string form = server_->getStringForRequest(1);
+    ASSERT_TRUE(form == "request=auth&guid=A&password=A-PASS" || form == "request=auth&guid=B&password=B-PASS")
+        << form;
+  }
+  stop.store(true);
+  writer.join();
 }
 
 // --- Ping ------------------------------------------------------------------
