@@ -6,7 +6,7 @@
 namespace palvero::service {
 namespace {
 
-Value mark(bool deleted, bool booleanMarks) { return booleanMarks ? Value(deleted) : Value(deleted ? 1 : 0); }
+Value mark(bool deleted) { return Value(deleted ? 1 : 0); }
 
 }  // namespace
 
@@ -26,8 +26,7 @@ std::string FolderListing::driveOf(const std::string& path) {
   return path.substr(0, path.find('/'));
 }
 
-std::vector<Value> FolderListing::entries(const std::vector<VersionRow>& rows, const std::string& path,
-                                          bool booleanMarks) {
+std::vector<Value> FolderListing::entries(const std::vector<VersionRow>& rows, const std::string& path) {
   std::vector<Value> out;
   const std::string folder = normalize(path);
   if (folder.empty()) {
@@ -52,7 +51,7 @@ std::vector<Value> FolderListing::entries(const std::vector<VersionRow>& rows, c
     }
   }
   for (const auto& [name, deleted] : folders)
-    out.push_back({{"folder", name}, {"toDelete", mark(deleted, booleanMarks)}});
+    out.push_back({{"folder", name}, {"toDelete", mark(deleted)}});
   for (const auto& [name, revisions] : files) {
     const VersionRow& latest = *revisions.back();
     Value versions = Value::array();
@@ -61,7 +60,7 @@ std::vector<Value> FolderListing::entries(const std::vector<VersionRow>& rows, c
     }
     out.push_back({{"file", name},
                    {"size", latest.size},
-                   {"toDelete", mark(latest.toDelete, booleanMarks)},
+                   {"toDelete", mark(latest.toDelete)},
                    {"version", std::move(versions)}});
   }
   return out;
@@ -69,8 +68,8 @@ std::vector<Value> FolderListing::entries(const std::vector<VersionRow>& rows, c
 
 std::vector<Value> FolderListing::tree(const std::vector<VersionRow>& rows, const std::string& path) {
   const std::string folder = normalize(path);
-  const bool everything = folder.empty() || folder == "/";
-  const std::string prefix = everything ? std::string() : folder + "/";
+  const bool everything = folder.empty();
+  const std::string prefix = everything ? std::string() : folder == "/" ? folder : folder + "/";
   // A name below "/": the stored path without its leading "/".
   auto nameOf = [](const std::string& stored) { return stored.front() == '/' ? stored.substr(1) : stored; };
   std::map<std::string, bool> folders;  // name → every file beneath is deleted

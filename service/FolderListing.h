@@ -26,9 +26,9 @@ class FolderListing {
   static std::string driveOf(const std::string& path);
 
   // The entries of `path` among `rows` (every revision of one owner, ordered
-  // by path, then number). "toDelete" is 0/1, or a boolean with `booleanMarks`.
-  static std::vector<Value> entries(const std::vector<VersionRow>& rows, const std::string& path, bool booleanMarks);
-  // The whole tree under `path` ("" and "/": everything), as the whole-folder
+  // by path, then number). "toDelete" is 0/1.
+  static std::vector<Value> entries(const std::vector<VersionRow>& rows, const std::string& path);
+  // The whole tree under `path` ("/": every absolute path, "": every path), as the whole-folder
   // listing answers it: every folder beneath ({"folder", "toDelete"}) and
   // every file beneath ({"file", "size", "toDelete", "version"}), each named
   // by its path below "/" ("home/ann/a.txt"), folders first, by name;

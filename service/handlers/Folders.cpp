@@ -56,7 +56,7 @@ void handleFolderPage(ServiceContext& ctx, const ServiceRequest& req, ServiceRep
       }
       owner = device->deviceId;
     }
-    entries = FolderListing::entries(ctx.metadata.allVersions(owner), path, false);
+    entries = FolderListing::entries(ctx.metadata.allVersions(owner), path);
   }
   reply.json(dumpJson(FolderListing::page(entries, *page, ctx.options.folderPageSize)));
 }

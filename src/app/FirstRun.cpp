@@ -61,7 +61,9 @@ FirstRun::FirstRun(std::shared_ptr<CommunicationServer> server)
   observe("RegDeviceOK", [this](const Notification& note) {
     if (phase_ != Phase::kLoggingIn) return;
     devices_.clear();
-    for (const auto& device : note.userInfo.value("devices", Value::array())) devices_.push_back(device);
+    if (note.userInfo.is_object() && note.userInfo.contains("devices") && note.userInfo["devices"].is_array()) {
+      for (const auto& device : note.userInfo["devices"]) devices_.push_back(device);
+    }
     log("User registred", kLogEvent);
     Report report;
     report.outcome = Outcome::kChooseDevice;
@@ -90,7 +92,9 @@ FirstRun::FirstRun(std::shared_ptr<CommunicationServer> server)
     if (phase_ != Phase::kLoggingIn && phase_ != Phase::kRegistering && phase_ != Phase::kRenaming) return;
     Report report;
     report.outcome = Outcome::kDeviceRefused;
-    report.message = note.userInfo.value("message", std::string());
+    if (note.userInfo.is_object() && note.userInfo.contains("message") && note.userInfo["message"].is_string()) {
+      report.message = note.userInfo["message"].get<std::string>();
+    }
     complete(std::move(report));
   });
   for (const char* name : {"LoadSettingsOK", "LoadSettingsFail", "LoadExclusionsOK", "LoadExclusionsFail"}) {

@@ -241,8 +241,10 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   // failure.
   std::optional<BackupedFolder> getFolderWithPath(const std::string& path, const std::optional<std::string>& deviceID,
                                                   bool ShowDeleted);
-  // The whole content of `path` in one packed reply; deleted files are left
-  // out. Nothing on failure.
+  // The whole tree under `path` in one packed reply: every folder and file
+  // beneath, each named by its path below "/" ("home/ann/a.txt"; a folder's
+  // `path` is that name after "/"). Deleted files are left out. Nothing on
+  // failure.
   std::optional<BackupedFolder> getGetFilesList(const std::string& path, const std::optional<std::string>& andDeviceID);
   // A version's "modified" text: "yyyyMMdd HH:mm:ss", else
   // "HH|mm|ss|MM|dd|yyyy", both local time; nothing for neither.

@@ -76,7 +76,8 @@ void CommunicationServer::appendListingEntry(BackupedFolder& folder, const Value
     record.type = BackupedFolder::kTypeFolder;
     record.toDelete = wholeList ? (booleanOf(field(entry, "toDelete")) ? 1 : 0) : integerOf(field(entry, "toDelete"));
     record.deviceId = deviceId;
-    record.path = childPath(folder.path, record.name);
+    // The whole-folder listing names every entry by its path below "/".
+    record.path = wholeList ? "/" + record.name : childPath(folder.path, record.name);
     if (wholeList || showDeleted || record.toDelete == 0) folder.subFolders.push_back(std::move(record));
   } else if (entry.contains("file")) {
     BackupedFile file;

@@ -28,7 +28,20 @@ std::string MultipartForm::field(const std::string& boundary, const std::string&
 
 std::string MultipartForm::fileHeader(const std::string& boundary, const std::string& name,
                                       const std::string& filename) {
-  return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + filename +
+  std::string quoted;
+  quoted.reserve(filename.size());
+  for (char c : filename) {
+    if (c == '\n') {
+      quoted += "%0A";
+    } else if (c == '\r') {
+      quoted += "%0D";
+    } else if (c == '"') {
+      quoted += "%22";
+    } else {
+      quoted += c;
+    }
+  }
+  return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + quoted +
          "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
 }
 

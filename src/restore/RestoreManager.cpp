@@ -37,7 +37,9 @@ RestoreManager::RestoreManager(std::shared_ptr<CommunicationServer> comServer, C
   auto& center = NotificationCenter::defaultCenter();
   std::weak_ptr<int> alive = alive_;
   observers_.push_back(center.addObserver(BlockEngine::kRestoreOK, nullptr, [this, alive](const Notification& n) {
-    if (alive.lock()) restoreOK(static_cast<const BlockEngine*>(n.object), n.userInfo.value("writtenBeside", std::string()));
+    if (!alive.lock()) return;
+    std::string beside = n.userInfo.is_object() ? n.userInfo.value("writtenBeside", std::string()) : std::string();
+    restoreOK(static_cast<const BlockEngine*>(n.object), beside);
   }));
   observers_.push_back(center.addObserver(BlockEngine::kRestoreFail, nullptr, [this, alive](const Notification& n) {
     if (!alive.lock()) return;

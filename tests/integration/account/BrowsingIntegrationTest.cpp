@@ -114,13 +114,16 @@ TEST_F(BrowsingIntegrationTest, AnotherDeviceOfTheAccountCanBeBrowsedButNoStrang
             "getFolderPage FAIL. Path: /home. Page: 1. Response: no such device with status code: 404");
 }
 
-TEST_F(BrowsingIntegrationTest, TheWholeFolderComesPackedInOneReply) {
+// The whole tree under the folder, in one packed reply; every entry is named
+// by its path below "/". Deleted files are left out.
+TEST_F(BrowsingIntegrationTest, TheWholeTreeComesPackedInOneReply) {
   auto folder = server_->getGetFilesList("/home/ann/docs", std::nullopt);
   ASSERT_TRUE(folder);
   EXPECT_EQ(service_->requests("get_files_list").size(), 1u);
-  EXPECT_EQ(names(folder->subFolders), (std::vector<std::string>{"old", "sub"}));
+  EXPECT_EQ(names(folder->subFolders), (std::vector<std::string>{"home/ann/docs/old", "home/ann/docs/sub"}));
   EXPECT_EQ(folder->subFolders[1].path, "/home/ann/docs/sub");
-  EXPECT_EQ(names(folder->files), (std::vector<std::string>{"a.txt", "b.txt"}));
+  EXPECT_EQ(names(folder->files),
+            (std::vector<std::string>{"home/ann/docs/a.txt", "home/ann/docs/b.txt", "home/ann/docs/sub/d.txt"}));
   ASSERT_EQ(folder->files[0].versions.size(), 2u);
   EXPECT_EQ(folder->files[0].versions[0].date, Date::fromLocalComponents(2024, 1, 31, 17, 5, 9));
   EXPECT_EQ(folder->deviceId, device_.clientId);

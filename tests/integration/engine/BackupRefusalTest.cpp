@@ -45,7 +45,7 @@ TEST_F(BackupRefusalTest, ANameWithACarriageReturnIsBackedUpAndRestored) {
     std::string path = dataPath(name);
     std::string content = randomContent(300000, 14);
     writeFile(path, content);
-    ASSERT_TRUE(backup(path));
+    ASSERT_TRUE(backup(path)) << readFile(LogWriter::sharedLogger().currentLogFilepath());
     EXPECT_EQ(lastPosted().name, "BackupFileOK");
     EXPECT_EQ(service_.versions(device_.clientId, path).size(), 1u);
     ASSERT_TRUE(restore(path, restoredPath(name)));

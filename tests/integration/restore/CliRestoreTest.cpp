@@ -19,6 +19,8 @@
 #include "base/Date.h"
 #include "base/StringFormat.h"
 #include "base/Value.h"
+#include "engine/format/Compressor.h"
+#include "platform/Env.h"
 #include "support/ServiceProcess.h"
 #include "support/TempHome.h"
 
@@ -198,6 +200,97 @@ TEST_F(CliRestoreTest, LatestAndDatedStatesComeBackByteForByte) {
   expectSame(treeBelow(home_ / "earlier"), earlier);
 }
 
+// "Restore all data" asks for the whole tree under the backup folder in one
+// listing, whose names are paths below "/".
+TEST_F(CliRestoreTest, AllDataComesFromOneWholeTreeListingWithEveryKindOfName) {
+  Tree tree = {{"Mes documents/\xC3\xA9t\xC3\xA9 2024/notes \xC3\xA0 lire.txt", randomText(4000, 21)},
+               {"a b/c d/e f.dat", randomText(300000, 22)},
+               {"\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xAA\x9E.txt", randomText(10, 23)},
+               {"deep/1/2/3/4/5/6/7/file (1) 'x'.txt", randomText(700, 24)},
+               {"top.txt", randomText(50, 25)}};
+  write(tree);
+  backUp(false);
+  service_->clearLog();
+  Run run = palvero({"restore", "--all", "--to", home_ / "out"});
+  ASSERT_EQ(run.code, 0) << run.out << run.err;
+  expectSame(treeBelow(home_ / "out"), tree);
+  EXPECT_EQ(service_->requests("get_files_list").size(), 1u);
+  EXPECT_TRUE(service_->requests("get_folder_page").empty()) << "no folder-by-folder walk";
+  auto asked = service_->requests("get_files_list")[0]["fields"].value("path", std::string());
+  EXPECT_EQ(asked, home_.path());
+}
+
+// Names with "." or ".." components are refused and reported, never
+// written anywhere; the rest comes back.
+TEST_F(CliRestoreTest, DotComponentsOfTheWholeTreeListingAreRefusedAndNothingLeavesTheTarget) {
+  write({{"docs/good.txt", "good"}});
+  backUp(false);
+  Value preferences = Value::parse(readFile(Env::configDirectory() + "/preferences.json"));
+  ServiceProcess::Credentials device;
+  device.clientId = preferences.value("ClientId", std::string());
+  device.password = preferences.value("Password", std::string());
+  std::string cookie = service_->sessionCookie(device);
+  const std::vector<std::string> hostile = {home_ / "docs/../../escaped.txt", home_ / "docs/./dot.txt",
+                                            home_ / "docs/.."};
+  for (const auto& name : hostile) {
+    auto reply = service_->postMultipart({{"request", "upload_ver"},
+                                          {"guid", device.clientId},
+                                          {"file_name", name},
+                                          {"size", "4"},
+                                          {"modified", "20240131 10:00:00"}},
+                                         {{"file", "version", "0|x|4|20240131 10:00:00"}}, cookie);
+    ASSERT_EQ(reply.body, "ok") << name;
+  }
+  for (const std::vector<std::string>& target :
+       {std::vector<std::string>{"--to", home_ / "out"}, std::vector<std::string>{}}) {
+    SCOPED_TRACE(target.empty() ? "in place" : "into a folder");
+    std::vector<std::string> args = {"restore", "--all"};
+    args.insert(args.end(), target.begin(), target.end());
+    Run run = palvero(args);
+    EXPECT_EQ(run.code, 3) << run.out << run.err;
+    for (const auto& name : hostile) {
+      EXPECT_NE(run.out.find(name + ": Refused name from the service"), std::string::npos) << name << run.out;
+    }
+    EXPECT_FALSE(fs::exists(fs::path(home_.path()).parent_path() / "escaped.txt"));
+    EXPECT_FALSE(fs::exists(home_ / "out/escaped.txt"));
+    EXPECT_FALSE(fs::exists(home_ / "docs/dot.txt"));
+  }
+  expectSame(treeBelow(home_ / "out"), {{"docs/good.txt", "good"}});
+}
+
+// A service that lists paths outside the folder asked for, or names that are
+// no clean path (a leading "/", an empty one, a NUL), gets them refused.
+TEST_F(CliRestoreTest, ListedPathsOutsideTheBackupFolderAreRefused) {
+  write({{"docs/good.txt", "good"}});
+  backUp(false);
+  const std::string home = home_.path().substr(1);
+  const std::string outside = home + "-outside.txt";
+  auto file = [](const std::string& name) {
+    return Value{{"file", name},
+                 {"size", 4},
+                 {"toDelete", false},
+                 {"version", Value::array({Value{{"number", 1}, {"size", 4}, {"modified", "20240131 10:00:00"}}})}};
+  };
+  Value listing = Value::array({file(home + "/docs/good.txt"), file(outside), file("/" + home + "/docs/x.txt"),
+                                file(""), file(home + "/docs/nul" + std::string(1, '\0') + ".txt")});
+  std::string json = listing.dump();
+  Bytes packed;
+  std::string errorText;
+  int32_t errorType = 0;
+  ASSERT_TRUE(Compressor().CompressPackageStream(Bytes(json.begin(), json.end()), packed, "files.json", "Octet",
+                                                 errorText, errorType, "t0"));
+  std::string encoded;
+  for (uint8_t byte : packed) encoded += stringWithFormat("%%%02X", byte);
+  service_->addFault("get_files_list:body=" + encoded + ":1");
+  Run run = palvero({"restore", "--all"});
+  EXPECT_EQ(run.code, 3) << run.out << run.err;
+  size_t refused = 0;
+  for (size_t at = 0; (at = run.out.find(": Refused name from the service", at)) != std::string::npos; ++at) ++refused;
+  EXPECT_EQ(refused, 4u) << run.out;
+  EXPECT_FALSE(fs::exists("/" + outside));
+  EXPECT_EQ(readFile(home_ / "docs/good.txt"), "good");
+}
+
 TEST_F(CliRestoreTest, ItemsRevisionsAndDevicesAreChosenFromTheListings) {
   backUpTwoStates();
   struct Case {
@@ -308,6 +401,37 @@ TEST_F(CliRestoreTest, ANewerLocalFileIsNeverReplacedSilently) {
   ASSERT_EQ(beside.size(), 1u) << "the revision goes beside the newer file under a dated name";
   EXPECT_TRUE(readFile(home_ / "docs/" + beside[0]) == latest_["docs/a.txt"]);
   EXPECT_TRUE(readFile(home_ / "docs/old.txt") == first_["docs/old.txt"]);
+  // And the user is told where it went.
+  EXPECT_NE(run.out.find("1 files kept"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(home_ / "docs/" + beside[0]), std::string::npos) << run.out;
+}
+
+// The state at a date, or one chosen revision, is what the user asked for:
+// it replaces the local file even when that changed since its last backup.
+TEST_F(CliRestoreTest, ADatedOrChosenRevisionReplacesTheLocalFileAsAsked) {
+  backUpTwoStates();
+  struct Case {
+    const char* label;
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"as at a date", {"restore", home_ / "docs/a.txt", "--at", between_}, first_["docs/a.txt"]},
+      {"revision 2", {"restore", home_ / "docs/a.txt", "--revision", "2"}, latest_["docs/a.txt"]},
+      {"revision 1", {"restore", home_ / "docs/a.txt", "--revision", "1"}, first_["docs/a.txt"]},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    sleepSeconds(1.1);
+    writeFile(home_ / "docs/a.txt", "edited after the backup");
+    Run run = palvero(c.args);
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    EXPECT_TRUE(readFile(home_ / "docs/a.txt") == c.expected);
+    EXPECT_EQ(run.out.find("files kept"), std::string::npos) << run.out;
+  }
+  for (const auto& [relative, content] : treeBelow(home_ / "docs")) {
+    EXPECT_NE(relative.rfind("a(", 0), 0u) << relative << ": nothing was written beside";
+  }
 }
 
 TEST_F(CliRestoreTest, AKilledRestoreFinishesAfterARestart) {

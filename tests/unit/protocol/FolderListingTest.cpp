@@ -189,7 +189,7 @@ class FilesListTest : public ProtocolTest {
 TEST_F(FilesListTest, ThePackedListIsUnpackedAndDeletedFilesLeftOut) {
   Value entries =
       Value::array({{{"drive", "/"}},
-                    {{"folder", "sub"}, {"toDelete", false}},
+                    {{"folder", "home/ann/sub"}, {"toDelete", false}},
                     {{"file", "a.txt"},
                      {"size", 5},
                      {"toDelete", false},
@@ -200,7 +200,8 @@ TEST_F(FilesListTest, ThePackedListIsUnpackedAndDeletedFilesLeftOut) {
   auto folder = server_->getGetFilesList("/home/ann", std::nullopt);
   ASSERT_TRUE(folder);
   EXPECT_EQ(transport_->sent()[0].body, "request=get_files_list&guid=GUID-1&path=%2Fhome%2Fann");
-  EXPECT_EQ(names(folder->subFolders), (std::vector<std::string>{"/", "sub"}));
+  EXPECT_EQ(names(folder->subFolders), (std::vector<std::string>{"/", "home/ann/sub"}));
+  // Names are paths below "/".
   EXPECT_EQ(folder->subFolders[1].path, "/home/ann/sub");
   EXPECT_EQ(names(folder->files), (std::vector<std::string>{"a.txt", "c.txt"}));
   ASSERT_EQ(folder->files[0].versions.size(), 1u);

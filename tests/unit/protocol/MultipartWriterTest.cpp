@@ -50,6 +50,21 @@ TEST_F(ProtocolTest, SingleSendBodyIsExactlyFieldsFileAndClosing) {
   EXPECT_EQ(sent.header("User-Agent"), "Palvero OS X Client / " + Env::applicationVersion());
 }
 
+// The part's file name is a quoted header value: a carriage return, a line
+// feed or a quote in a path would end it; the text field keeps the path whole.
+TEST_F(ProtocolTest, AFileNameCannotBreakThePartHeader) {
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  const std::string path = "/home/ann/Icon\r \"q\".txt";
+  ASSERT_TRUE(server_->sendFilePostHTTP(path, {{"file_name", path}}, bytesFromString("v"), false, offline));
+  const auto sent = transport_->sent()[0];
+  auto parts = parseMultipart(sent.body, boundaryOf(sent));
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].content, path);
+  EXPECT_EQ(parts[1].filename, "/home/ann/Icon%0D %22q%22.txt");
+  EXPECT_EQ(parts[1].content, "v");
+}
+
 TEST_F(ProtocolTest, EachCallUsesAFreshBoundary) {
   transport_->pushMany(2, reply(200, "ok"));
   bool offline = false;

@@ -48,13 +48,13 @@ std::vector<std::string> kinds(const std::vector<Value>& entries) {
 }
 
 TEST(FolderListingTest, TheTopLevelHoldsTheDrives) {
-  EXPECT_EQ(kinds(FolderListing::entries(sampleRows(), "", false)), (std::vector<std::string>{"drive:/", "drive:C:"}));
+  EXPECT_EQ(kinds(FolderListing::entries(sampleRows(), "")), (std::vector<std::string>{"drive:/", "drive:C:"}));
 }
 
 TEST(FolderListingTest, AFolderListsFoldersThenFilesByName) {
   for (const char* path : {"/home/ann", "/home/ann/", "//home//ann"}) {
     SCOPED_TRACE(path);
-    auto entries = FolderListing::entries(sampleRows(), path, false);
+    auto entries = FolderListing::entries(sampleRows(), path);
     EXPECT_EQ(kinds(entries), (std::vector<std::string>{"folder:docs", "folder:gone", "file:a.txt"}));
     EXPECT_EQ(entries[0]["toDelete"], 0);  // docs holds a live file
     EXPECT_EQ(entries[1]["toDelete"], 1);  // everything under gone is deleted
@@ -62,18 +62,36 @@ TEST(FolderListingTest, AFolderListsFoldersThenFilesByName) {
     EXPECT_EQ(entries[2]["version"].size(), 2u);
     EXPECT_EQ(entries[2]["version"][1], (Value{{"number", 2}, {"size", 12}, {"modified", "20240132 10:00:00"}}));
   }
-  EXPECT_EQ(kinds(FolderListing::entries(sampleRows(), "/", false)), std::vector<std::string>{"folder:home"});
-  EXPECT_EQ(kinds(FolderListing::entries(sampleRows(), "C:", false)), std::vector<std::string>{"folder:Users"});
-  EXPECT_EQ(kinds(FolderListing::entries(sampleRows(), "C:/Users", false)), std::vector<std::string>{"file:b.txt"});
+  EXPECT_EQ(kinds(FolderListing::entries(sampleRows(), "/")), std::vector<std::string>{"folder:home"});
+  EXPECT_EQ(kinds(FolderListing::entries(sampleRows(), "C:")), std::vector<std::string>{"folder:Users"});
+  EXPECT_EQ(kinds(FolderListing::entries(sampleRows(), "C:/Users")), std::vector<std::string>{"file:b.txt"});
   // A name that merely starts like the folder is not inside it.
-  EXPECT_TRUE(FolderListing::entries(sampleRows(), "/home/an", false).empty());
+  EXPECT_TRUE(FolderListing::entries(sampleRows(), "/home/an").empty());
 }
 
-TEST(FolderListingTest, MarksAreBooleansInTheWholeList) {
-  auto entries = FolderListing::entries(sampleRows(), "/home/ann/docs", true);
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0]["toDelete"], true);
-  EXPECT_EQ(entries[1]["toDelete"], false);
+TEST(FolderListingTest, TheWholeTreeNamesEverythingBeneathByItsPathBelowTheRoot) {
+  for (const char* path : {"/home/ann", "/home/ann/", "//home//ann"}) {
+    SCOPED_TRACE(path);
+    auto tree = FolderListing::tree(sampleRows(), path);
+    EXPECT_EQ(kinds(tree), (std::vector<std::string>{"folder:home/ann/docs", "folder:home/ann/docs/old",
+                                                     "folder:home/ann/gone", "file:home/ann/a.txt",
+                                                     "file:home/ann/docs/old/x.doc", "file:home/ann/docs/y.doc",
+                                                     "file:home/ann/gone/z"}));
+    EXPECT_EQ(tree[0]["toDelete"], false);  // docs holds a live file
+    EXPECT_EQ(tree[1]["toDelete"], true);
+    EXPECT_EQ(tree[3]["size"], 12);
+    EXPECT_EQ(tree[3]["version"].size(), 2u);
+    EXPECT_EQ(tree[4]["toDelete"], true);
+    EXPECT_EQ(tree[5]["toDelete"], false);
+  }
+  // "/" holds the absolute paths, "" every path; a drive of another system
+  // keeps its name.
+  EXPECT_EQ(kinds(FolderListing::tree(sampleRows(), "/"))[0], "folder:home");
+  EXPECT_EQ(FolderListing::tree(sampleRows(), "").size(), FolderListing::tree(sampleRows(), "/").size() + 3);
+  EXPECT_EQ(kinds(FolderListing::tree(sampleRows(), "C:")),
+            (std::vector<std::string>{"folder:C:/Users", "file:C:/Users/b.txt"}));
+  // Nothing for a name that merely starts like the folder.
+  EXPECT_TRUE(FolderListing::tree(sampleRows(), "/home/an").empty());
 }
 
 TEST(FolderListingTest, PagesCoverEveryEntryOnce) {
