@@ -9,6 +9,7 @@
 
 #include "base/SharedInstance.h"
 #include "base/StringFormat.h"
+#include "platform/Env.h"
 #include "selection/BackupQueueStore.h"
 #include "selection/FileScanner.h"
 #include "selection/RemoteDeleter.h"
@@ -119,7 +120,9 @@ BackupFilter& BackupFilter::sharedManager() {
 void BackupFilter::resetForTesting() { holder().reset(); }
 
 BackupFilter::BackupFilter(CommonExtensions& extensions, FilesToBackup& queue)
-    : extensions_(extensions), queue_(queue) {}
+    : extensions_(extensions),
+      queue_(queue),
+      ownFolders_{Env::supportDirectory(), Env::configDirectory(), Env::cachesDirectory() + "/PalveroCaches"} {}
 
 BackupFilter::Inspection BackupFilter::inspect(const std::string& path) {
   struct stat st {};
@@ -179,6 +182,9 @@ bool BackupFilter::fileForBackupIfExclusionsChanged(const std::string& path) {
 }
 
 bool BackupFilter::fileForBackupLocked(const std::string& path, const SizeReader& readSize, bool queueTest) {
+  for (const auto& own : ownFolders_) {
+    if (path.size() > own.size() && path.compare(0, own.size(), own) == 0 && path[own.size()] == '/') return false;
+  }
   auto s = extensions_.selection();
   switch (pathRules(path, *s, true)) {
     case Verdict::kRefuse:

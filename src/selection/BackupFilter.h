@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "selection/CommonExtensions.h"
 #include "state/FilesToBackup.h"
@@ -73,6 +74,9 @@ class BackupFilter {
 
   CommonExtensions& extensions_;
   FilesToBackup& queue_;
+  // Palvero's own support, preferences and scratch folders: never backed up
+  // (the live database, the log being written, the keys).
+  const std::vector<std::string> ownFolders_;
   std::recursive_mutex mutex_;  // serialises the three tests
 };
 

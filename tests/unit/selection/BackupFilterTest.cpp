@@ -6,6 +6,7 @@
 #include <string>
 
 #include "SelectionTestSupport.h"
+#include "platform/Env.h"
 #include "selection/BackupFilter.h"
 #include "state/FilesToBackup.h"
 
@@ -108,6 +109,26 @@ TEST_F(BackupFilterTest, PackageInsideAnExcludedFolderStaysOut) {
   catalogue().setFoldersToBeExcludedFromBackup({at("Old")});
   EXPECT_FALSE(filter().fileForBackup(file("Old/Tool.app/Contents/Info.plist")));
   EXPECT_TRUE(filter().fileForBackup(file("New/Tool.app/Contents/Info.plist")));
+}
+
+// With hidden files on, the home's hidden folders are backed up, but never
+// Palvero's own: its live database, the log it writes, its keys.
+TEST_F(BackupFilterTest, PalverosOwnFoldersAreNeverBackedUp) {
+  catalogue().setBackupHiddenFiles(true);
+  for (const std::string& own : {Env::supportDirectory() + "/palverofiles.db", Env::supportDirectory() + "/log0.log",
+                                 Env::configDirectory() + "/preferences.json",
+                                 Env::cachesDirectory() + "/PalveroCaches/b0/part.dat"}) {
+    SCOPED_TRACE(own);
+    writeFile(own, "own");
+    EXPECT_FALSE(filter().fileForBackup(own));
+    EXPECT_FALSE(filter().fileForBackupIfExclusionsChanged(own));
+  }
+  for (const std::string& other : {Env::configDirectory() + "2/settings.json", Env::cachesDirectory() + "/other.dat",
+                                   at(".config/app/settings.json")}) {
+    SCOPED_TRACE(other);
+    writeFile(other, "theirs");
+    EXPECT_TRUE(filter().fileForBackup(other));
+  }
 }
 
 TEST_F(BackupFilterTest, OnlyRegularFilesPass) {

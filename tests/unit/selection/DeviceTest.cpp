@@ -68,6 +68,19 @@ class CatalogueTest : public ::testing::Test {
   TempHome home_;
 };
 
+// A program that never installed one still has the selection's catalogue:
+// a front end that forgets cannot drop the service's exclusions.
+TEST_F(CatalogueTest, WithoutAnInstalledCatalogueTheSelectionsIsUsed) {
+  ExtensionCatalogue::setCurrent(nullptr);
+  auto catalogue = ExtensionCatalogue::current();
+  ASSERT_TRUE(catalogue);
+  EXPECT_NE(dynamic_cast<CommonExtensionsCatalogue*>(catalogue.get()), nullptr);
+  EXPECT_EQ(ExtensionCatalogue::current(), catalogue) << "made once, then kept";
+  ASSERT_TRUE(catalogue->saveParameter("maxSize", 4096));
+  EXPECT_EQ(CommonExtensions::sharedExtensionsManager().maxSize().value_or(Value()), Value(4096));
+  EXPECT_EQ(catalogue->exclusionsToJSON(), CommonExtensions::sharedExtensionsManager().exclusionsToJSON());
+}
+
 TEST_F(CatalogueTest, EveryCategorySelectionReachesItsProperty) {
   auto catalogue = ExtensionCatalogue::current();
   ASSERT_TRUE(catalogue);
