@@ -80,7 +80,6 @@ class MainViewController : public ChangeWatcherDelegate {
   static constexpr int kMaxHoldBacks = 6;          // then it is handed out all the same
   static constexpr double kContinuousMinimumSeconds = 900;
   static constexpr double kWatchdogLimitSeconds = 360;
-  static constexpr double kThirtyDays = 2592000;
   static constexpr int64_t kDeleteListBytes = 5000000;
   static constexpr int kDeleteAttempts = 5;
   static constexpr int64_t kClientType = 11;

@@ -66,7 +66,8 @@ int Commands::login() {
   }
   if (!request_.quiet) {
     out_ << "Logged in as " << request_.user << " on device " << result.deviceName
-         << "\nNext: \"palvero scan\" to queue the backup folder, then \"palvero backup\"\n";
+         << "\nNext: \"palvero scan\" to queue the backup folder, then \"palvero backup\" (or, for continuous "
+            "backups, \"palvero settings set BackupTimingType 1\" and \"palvero daemon\")\n";
   }
   return kExitSuccess;
 }

@@ -81,7 +81,9 @@ std::string Output::restoreSummary(const RestoreRunner::Result& result) {
   if (!result.keptBeside.empty()) {
     // The local file was kept (changed since its last backup, or
     // --keep-existing): the user has to know where the restored one went.
-    text += stringWithFormat("%zu files kept; the restored revision was written beside them:\n", result.keptBeside.size());
+    text += stringWithFormat("%zu local files kept (changed since their last backup, or --keep-existing); the restored "
+                             "revisions are beside them:\n",
+                             result.keptBeside.size());
     for (const auto& kept : result.keptBeside) text += "  " + kept.second + "\n";
   }
   if (!result.failures.empty()) {

@@ -402,7 +402,7 @@ TEST_F(CliRestoreTest, ANewerLocalFileIsNeverReplacedSilently) {
   EXPECT_TRUE(readFile(home_ / "docs/" + beside[0]) == latest_["docs/a.txt"]);
   EXPECT_TRUE(readFile(home_ / "docs/old.txt") == first_["docs/old.txt"]);
   // And the user is told where it went.
-  EXPECT_NE(run.out.find("1 files kept"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("1 local files kept"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(home_ / "docs/" + beside[0]), std::string::npos) << run.out;
 }
 
@@ -427,7 +427,7 @@ TEST_F(CliRestoreTest, ADatedOrChosenRevisionReplacesTheLocalFileAsAsked) {
     Run run = palvero(c.args);
     ASSERT_EQ(run.code, 0) << run.out << run.err;
     EXPECT_TRUE(readFile(home_ / "docs/a.txt") == c.expected);
-    EXPECT_EQ(run.out.find("files kept"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("local files kept"), std::string::npos) << run.out;
   }
   for (const auto& [relative, content] : treeBelow(home_ / "docs")) {
     EXPECT_NE(relative.rfind("a(", 0), 0u) << relative << ": nothing was written beside";
