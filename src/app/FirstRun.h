@@ -64,7 +64,7 @@ class FirstRun {
   using Completion = std::function<void(const Report&)>;
 
   // The settings refresh after enrolment gives up waiting this long.
-  static constexpr std::chrono::seconds kSettingsTimeout{150};
+  static constexpr std::chrono::seconds kSettingsTimeout{90};
 
   // Launch while not logged in: "BackupTimingType" 0 (manual), the
   // catalogue's "defaultExclusions" ".DS_Store;", "complexFiles"

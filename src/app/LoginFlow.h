@@ -38,7 +38,7 @@ class LoginFlow {
     std::string password;
     std::optional<std::string> newDevice;  // register this computer under this name
     std::optional<std::string> device;     // take over the device with this name or id
-    std::chrono::seconds timeout{90};
+    std::chrono::seconds timeout{180};  // per step: login, device, settings
   };
 
   struct Result {

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "app/ProcessStartup.h"
 #include "app/VerifyRunner.h"
 #include "base/RunLoop.h"
 #include "base/StdRunLoop.h"
@@ -15,7 +16,7 @@ namespace palvero::cli {
 
 int Commands::verify() {
   auto loop = std::make_shared<StdRunLoop>();
-  RunLoop::setMain(loop);
+  ProcessStartup::start(loop);
   std::atomic<bool> interrupt{false};
   SignalWatcher signals([&](int) { interrupt.store(true); });
   ProgressLine line(out_, ::isatty(STDOUT_FILENO) && !request_.quiet);
