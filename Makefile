@@ -1,11 +1,12 @@
 # Palvero: `make test` installs what is missing, builds and runs every test;
-# `make demo` runs a backup against the bundled local service.
+# `make demo` runs a backup against the bundled local service; `make desktop`
+# opens the desktop app against it; `make screenshots` renders every view.
 BUILD ?= build
 SANITIZE_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test deb sanitize bench demo clean
+.PHONY: all deps build test deb sanitize bench demo desktop screenshots clean
 
 all: build
 
@@ -37,6 +38,19 @@ bench: deps
 
 demo: build
 	scripts/demo $(BUILD)
+
+desktop: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target palvero-desktop palvero-service palvero
+	scripts/desktop $(BUILD)
+
+# Offscreen, so no display is needed: scale 1, scale 2 and a dark palette.
+SHOTS = $(BUILD)/tests/ui/palvero-screenshots
+screenshots: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target palvero-screenshots
+	rm -rf $(BUILD)/screenshots
+	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=1 $(SHOTS) $(BUILD)/screenshots ""
+	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 $(SHOTS) $(BUILD)/screenshots "@2x"
+	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=1 $(SHOTS) $(BUILD)/screenshots "-dark" --dark
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -192,7 +192,9 @@ void MainViewController::startPeriodicTimers() {
   using std::chrono::seconds;
   std::lock_guard lock(timersMutex_);
   periodicTimers_.push_back(Timer::scheduled(seconds(3), true, [this] { updateStatusBar(); }));
-  periodicTimers_.push_back(Timer::scheduled(seconds(10), true, [this] { updateStatistic(); }));
+  periodicTimers_.push_back(Timer::scheduled(seconds(10), true, [this] {
+    if (statisticsWanted_.load()) updateStatistic();
+  }));
   periodicTimers_.push_back(Timer::scheduled(seconds(10), true, [this] { checkStatus(); }));
   periodicTimers_.push_back(Timer::scheduled(seconds(300), true, [this] { checkIfAppIsAlive(); }));
   periodicTimers_.push_back(Timer::scheduled(seconds(3600), true, [this] { updateSettings(); }));
@@ -277,6 +279,16 @@ RunSummary MainViewController::currentRun() const {
 void MainViewController::setStatusForTesting(bool statusOK, int32_t connection) {
   statusOK_.store(statusOK);
   connection_.store(connection);
+}
+
+void MainViewController::setRunFiguresForTesting(bool backuping, int64_t filesToBackupCount, int64_t totalFilesItr,
+                                                 int64_t backedUpBytes, int64_t totalBackupBytes) {
+  backuping_.store(backuping);
+  filesToBackupCount_.store(filesToBackupCount);
+  totalFilesItr_.store(totalFilesItr);
+  backedUpBytes_.store(backedUpBytes);
+  totalBackupBytes_.store(totalBackupBytes);
+  remainingTimeIterator_.store(0);
 }
 
 void MainViewController::recountFilesToBackup() {

@@ -171,6 +171,10 @@ class MainViewController : public ChangeWatcherDelegate {
   bool updateDownloaded() const { return updateDownloaded_.load(); }
   void updateStatistic();
   void sendLogs(const std::string& message);
+  // The 10-second statistics run only while a window shows them; a front
+  // end without a window leaves this on (the storage check reads the total).
+  void setStatisticsWanted(bool wanted) { statisticsWanted_.store(wanted); }
+  bool statisticsWanted() const { return statisticsWanted_.load(); }
 
   // --- Display (MainViewControllerDisplay.cpp) ----------------------------
 
@@ -226,8 +230,11 @@ class MainViewController : public ChangeWatcherDelegate {
   // Files finished in the current run so far.
   RunSummary currentRun() const;
 
-  // Test seams: the figures the status check would have set.
+  // Test seams: the figures the status check would have set, and those a
+  // run in progress would have reached.
   void setStatusForTesting(bool statusOK, int32_t connection);
+  void setRunFiguresForTesting(bool backuping, int64_t filesToBackupCount, int64_t totalFilesItr,
+                               int64_t backedUpBytes, int64_t totalBackupBytes);
 
  private:
   struct BatchEntry {
@@ -345,6 +352,7 @@ class MainViewController : public ChangeWatcherDelegate {
   std::atomic<int64_t> totalBackupBytes_{0};
   std::atomic<int64_t> remainingTimeIterator_{0};
   std::atomic<bool> destroying_{false};
+  std::atomic<bool> statisticsWanted_{true};
   std::atomic<bool> updateDownloaded_{false};
 
   mutable std::mutex stateMutex_;

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 extern char** environ;
 
@@ -81,6 +84,22 @@ std::string Process::executablePath() {
   if (length <= 0) return {};
   return std::string(buffer, static_cast<size_t>(length));
 }
+
+std::vector<std::string> Process::arguments(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < raw.size()) {
+    size_t end = raw.find('\0', start);
+    if (end == std::string::npos) end = raw.size();
+    out.push_back(raw.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+bool Process::requestTermination(long pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), SIGTERM) == 0; }
 
 std::string Process::shellQuoted(const std::string& text) {
   std::string quoted = "'";

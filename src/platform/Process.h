@@ -26,6 +26,11 @@ class Process {
   static bool relaunchAfterDelay(int delaySeconds, const std::vector<std::string>& arguments);
   // /proc/self/exe resolved; empty when unknown.
   static std::string executablePath();
+  // The command line of a running process of this user (/proc/PID/cmdline);
+  // empty when there is no such process or it cannot be read.
+  static std::vector<std::string> arguments(long pid);
+  // Asks the process to end (SIGTERM); false when it cannot be signalled.
+  static bool requestTermination(long pid);
   // `text` quoted for /bin/sh: single quotes, a quote inside as '\''.
   static std::string shellQuoted(const std::string& text);
 };

@@ -1,0 +1,181 @@
+#include "ui/DesktopApp.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QProgressDialog>
+#include <QUrl>
+#include <chrono>
+
+#include "app/InstanceTakeover.h"
+#include "base/RunLoop.h"
+#include "state/LogWriter.h"
+#include "ui/Alerts.h"
+#include "ui/AppWindow.h"
+#include "ui/Background.h"
+#include "ui/QtRunLoop.h"
+#include "ui/SingleInstance.h"
+#include "ui/StatusItem.h"
+#include "ui/Text.h"
+#include "ui/main/LeftBar.h"
+#include "ui/main/MainWindow.h"
+#include "ui/wizard/WizardView.h"
+
+namespace palvero::ui {
+namespace {
+
+// The daemon writes its batch and settings on the way out; a worker in the
+// middle of a large file is given up to a minute to let go.
+constexpr auto kDaemonStopTimeout = std::chrono::seconds(90);
+// Two launches at once: the first may not listen yet when the second asks.
+constexpr int kReopenAttempts = 5;
+
+}  // namespace
+
+DesktopApp::DesktopApp(Options options) : options_(std::move(options)) {
+  if (!dynamic_cast<QtRunLoop*>(&RunLoop::main())) RunLoop::setMain(std::make_shared<QtRunLoop>());
+  window_ = new AppWindow();
+  window_->setOnWizardClosed([this] { closeApp(); });
+
+  AppDelegate::Options core = options_.core;
+  core.view = window_->mainWindow();
+  core.terminate = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
+  core.confirmQuit = [this] { return Alerts::confirmNow(window_, T("appCloseTitle"), T("appCloseInfo")); };
+  if (core.relaunchArguments.empty()) core.relaunchArguments = {"--background"};
+  delegate_ = std::make_unique<AppDelegate>(core);
+}
+
+DesktopApp::~DesktopApp() {
+  shutdown();
+  delete statusItem_;
+  delete window_;
+}
+
+bool DesktopApp::acquireInstance() {
+  if (!options_.singleInstance) return true;
+  for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
+    if (SingleInstance::askRunningToReopen()) return false;
+    lock_ = std::make_unique<InstanceLock>();
+    if (lock_->acquired()) break;
+    lock_.reset();
+    if (InstanceTakeover::holder(InstanceLock::holderPid()) != InstanceTakeover::Holder::kDesktop) break;
+  }
+  if (!lock_ && !takeOverFromHolder()) return false;
+  singleInstance_ = new SingleInstance(this);
+  singleInstance_->listen([this] { openApp(); });
+  return true;
+}
+
+bool DesktopApp::takeOverFromHolder() {
+  std::optional<long> pid = InstanceLock::holderPid();
+  auto holder = InstanceTakeover::holder(pid);
+  QString process = pid ? QString::number(*pid) : QStringLiteral("?");
+  if (holder != InstanceTakeover::Holder::kDaemon) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Palvero"), T("anotherPalveroRunning").arg(process));
+    box.setInformativeText(T("anotherPalveroRunningInfo"));
+    box.addButton(T("ok"), QMessageBox::AcceptRole);
+    box.exec();
+    return false;
+  }
+  QMessageBox ask(QMessageBox::Question, QStringLiteral("Palvero"), T("daemonRunning").arg(process));
+  ask.setObjectName(QStringLiteral("takeOverQuestion"));
+  ask.setInformativeText(T("daemonRunningInfo"));
+  QPushButton* take = ask.addButton(T("takeOver"), QMessageBox::AcceptRole);
+  QPushButton* cancel = ask.addButton(T("cancel"), QMessageBox::RejectRole);
+  ask.setDefaultButton(take);
+  ask.setEscapeButton(cancel);
+  ask.exec();
+  if (ask.clickedButton() != take) return false;
+
+  QProgressDialog progress(T("stoppingDaemon"), QString(), 0, 0);
+  progress.setObjectName(QStringLiteral("takeOverProgress"));
+  progress.setWindowTitle(QStringLiteral("Palvero"));
+  progress.setMinimumDuration(0);
+  progress.show();
+  // The daemon takes its time to write its queue; the dialog stays live.
+  QEventLoop wait;
+  long holderPid = *pid;
+  runInBackground(
+      &progress,
+      [holderPid] {
+        return std::shared_ptr<InstanceLock>(InstanceTakeover::stopDaemonAndLock(
+            holderPid, std::chrono::duration_cast<std::chrono::milliseconds>(kDaemonStopTimeout)));
+      },
+      [this, &wait](std::shared_ptr<InstanceLock> lock) {
+        lock_ = std::move(lock);
+        wait.quit();
+      });
+  wait.exec();
+  progress.close();
+  if (lock_) return true;
+  QMessageBox failed(QMessageBox::Warning, QStringLiteral("Palvero"), T("takeOverFailed"));
+  failed.addButton(T("ok"), QMessageBox::AcceptRole);
+  failed.exec();
+  return false;
+}
+
+void DesktopApp::start() {
+  if (delegate_->applicationDidFinishLaunching() == AppDelegate::LaunchState::kWizard) {
+    wizard_ = new WizardView();
+    connect(wizard_, &WizardView::finished, this, &DesktopApp::handOver);
+    window_->showWizard(wizard_);
+    window_->bringForward();
+    return;
+  }
+  window_->mainWindow()->setController(delegate_->mainViewController());
+  window_->showMainWindow();
+  buildStatusItem();
+  bool hidden = options_.background && statusItem_ && statusItem_->trayIcon()->isVisible();
+  if (!hidden) window_->bringForward();
+  emit mainWindowShown();
+}
+
+void DesktopApp::handOver() {
+  delegate_->setMainVC(true);
+  window_->mainWindow()->setController(delegate_->mainViewController());
+  window_->showMainWindow();
+  buildStatusItem();
+  window_->bringForward();
+  emit mainWindowShown();
+}
+
+void DesktopApp::buildStatusItem() {
+  StatusItem::Actions actions{[this] { openApp(); }, [this] { openHelp(); }, [this] { logout(); },
+                              [this] { closeApp(); }};
+  if (!statusItem_) {
+    statusItem_ = new StatusItem(actions);
+    statusItem_->show();
+  }
+  auto* menu = new QMenu(window_);
+  menu->setObjectName(QStringLiteral("windowMenu"));
+  StatusItem::fillMenu(menu, actions, false);
+  window_->mainWindow()->leftBar()->setMenu(menu);
+}
+
+int DesktopApp::exec() {
+  start();
+  int code = QApplication::exec();
+  shutdown();
+  return code;
+}
+
+void DesktopApp::shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  window_->mainWindow()->setController(nullptr);
+  delegate_->applicationWillTerminate();
+  delegate_.reset();
+}
+
+void DesktopApp::openApp() { window_->bringForward(); }
+
+void DesktopApp::openHelp() { QDesktopServices::openUrl(QUrl(QStringLiteral(PALVERO_HELP_URL))); }
+
+void DesktopApp::logout() { delegate_->logout(); }
+
+void DesktopApp::closeApp() { delegate_->closeApp(); }
+
+}  // namespace palvero::ui

@@ -1,0 +1,53 @@
+#include "ui/wizard/WizardView.h"
+
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "selection/CommonExtensions.h"
+#include "ui/Text.h"
+#include "ui/wizard/WizardPages.h"
+
+namespace palvero::ui {
+
+WizardView::WizardView(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("wizardView"));
+  pages_ = new QStackedWidget(this);
+  login_ = new LoginPage(pages_);
+  device_ = new DevicePage(pages_);
+  exclusions_ = new ExclusionsPage(pages_);
+  restore_ = new RestorePresetsPage(pages_);
+  finish_ = new FinishPage(pages_);
+  for (QWidget* page : {static_cast<QWidget*>(login_), static_cast<QWidget*>(device_),
+                        static_cast<QWidget*>(exclusions_), static_cast<QWidget*>(restore_),
+                        static_cast<QWidget*>(finish_)}) {
+    pages_->addWidget(page);
+  }
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(pages_);
+  connect(exclusions_, &ExclusionsPage::restorePressed, this, &WizardView::showRestore);
+  connect(restore_, &RestorePresetsPage::cancelPressed, this, &WizardView::showExclusions);
+  showLogin();
+}
+
+WizardView::~WizardView() = default;
+
+QWidget* WizardView::currentPage() const { return pages_->currentWidget(); }
+
+void WizardView::showLogin() { pages_->setCurrentWidget(login_); }
+
+void WizardView::showDevices(const std::vector<Value>& devices) {
+  device_->setDevices(devices);
+  pages_->setCurrentWidget(device_);
+}
+
+void WizardView::showExclusions() { pages_->setCurrentWidget(exclusions_); }
+
+void WizardView::showRestore() { pages_->setCurrentWidget(restore_); }
+
+void WizardView::showFinish() {
+  finish_->setBackupFolder(Q(CommonExtensions::sharedExtensionsManager().defaultBackupFolder()));
+  pages_->setCurrentWidget(finish_);
+}
+
+}  // namespace palvero::ui

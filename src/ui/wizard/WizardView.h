@@ -1,0 +1,55 @@
+// The first-run wizard: login, device, exclusions, optional restore presets
+// and finish with the first scan, then the hand-over (finished()).
+//
+// Thread contract: GUI thread only.
+#pragma once
+
+#include <QWidget>
+#include <vector>
+
+#include "base/Value.h"
+
+class QStackedWidget;
+
+namespace palvero::ui {
+
+class DevicePage;
+class ExclusionsPage;
+class FinishPage;
+class LoginPage;
+class RestorePresetsPage;
+
+class WizardView : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit WizardView(QWidget* parent = nullptr);
+  ~WizardView() override;
+
+  LoginPage* loginPage() const { return login_; }
+  DevicePage* devicePage() const { return device_; }
+  ExclusionsPage* exclusionsPage() const { return exclusions_; }
+  RestorePresetsPage* restorePage() const { return restore_; }
+  FinishPage* finishPage() const { return finish_; }
+  QWidget* currentPage() const;
+
+  void showLogin();
+  void showDevices(const std::vector<Value>& devices);
+  void showExclusions();
+  void showRestore();
+  void showFinish();
+
+ signals:
+  // The wizard is done: the main window takes over.
+  void finished();
+
+ private:
+  QStackedWidget* pages_;
+  LoginPage* login_;
+  DevicePage* device_;
+  ExclusionsPage* exclusions_;
+  RestorePresetsPage* restore_;
+  FinishPage* finish_;
+};
+
+}  // namespace palvero::ui
