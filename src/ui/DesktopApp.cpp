@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QProgressDialog>
+#include <QSystemTrayIcon>
 #include <QUrl>
 #include <chrono>
 

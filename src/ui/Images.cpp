@@ -1,6 +1,7 @@
 #include "ui/Images.h"
 
 #include <QIconEngine>
+#include <algorithm>
 #include <QPainter>
 #include <QSvgRenderer>
 

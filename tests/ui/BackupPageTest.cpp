@@ -180,7 +180,8 @@ TEST_F(BackupPageTest, FailedFilesListRemovesTheChosenFileFromTheQueue) {
   auto& database = DBManager::sharedDBManager();
   std::vector<BackupFile> failing = {BackupFile{home_->path() + "/a.txt", 1, "2024-01-01 10:00", 10, "denied"},
                                      BackupFile{home_->path() + "/b.txt", 1, "2024-01-01 10:00", 20, "gone"}};
-  for (int attempt = 0; attempt < 5; ++attempt) ASSERT_TRUE(database.InsertOrUpdateFilesWithErrorsToDatabase(failing, true));
+  // A first failure is written with no try counted; five more reach the limit.
+  for (int attempt = 0; attempt <= 5; ++attempt) ASSERT_TRUE(database.InsertOrUpdateFilesWithErrorsToDatabase(failing, true));
   // One more file that failed only once is not listed.
   ASSERT_TRUE(database.InsertOrUpdateFilesWithErrorsToDatabase(
       {BackupFile{home_->path() + "/c.txt", 1, "2024-01-01 10:00", 5, "busy"}}, true));

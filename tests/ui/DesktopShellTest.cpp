@@ -166,7 +166,7 @@ class FakeDaemon {
     pid_ = ::fork();
     if (pid_ == 0) {
       // argv[0] "palvero" and the word "daemon", as the real one shows.
-      execlp("python3", "palvero", "-c", script.c_str(), InstanceLock::lockPath().c_str(), pidPath.c_str(),
+      execl("/usr/bin/python3", "palvero", "-c", script.c_str(), InstanceLock::lockPath().c_str(), pidPath.c_str(),
              mark.c_str(), obeys ? "obey" : "ignore", "daemon", static_cast<char*>(nullptr));
       _exit(127);
     }

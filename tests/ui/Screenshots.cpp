@@ -22,8 +22,8 @@
 #include <fstream>
 #include <random>
 
-#include "ServiceProcess.h"
-#include "TempHome.h"
+#include "support/ServiceProcess.h"
+#include "support/TempHome.h"
 #include "UiFixture.h"
 #include "app/ApplicationHooks.h"
 #include "app/CommunicationServerLink.h"
@@ -207,7 +207,7 @@ int run(QApplication& app, const QString& out, const QString& suffix) {
   // Two files that keep failing, for the failed-files list.
   std::vector<BackupFile> failing = {BackupFile{home.path() + "/Documents/locked.db", 1, "2024-03-02 09:14", 81920, "Permission denied"},
                                      BackupFile{home.path() + "/Projects/palvero-notes/huge.iso", 1, "2024-03-02 09:15", 734003200, "The file changed while it was read"}};
-  for (int i = 0; i < 5; ++i) DBManager::sharedDBManager().InsertOrUpdateFilesWithErrorsToDatabase(failing, true);
+  for (int i = 0; i <= 5; ++i) DBManager::sharedDBManager().InsertOrUpdateFilesWithErrorsToDatabase(failing, true);
 
   Hooks hooks;
   ui::MainWindow* main = window.mainWindow();

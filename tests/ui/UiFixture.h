@@ -12,14 +12,18 @@
 #include <optional>
 #include <string>
 
-#include "ServiceProcess.h"
-#include "TempHome.h"
+#include "support/ServiceProcess.h"
+#include "support/TempHome.h"
 
 class QWidget;
 
 namespace palvero::testing {
 
 class UiFixture : public ::testing::Test {
+ public:
+  // Runs events until `done` (at most `ms`); false when it never held.
+  static bool waitFor(const std::function<bool()>& done, int ms = 20000);
+
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -27,8 +31,6 @@ class UiFixture : public ::testing::Test {
   // An account with this computer enrolled as a device; the client logged in.
   ServiceProcess::Credentials logIn(const std::string& user = "ann", const std::string& password = "secret");
 
-  // Runs events until `done` (at most `ms`); false when it never held.
-  static bool waitFor(const std::function<bool()>& done, int ms = 20000);
   // The child widget of `root` with this object name, of type T.
   template <class T>
   static T* find(QWidget* root, const QString& name);

@@ -1,6 +1,7 @@
 #include "ui/main/CheckStatusView.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 

@@ -7,6 +7,7 @@
 // thread under QtRunLoop).
 #pragma once
 
+#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 

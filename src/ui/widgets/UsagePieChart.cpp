@@ -3,6 +3,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QEvent>
+#include <QGraphicsLayout>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QPieSeries>

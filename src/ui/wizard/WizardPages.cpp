@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QTableWidget>
 #include <QTimeEdit>
 #include <QVBoxLayout>
+#include <cstdlib>
 
 #include "platform/Env.h"
 #include "selection/DeviceTypes.h"

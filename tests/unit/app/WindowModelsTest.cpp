@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "TempHome.h"
+#include "support/TempHome.h"
 #include "app/FileTypeSelection.h"
 #include "app/FolderSelection.h"
 #include "app/InstanceTakeover.h"
