@@ -15,6 +15,8 @@ QMessageBox* makeBox(QWidget* parent, const QString& title, const QString& text,
   box->setText(title);
   box->setInformativeText(text);
   box->setAttribute(Qt::WA_DeleteOnClose);
+  // A sentence on one or two lines rather than a narrow column.
+  box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 300px; }"));
   return box;
 }
 
@@ -52,6 +54,7 @@ bool Alerts::confirmNow(QWidget* parent, const QString& title, const QString& te
   box.setWindowTitle(QStringLiteral("Palvero"));
   box.setText(title);
   box.setInformativeText(text);
+  box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 300px; }"));
   QPushButton* ok = box.addButton(T("ok"), QMessageBox::AcceptRole);
   QPushButton* cancel = box.addButton(T("cancel"), QMessageBox::RejectRole);
   box.setDefaultButton(ok);

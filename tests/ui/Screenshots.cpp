@@ -11,8 +11,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QRadioButton>
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTest>
@@ -48,6 +50,7 @@ namespace palvero::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using ui::T;
 
 class Shots {
  public:
@@ -115,23 +118,28 @@ bool runCli(const QStringList& arguments) {
 
 void darken(QApplication& app) {
   app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  // The usual dark palette of the Fusion style.
   QPalette p;
-  p.setColor(QPalette::Window, QColor(37, 39, 43));
-  p.setColor(QPalette::WindowText, QColor(230, 232, 235));
-  p.setColor(QPalette::Base, QColor(28, 30, 33));
-  p.setColor(QPalette::AlternateBase, QColor(45, 48, 53));
-  p.setColor(QPalette::Text, QColor(230, 232, 235));
-  p.setColor(QPalette::Button, QColor(50, 53, 58));
-  p.setColor(QPalette::ButtonText, QColor(230, 232, 235));
-  p.setColor(QPalette::Highlight, QColor(64, 145, 220));
+  p.setColor(QPalette::Window, QColor(53, 53, 53));
+  p.setColor(QPalette::WindowText, QColor(235, 235, 235));
+  p.setColor(QPalette::Base, QColor(42, 42, 42));
+  p.setColor(QPalette::AlternateBase, QColor(66, 66, 66));
+  p.setColor(QPalette::Text, QColor(235, 235, 235));
+  p.setColor(QPalette::Button, QColor(53, 53, 53));
+  p.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+  p.setColor(QPalette::BrightText, Qt::red);
+  p.setColor(QPalette::Link, QColor(90, 160, 235));
+  p.setColor(QPalette::Highlight, QColor(42, 130, 218));
   p.setColor(QPalette::HighlightedText, Qt::white);
-  p.setColor(QPalette::PlaceholderText, QColor(150, 155, 162));
-  p.setColor(QPalette::Mid, QColor(80, 84, 90));
-  p.setColor(QPalette::ToolTipBase, QColor(50, 53, 58));
-  p.setColor(QPalette::ToolTipText, QColor(230, 232, 235));
-  p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 124, 130));
-  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 124, 130));
-  p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 124, 130));
+  p.setColor(QPalette::PlaceholderText, QColor(160, 160, 160));
+  p.setColor(QPalette::Mid, QColor(90, 90, 90));
+  p.setColor(QPalette::Dark, QColor(35, 35, 35));
+  p.setColor(QPalette::Shadow, QColor(20, 20, 20));
+  p.setColor(QPalette::ToolTipBase, QColor(53, 53, 53));
+  p.setColor(QPalette::ToolTipText, QColor(235, 235, 235));
+  p.setColor(QPalette::Disabled, QPalette::Text, QColor(127, 127, 127));
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(127, 127, 127));
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(127, 127, 127));
   app.setPalette(p);
 }
 
@@ -204,11 +212,6 @@ int run(QApplication& app, const QString& out, const QString& suffix) {
   if (!runCli({QStringLiteral("scan")}) || !runCli({QStringLiteral("backup"), QStringLiteral("--quiet")})) return 1;
   resetCoreSingletons();
   LocalSettings::sharedManager().setDateBackupStarted(Date::now().addingTimeInterval(-3 * 3600));
-  // Two files that keep failing, for the failed-files list.
-  std::vector<BackupFile> failing = {BackupFile{home.path() + "/Documents/locked.db", 1, "2024-03-02 09:14", 81920, "Permission denied"},
-                                     BackupFile{home.path() + "/Projects/palvero-notes/huge.iso", 1, "2024-03-02 09:15", 734003200, "The file changed while it was read"}};
-  for (int i = 0; i <= 5; ++i) DBManager::sharedDBManager().InsertOrUpdateFilesWithErrorsToDatabase(failing, true);
-
   Hooks hooks;
   ui::MainWindow* main = window.mainWindow();
   MainViewController::Options options;
@@ -218,6 +221,11 @@ int run(QApplication& app, const QString& out, const QString& suffix) {
   MainViewController controller(std::make_shared<CommunicationServerLink>(),
                                 [] { return std::make_shared<DeltaHandler>(); }, main, &hooks, options);
   controller.initialize();
+  // Two files that keep failing, for the failed-files list.
+  std::vector<BackupFile> failing = {BackupFile{home.path() + "/Documents/locked.db", 1, "2024-03-02 09:14", 81920, "Permission denied"},
+                                     BackupFile{home.path() + "/Projects/palvero-notes/huge.iso", 1, "2024-03-02 09:15", 734003200, "The file changed while it was read"}};
+  for (int i = 0; i <= 5; ++i) DBManager::sharedDBManager().InsertOrUpdateFilesWithErrorsToDatabase(failing, true);
+
   main->setController(&controller);
   window.showMainWindow();
   controller.setStatusForTesting(true, 2);

@@ -13,6 +13,8 @@ namespace {
 
 constexpr int kImageSize = 20;
 const char* const kRowNames[] = {"server", "storage", "lastBackup", "other", "failedFiles", "version"};
+const char* const kRowCaptions[] = {"statusServer", "statusStorage", "statusLastBackup",
+                                    "statusOther",  "statusFailedFiles", "statusVersion"};
 
 }  // namespace
 
@@ -27,9 +29,13 @@ CheckStatusView::CheckStatusView(QWidget* parent) : QFrame(parent) {
   QFont bold = title->font();
   bold.setBold(true);
   title->setFont(bold);
-  grid->addWidget(title, 0, 0, 1, 2);
+  grid->addWidget(title, 0, 0, 1, 3);
   int row = 1;
   for (const char* name : kRowNames) {
+    auto* caption = new QLabel(T(kRowCaptions[row - 1]), this);
+    QPalette dim = caption->palette();
+    dim.setColor(QPalette::WindowText, dim.color(QPalette::PlaceholderText));
+    caption->setPalette(dim);
     auto* image = new QLabel(this);
     image->setObjectName(QStringLiteral("%1Image").arg(QLatin1String(name)));
     image->setFixedSize(kImageSize, kImageSize);
@@ -38,7 +44,8 @@ CheckStatusView::CheckStatusView(QWidget* parent) : QFrame(parent) {
     text->setWordWrap(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(image, row, 0, Qt::AlignTop);
-    grid->addWidget(text, row, 1);
+    grid->addWidget(caption, row, 1, Qt::AlignTop);
+    grid->addWidget(text, row, 2);
     rows_.push_back(Row{image, text});
     ++row;
   }
@@ -52,8 +59,8 @@ CheckStatusView::CheckStatusView(QWidget* parent) : QFrame(parent) {
   buttons->addWidget(failedFilesButton_);
   buttons->addStretch(1);
   buttons->addWidget(close);
-  grid->addLayout(buttons, row, 0, 1, 2);
-  grid->setColumnStretch(1, 1);
+  grid->addLayout(buttons, row, 0, 1, 3);
+  grid->setColumnStretch(2, 1);
   grid->setRowStretch(row + 1, 1);
 }
 

@@ -189,7 +189,7 @@ QCheckBox* ExclusionEditor::extensionBox(const QString& valuesKey, const QString
 
 void ExclusionEditor::reload() {
   *selection_ = FolderSelection::fromCatalogue();
-  model_->refreshStates();
+  model_->setRoot(CommonExtensions::sharedExtensionsManager().defaultBackupFolder());
   auto& extensions = CommonExtensions::sharedExtensionsManager();
   for (const auto& category : FileTypeSelection::categories()) {
     for (const char* extension : category.extensions) {

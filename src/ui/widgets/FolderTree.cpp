@@ -3,8 +3,11 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QFont>
 #include <QHeaderView>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <algorithm>
 
 #include "ui/Background.h"
@@ -203,7 +206,36 @@ QModelIndex FolderTreeModel::indexOfPath(const std::string& path) const {
 
 std::string FolderTreeModel::pathOf(const QModelIndex& index) const { return nodeOf(index)->entry.path; }
 
+namespace {
+
+// Some styles draw an unchecked box on a dark base with no visible edge: the
+// box gets an outline in the text colour so that all three states read.
+class OutlinedCheckDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    QStyleOptionViewItem item(option);
+    initStyleOption(&item, index);
+    if (!(item.features & QStyleOptionViewItem::HasCheckIndicator)) return;
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    QRect box = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, widget);
+    QColor edge = option.palette.color(QPalette::Text);
+    edge.setAlpha(110);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(QPen(edge, 1));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRoundedRect(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    painter->restore();
+  }
+};
+
+}  // namespace
+
 FolderTree::FolderTree(QWidget* parent) : QTreeView(parent) {
+  setItemDelegate(new OutlinedCheckDelegate(this));
   setObjectName(QStringLiteral("folderTree"));
   setHeaderHidden(true);
   setUniformRowHeights(true);

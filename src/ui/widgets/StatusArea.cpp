@@ -65,7 +65,8 @@ StatusArea::StatusArea(QWidget* parent) : QFrame(parent) {
 void StatusArea::showStatus(const StatusModel& model) {
   filesLabel_->setText(Q(model.filesLabel));
   sizeField_->setText(Q(model.sizeText));
-  sizeField_->setVisible(!model.sizeText.empty());
+  // The figures of the last run would read as current ones.
+  sizeField_->setVisible(model.backuping && !model.sizeText.empty());
   progressBar_->setValue(static_cast<int>(std::lround(std::clamp(model.progress, 0.0, 100.0))));
   timeField_->setText(Q(model.timeRemainingText));
   // Nothing left: the last backup stands where the estimate was.

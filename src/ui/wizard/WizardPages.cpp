@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+#include <QTextCharFormat>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -92,60 +93,85 @@ QWidget* pageHeader(const QString& title, const QString& text, QWidget* parent) 
 
 LoginPage::LoginPage(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("firstView"));
-  auto* layout = pageLayout(this);
-  auto* top = new QHBoxLayout();
-  auto* logo = new QLabel(this);
-  logo->setPixmap(Images::pixmap(QStringLiteral("logo"), 56, devicePixelRatioF()));
+  // A narrow column in the middle: a login form does not need the width.
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, 16);
+  auto* middle = new QHBoxLayout();
+  auto* column = new QWidget(this);
+  column->setMaximumWidth(460);
+  column->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+  middle->addStretch(1);
+  middle->addWidget(column, 3);
+  middle->addStretch(1);
+  outer->addStretch(1);
+  outer->addLayout(middle);
+  outer->addStretch(2);
+
+  auto* layout = new QVBoxLayout(column);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(12);
+  auto* logo = new QLabel(column);
+  logo->setPixmap(Images::pixmap(QStringLiteral("logo"), 64, devicePixelRatioF()));
   logo->setAccessibleName(QStringLiteral("Palvero"));
-  top->addWidget(logo, 0, Qt::AlignTop);
-  top->addSpacing(12);
-  top->addWidget(pageHeader(T("loginTitle"), T("loginText"), this), 1);
-  layout->addLayout(top);
+  logo->setAlignment(Qt::AlignHCenter);
+  layout->addWidget(logo);
+  auto* title = new QLabel(T("loginTitle"), column);
+  title->setObjectName(QStringLiteral("pageTitle"));
+  title->setFont(Fonts::system(18, true));
+  title->setAlignment(Qt::AlignHCenter);
+  title->setWordWrap(true);
+  auto* text = new QLabel(T("loginText"), column);
+  text->setAlignment(Qt::AlignHCenter);
+  text->setWordWrap(true);
+  layout->addWidget(title);
+  layout->addWidget(text);
+  layout->addSpacing(8);
 
   auto* form = new QFormLayout();
   form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
   form->setHorizontalSpacing(14);
   form->setVerticalSpacing(10);
-  userName_ = new QLineEdit(this);
+  userName_ = new QLineEdit(column);
   userName_->setObjectName(QStringLiteral("userNameField"));
   userName_->setAccessibleName(T("userName"));
-  password_ = new QLineEdit(this);
+  password_ = new QLineEdit(column);
   password_->setObjectName(QStringLiteral("passwordField"));
   password_->setAccessibleName(T("password"));
   password_->setEchoMode(QLineEdit::Password);
   form->addRow(T("userName"), userName_);
   form->addRow(T("password"), password_);
-  layout->addSpacing(8);
   layout->addLayout(form);
 
   auto* agreement = new QHBoxLayout();
-  agreement->setSpacing(4);
-  license_ = new QCheckBox(T("acceptAgreement"), this);
+  agreement->setSpacing(0);
+  license_ = new QCheckBox(T("acceptAgreement"), column);
   license_->setObjectName(QStringLiteral("licenseCheckBox"));
-  licenseButton_ = new QPushButton(T("agreementLink"), this);
+  licenseButton_ = new QPushButton(T("agreementLink"), column);
   licenseButton_->setObjectName(QStringLiteral("licenseButton"));
-  licenseButton_->setFlat(true);
   licenseButton_->setCursor(Qt::PointingHandCursor);
-  QFont underlined = licenseButton_->font();
-  underlined.setUnderline(true);
-  licenseButton_->setFont(underlined);
+  licenseButton_->setStyleSheet(
+      QStringLiteral("QPushButton { border: none; padding: 0 0 0 4px; color: palette(link); text-decoration: underline; }"));
   agreement->addWidget(license_);
   agreement->addWidget(licenseButton_);
   agreement->addStretch(1);
   layout->addLayout(agreement);
-  layout->addStretch(1);
+  layout->addSpacing(6);
 
-  forgot_ = new QPushButton(T("forgotPassword"), this);
+  next_ = primary(T("next"), "firstNextButton", column);
+  layout->addWidget(next_);
+  forgot_ = new QPushButton(T("forgotPassword"), column);
   forgot_->setObjectName(QStringLiteral("forgotPasswordButton"));
-  forgot_->setFlat(true);
-  next_ = primary(T("next"), "firstNextButton", this);
+  forgot_->setCursor(Qt::PointingHandCursor);
+  forgot_->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 2px; color: palette(link); }"));
+  layout->addWidget(forgot_, 0, Qt::AlignHCenter);
+
   version_ = new QLabel(QStringLiteral("v. %1").arg(Q(Env::applicationVersion())), this);
   version_->setObjectName(QStringLiteral("versionLabel"));
   QPalette dim = version_->palette();
   dim.setColor(QPalette::WindowText, dim.color(QPalette::PlaceholderText));
   version_->setPalette(dim);
-  layout->addLayout(buttonRow({forgot_}, {next_}));
-  layout->addWidget(version_, 0, Qt::AlignRight);
+  outer->addWidget(version_, 0, Qt::AlignRight);
 
   connect(next_, &QPushButton::clicked, this, &LoginPage::nextPressed);
   connect(password_, &QLineEdit::returnPressed, this, &LoginPage::nextPressed);
@@ -173,6 +199,9 @@ DevicePage::DevicePage(QWidget* parent) : QWidget(parent) {
   table_->setAccessibleName(T("replaceDevice"));
   table_->setHorizontalHeaderLabels({T("columnDevice"), T("columnType"), T("columnComputer")});
   table_->verticalHeader()->setVisible(false);
+  table_->setShowGrid(false);
+  table_->setAlternatingRowColors(true);
+  table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -269,7 +298,7 @@ RestorePresetsPage::RestorePresetsPage(QWidget* parent) : QWidget(parent) {
   layout->addWidget(pageHeader(T("restoreTitle"), T("restoreText"), this));
 
   auto* when = new QGroupBox(T("restoreWhen"), this);
-  auto* whenLayout = new QGridLayout(when);
+  auto* whenLayout = new QVBoxLayout(when);
   latest_ = new QRadioButton(T("restoreLatest"), when);
   latest_->setObjectName(QStringLiteral("restoreLatestRadio"));
   atDate_ = new QRadioButton(T("restoreAtDate"), when);
@@ -280,16 +309,25 @@ RestorePresetsPage::RestorePresetsPage(QWidget* parent) : QWidget(parent) {
   calendar_->setGridVisible(false);
   calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
   calendar_->setMaximumDate(QDate::currentDate());
-  calendar_->setMaximumHeight(230);
+  calendar_->setMinimumSize(QSize(320, 230));
+  // Weekends in the text colour: the default red is hard to read on dark themes.
+  QTextCharFormat weekend;
+  weekend.setForeground(calendar_->palette().brush(QPalette::Text));
+  calendar_->setWeekdayTextFormat(Qt::Saturday, weekend);
+  calendar_->setWeekdayTextFormat(Qt::Sunday, weekend);
+  calendar_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   time_ = new QTimeEdit(QTime(23, 59), when);
   time_->setObjectName(QStringLiteral("restoreTime"));
   time_->setDisplayFormat(QStringLiteral("HH:mm"));
   time_->setAccessibleName(T("restoreTime"));
-  whenLayout->addWidget(latest_, 0, 0, 1, 2);
-  whenLayout->addWidget(atDate_, 1, 0, 1, 2);
-  whenLayout->addWidget(calendar_, 2, 0);
-  whenLayout->addWidget(time_, 2, 1, Qt::AlignTop);
-  whenLayout->setColumnStretch(0, 1);
+  whenLayout->addWidget(latest_);
+  whenLayout->addWidget(atDate_);
+  auto* dateRow = new QHBoxLayout();
+  dateRow->setContentsMargins(24, 0, 0, 0);
+  dateRow->addWidget(calendar_, 0, Qt::AlignTop);
+  dateRow->addWidget(time_, 0, Qt::AlignTop);
+  dateRow->addStretch(1);
+  whenLayout->addLayout(dateRow);
 
   auto* what = new QGroupBox(T("restoreWhat"), this);
   auto* whatLayout = new QVBoxLayout(what);
@@ -320,7 +358,10 @@ RestorePresetsPage::RestorePresetsPage(QWidget* parent) : QWidget(parent) {
   replace_->setChecked(true);
 
   auto* columns = new QHBoxLayout();
-  columns->addWidget(when, 1);
+  auto* left = new QVBoxLayout();
+  left->addWidget(when);
+  left->addStretch(1);
+  columns->addLayout(left, 1);
   auto* right = new QVBoxLayout();
   right->addWidget(what);
   right->addWidget(where);

@@ -5,6 +5,7 @@
 
 #include "selection/CommonExtensions.h"
 #include "ui/Text.h"
+#include "ui/widgets/ExclusionEditor.h"
 #include "ui/wizard/WizardPages.h"
 
 namespace palvero::ui {
@@ -41,7 +42,11 @@ void WizardView::showDevices(const std::vector<Value>& devices) {
   pages_->setCurrentWidget(device_);
 }
 
-void WizardView::showExclusions() { pages_->setCurrentWidget(exclusions_); }
+void WizardView::showExclusions() {
+  // The service's exclusions may have arrived, and folders may be new.
+  exclusions_->editor()->reload();
+  pages_->setCurrentWidget(exclusions_);
+}
 
 void WizardView::showRestore() { pages_->setCurrentWidget(restore_); }
 
