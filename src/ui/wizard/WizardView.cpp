@@ -1,8 +1,13 @@
 #include "ui/wizard/WizardView.h"
 
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QStackedWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "platform/Env.h"
 #include "selection/CommonExtensions.h"
 #include "ui/Text.h"
 #include "ui/widgets/ExclusionEditor.h"
@@ -26,6 +31,7 @@ WizardView::WizardView(QWidget* parent) : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(pages_);
+  connect(login_, &LoginPage::licensePressed, this, &WizardView::openAgreement);
   connect(exclusions_, &ExclusionsPage::restorePressed, this, &WizardView::showRestore);
   connect(restore_, &RestorePresetsPage::cancelPressed, this, &WizardView::showExclusions);
   showLogin();
@@ -53,6 +59,17 @@ void WizardView::showRestore() { pages_->setCurrentWidget(restore_); }
 void WizardView::showFinish() {
   finish_->setBackupFolder(Q(CommonExtensions::sharedExtensionsManager().defaultBackupFolder()));
   pages_->setCurrentWidget(finish_);
+}
+
+void WizardView::openAgreement() {
+  // A viewer opens a file, not a compiled-in resource: it is copied out first.
+  QString folder = Q(Env::cachesDirectory());
+  QDir().mkpath(folder);
+  QString path = folder + QStringLiteral("/EULA-EN.html");
+  QFile::remove(path);
+  if (!QFile::copy(QStringLiteral(":/documents/EULA-EN.html"), path)) return;
+  QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 }  // namespace palvero::ui

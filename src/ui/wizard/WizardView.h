@@ -38,6 +38,8 @@ class WizardView : public QWidget {
   void showExclusions();
   void showRestore();
   void showFinish();
+  // Opens our agreement document with the desktop's default application.
+  void openAgreement();
 
  signals:
   // The wizard is done: the main window takes over.
