@@ -13,7 +13,12 @@
 #include <QUrl>
 #include <filesystem>
 
+#include <QMessageBox>
+
 #include "UiFixture.h"
+#include "app/ForgotPassword.h"
+#include "app/Localization.h"
+#include "ui/Alerts.h"
 #include "selection/CommonExtensions.h"
 #include "ui/widgets/ExclusionEditor.h"
 #include "ui/widgets/FitLabel.h"
@@ -118,6 +123,40 @@ TEST_F(WizardPagesTest, DevicePageRadiosAndTheChosenRow) {
   page.setDevices({});
   EXPECT_TRUE(page.addNewRadio()->isChecked());
   EXPECT_FALSE(page.replaceExistingRadio()->isEnabled());
+}
+
+TEST_F(WizardPagesTest, ForgotPasswordSendsOneRequestAtATime) {
+  service_->addUser("ann", "secret");
+  struct Case {
+    const char* name;
+    const char* user;
+    int presses;
+    size_t requests;
+    std::string alert;
+  } cases[] = {
+      {"known user, pressed twice", "ann", 2, 1, L("New password has been sent to email")},
+      {"empty user name", "", 1, 0, L("wrong username")},
+      {"unknown user", "bob", 1, 1, "This user is deleted"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    service_->clearLog();
+    ui::WizardView wizard;
+    wizard.show();
+    wizard.loginPage()->userName()->setText(QString::fromLatin1(c.user));
+    for (int i = 0; i < c.presses; ++i) QTest::mouseClick(wizard.loginPage()->forgotPasswordButton(), Qt::LeftButton);
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (alert = wizard.findChild<QMessageBox*>(QString::fromLatin1(ui::Alerts::kObjectName))) != nullptr; }));
+    EXPECT_EQ(alert->text().toStdString(), c.alert);
+    EXPECT_EQ(service_->requests("forgot_pas").size(), c.requests);
+    // The guard is down again: a later press asks once more.
+    alert->done(0);
+    if (c.requests > 0) {
+      QTest::mouseClick(wizard.loginPage()->forgotPasswordButton(), Qt::LeftButton);
+      ASSERT_TRUE(waitFor([&] { return service_->requests("forgot_pas").size() == c.requests + 1; }));
+      ASSERT_TRUE(waitFor([&] { return wizard.findChildren<QMessageBox*>().size() >= 1; }));
+    }
+  }
 }
 
 TEST_F(WizardPagesTest, AgreementOpensOurDocumentWithTheDefaultApplication) {

@@ -4,11 +4,14 @@
 #include <QDir>
 #include <QFile>
 #include <QStackedWidget>
+#include <QLineEdit>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/ForgotPassword.h"
 #include "platform/Env.h"
 #include "selection/CommonExtensions.h"
+#include "ui/Alerts.h"
 #include "ui/Text.h"
 #include "ui/widgets/ExclusionEditor.h"
 #include "ui/wizard/WizardPages.h"
@@ -32,6 +35,7 @@ WizardView::WizardView(QWidget* parent) : QWidget(parent) {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(pages_);
   connect(login_, &LoginPage::licensePressed, this, &WizardView::openAgreement);
+  connect(login_, &LoginPage::forgotPasswordPressed, this, &WizardView::forgotPasswordPressed);
   connect(exclusions_, &ExclusionsPage::restorePressed, this, &WizardView::showRestore);
   connect(restore_, &RestorePresetsPage::cancelPressed, this, &WizardView::showExclusions);
   showLogin();
@@ -59,6 +63,13 @@ void WizardView::showRestore() { pages_->setCurrentWidget(restore_); }
 void WizardView::showFinish() {
   finish_->setBackupFolder(Q(CommonExtensions::sharedExtensionsManager().defaultBackupFolder()));
   pages_->setCurrentWidget(finish_);
+}
+
+void WizardView::forgotPasswordPressed() {
+  if (!forgotPassword_) forgotPassword_ = std::make_unique<ForgotPassword>();
+  forgotPassword_->request(login_->userName()->text().toStdString(), [this](ForgotPassword::Outcome outcome) {
+    Alerts::inform(this, Q(ForgotPassword::alertText(outcome)), QString());
+  });
 }
 
 void WizardView::openAgreement() {

@@ -5,11 +5,16 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 #include <vector>
 
 #include "base/Value.h"
 
 class QStackedWidget;
+
+namespace palvero {
+class ForgotPassword;
+}
 
 namespace palvero::ui {
 
@@ -40,6 +45,8 @@ class WizardView : public QWidget {
   void showFinish();
   // Opens our agreement document with the desktop's default application.
   void openAgreement();
+  // The forgot-password button: one request at a time, its outcome as an alert.
+  void forgotPasswordPressed();
 
  signals:
   // The wizard is done: the main window takes over.
@@ -52,6 +59,7 @@ class WizardView : public QWidget {
   ExclusionsPage* exclusions_;
   RestorePresetsPage* restore_;
   FinishPage* finish_;
+  std::unique_ptr<ForgotPassword> forgotPassword_;
 };
 
 }  // namespace palvero::ui
