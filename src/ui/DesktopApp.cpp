@@ -43,8 +43,12 @@ DesktopApp::DesktopApp(Options options) : options_(std::move(options)) {
 
   AppDelegate::Options core = options_.core;
   core.view = window_->mainWindow();
-  core.terminate = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
-  core.confirmQuit = [this] { return Alerts::confirmNow(window_, T("appCloseTitle"), T("appCloseInfo")); };
+  // exit(), not quit(): quit() first closes the windows, and closing this
+  // window hides it or, in the wizard, asks to quit once more.
+  core.terminate = [] { QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection); };
+  if (!core.confirmQuit) {
+    core.confirmQuit = [this] { return Alerts::confirmNow(window_, T("appCloseTitle"), T("appCloseInfo")); };
+  }
   if (core.relaunchArguments.empty()) core.relaunchArguments = {"--background"};
   delegate_ = std::make_unique<AppDelegate>(core);
 }

@@ -33,7 +33,8 @@ class DesktopApp : public QObject {
     // Keep the window hidden at a normal start when a tray can show the
     // status item (the login item's start).
     bool background = false;
-    // Passed to the core: the controller's server client, engines, timers.
+    // Passed to the core: the controller's server client, engines, timers;
+    // the quit question unless given.
     AppDelegate::Options core;
   };
 

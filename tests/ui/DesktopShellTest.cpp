@@ -10,6 +10,8 @@
 #include <QMenu>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+#include <csignal>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -18,12 +20,14 @@
 #include "app/InstanceLock.h"
 #include "app/InstanceTakeover.h"
 #include "app/Localization.h"
+#include "state/LocalSettings.h"
 #include "base/RunLoop.h"
 #include "base/Timer.h"
 #include "ui/AppWindow.h"
 #include "ui/DesktopApp.h"
 #include "ui/SingleInstance.h"
 #include "ui/StatusItem.h"
+#include "ui/TerminationSignals.h"
 #include "ui/main/MainWindow.h"
 #include "ui/wizard/WizardView.h"
 
@@ -120,6 +124,57 @@ TEST_F(DesktopShellTest, ClosingTheMainWindowHidesItAndKeepsTheEngine) {
   app.openApp();
   EXPECT_TRUE(app.window()->isVisible());
   EXPECT_TRUE(app.delegate()->mainViewController()->statisticsWanted());
+}
+
+// closeApp() as the Quit entry runs it, then the event loop: the exit code
+// tells whether the app ended (0) or a marker posted two hops later ran (7).
+int quitAndRun(DesktopApp& app) {
+  auto post = [](std::function<void()> task) { QMetaObject::invokeMethod(qApp, task, Qt::QueuedConnection); };
+  post([&] {
+    app.closeApp();
+    post([post] { post([] { QCoreApplication::exit(7); }); });
+  });
+  return QApplication::exec();
+}
+
+TEST_F(DesktopShellTest, QuitEndsTheEventLoopAfterOneQuestion) {
+  logIn();
+  for (bool confirmed : {true, false}) {
+    SCOPED_TRACE(confirmed ? "confirmed" : "cancelled");
+    auto options = quietOptions();
+    int asked = 0;
+    options.core.confirmQuit = [&] {
+      ++asked;
+      return confirmed;
+    };
+    DesktopApp app(options);
+    app.start();
+    ASSERT_TRUE(app.window()->showsMainWindow());
+    EXPECT_EQ(quitAndRun(app), confirmed ? 0 : 7);
+    EXPECT_EQ(asked, 1);
+    app.shutdown();
+  }
+}
+
+TEST_F(DesktopShellTest, QuitFromTheWizardAsksOnce) {
+  auto options = quietOptions();
+  int asked = 0;
+  options.core.confirmQuit = [&] {
+    ++asked;
+    return true;
+  };
+  DesktopApp app(options);
+  app.start();
+  ASSERT_FALSE(app.window()->showsMainWindow());
+  EXPECT_EQ(quitAndRun(app), 0);
+  EXPECT_EQ(asked, 1);
+}
+
+TEST_F(DesktopShellTest, TerminationSignalEndsTheEventLoop) {
+  ui::TerminationSignals termination;
+  QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+  QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });
+  EXPECT_EQ(QApplication::exec(), 0);
 }
 
 TEST_F(DesktopShellTest, NotLoggedInStartsTheWizardWithoutAStatusItem) {

@@ -2,6 +2,7 @@
 #include <QCommandLineParser>
 
 #include "ui/DesktopApp.h"
+#include "ui/TerminationSignals.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   parser.addOption(background);
   parser.process(app);
 
+  palvero::ui::TerminationSignals termination;
   palvero::ui::DesktopApp::Options options;
   options.background = parser.isSet(background);
   palvero::ui::DesktopApp desktop(options);
