@@ -89,6 +89,7 @@ bool DesktopApp::takeOverFromHolder() {
   ask.setObjectName(QStringLiteral("takeOverQuestion"));
   ask.setInformativeText(T("daemonRunningInfo"));
   QPushButton* take = ask.addButton(T("takeOver"), QMessageBox::AcceptRole);
+  take->setObjectName(QStringLiteral("takeOverButton"));
   QPushButton* cancel = ask.addButton(T("cancel"), QMessageBox::RejectRole);
   ask.setDefaultButton(take);
   ask.setEscapeButton(cancel);

@@ -8,6 +8,8 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -258,6 +260,45 @@ TEST_F(DesktopShellTest, TakingOverStopsTheDaemonCleanlyFirst) {
   EXPECT_TRUE(lock->acquired());
   EXPECT_TRUE(std::filesystem::exists(mark)) << "the daemon was not asked to stop";
   daemon.reap();
+}
+
+// Answers the next modal question by pressing the named button (or the
+// escape button when `name` is empty) as soon as it shows.
+void answerNextQuestion(const QString& name) {
+  auto press = std::make_shared<std::function<void()>>();
+  *press = [name, press] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) {
+      QTimer::singleShot(10, *press);
+      return;
+    }
+    if (name.isEmpty()) {
+      box->escapeButton()->click();
+    } else {
+      box->findChild<QPushButton*>(name)->click();
+    }
+  };
+  QTimer::singleShot(0, *press);
+}
+
+TEST_F(DesktopShellTest, TheDesktopAppOffersToTakeOverFromTheDaemon) {
+  logIn();
+  std::string mark = home_->path() + "/daemon-stopped";
+  {
+    FakeDaemon daemon(mark, true);
+    ASSERT_TRUE(daemon.waitReady());
+    DesktopApp declined(quietOptions(true));
+    answerNextQuestion(QString());
+    EXPECT_FALSE(declined.acquireInstance());
+    EXPECT_FALSE(std::filesystem::exists(mark)) << "stopped without the user's yes";
+
+    DesktopApp app(quietOptions(true));
+    answerNextQuestion(QStringLiteral("takeOverButton"));
+    ASSERT_TRUE(app.acquireInstance());
+    EXPECT_TRUE(std::filesystem::exists(mark));
+    daemon.reap();
+    EXPECT_FALSE(InstanceLock().acquired()) << "the app does not hold the lock";
+  }
 }
 
 TEST_F(DesktopShellTest, ADaemonThatDoesNotLetGoIsNotTakenOver) {
