@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QProgressDialog>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QUrl>
 #include <chrono>
 
@@ -33,6 +34,7 @@ namespace {
 constexpr auto kDaemonStopTimeout = std::chrono::seconds(90);
 // Two launches at once: the first may not listen yet when the second asks.
 constexpr int kReopenAttempts = 5;
+constexpr unsigned long kReopenPauseMs = 300;
 
 }  // namespace
 
@@ -67,6 +69,8 @@ bool DesktopApp::acquireInstance() {
     if (lock_->acquired()) break;
     lock_.reset();
     if (InstanceTakeover::holder(InstanceLock::holderPid()) != InstanceTakeover::Holder::kDesktop) break;
+    // The other app holds the lock but may not answer yet: it is starting.
+    QThread::msleep(kReopenPauseMs);
   }
   if (!lock_ && !takeOverFromHolder()) return false;
   singleInstance_ = new SingleInstance(this);
@@ -140,6 +144,7 @@ void DesktopApp::start() {
 }
 
 void DesktopApp::handOver() {
+  if (!delegate_) return;
   delegate_->setMainVC(true);
   window_->mainWindow()->setController(delegate_->mainViewController());
   window_->showMainWindow();
@@ -180,8 +185,13 @@ void DesktopApp::openApp() { window_->bringForward(); }
 
 void DesktopApp::openHelp() { QDesktopServices::openUrl(QUrl(QStringLiteral(PALVERO_HELP_URL))); }
 
-void DesktopApp::logout() { delegate_->logout(); }
+// After the shutdown a menu entry still queued finds no core.
+void DesktopApp::logout() {
+  if (delegate_) delegate_->logout();
+}
 
-void DesktopApp::closeApp() { delegate_->closeApp(); }
+void DesktopApp::closeApp() {
+  if (delegate_) delegate_->closeApp();
+}
 
 }  // namespace palvero::ui
