@@ -265,20 +265,20 @@ TEST_F(DesktopShellTest, TakingOverStopsTheDaemonCleanlyFirst) {
 // Answers the next modal question by pressing the named button (or the
 // escape button when `name` is empty) as soon as it shows.
 void answerNextQuestion(const QString& name) {
-  auto press = std::make_shared<std::function<void()>>();
-  *press = [name, press] {
+  auto* poll = new QTimer(qApp);
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, name] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) {
-      QTimer::singleShot(10, *press);
-      return;
-    }
+    if (!box) return;
+    poll->stop();
+    poll->deleteLater();
     if (name.isEmpty()) {
       box->escapeButton()->click();
     } else {
       box->findChild<QPushButton*>(name)->click();
     }
-  };
-  QTimer::singleShot(0, *press);
+  });
+  poll->start();
 }
 
 TEST_F(DesktopShellTest, TheDesktopAppOffersToTakeOverFromTheDaemon) {
