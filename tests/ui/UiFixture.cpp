@@ -53,6 +53,10 @@ ServiceProcess::Credentials UiFixture::logIn(const std::string& user, const std:
   auto& settings = LocalSettings::sharedManager();
   settings.setIsInitialized(true);
   settings.save();
+  // As after the wizard's first scan: no scan is due at the next start.
+  auto& extensions = CommonExtensions::sharedExtensionsManager();
+  extensions.setLastFullBackup(Date::now().toValue());
+  extensions.saveExtensions();
   return credentials;
 }
 

@@ -28,7 +28,8 @@ class UiFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // An account with this computer enrolled as a device; the client logged in.
+  // An account with this computer enrolled as a device; the client logged
+  // in and its folder scanned once.
   ServiceProcess::Credentials logIn(const std::string& user = "ann", const std::string& password = "secret");
 
   // The child widget of `root` with this object name, of type T.
