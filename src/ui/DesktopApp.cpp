@@ -51,7 +51,6 @@ DesktopApp::DesktopApp(Options options) : options_(std::move(options)) {
   if (!core.confirmQuit) {
     core.confirmQuit = [this] { return Alerts::confirmNow(window_, T("appCloseTitle"), T("appCloseInfo")); };
   }
-  if (core.relaunchArguments.empty()) core.relaunchArguments = {"--background"};
   delegate_ = std::make_unique<AppDelegate>(core);
 }
 
@@ -138,7 +137,7 @@ void DesktopApp::start() {
   window_->mainWindow()->setController(delegate_->mainViewController());
   window_->showMainWindow();
   buildStatusItem();
-  bool hidden = options_.background && statusItem_ && statusItem_->trayIcon()->isVisible();
+  bool hidden = options_.minimized && statusItem_ && statusItem_->trayIcon()->isVisible();
   if (!hidden) window_->bringForward();
   emit mainWindowShown();
 }

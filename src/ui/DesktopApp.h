@@ -32,7 +32,7 @@ class DesktopApp : public QObject {
     bool singleInstance = true;
     // Keep the window hidden at a normal start when a tray can show the
     // status item (the login item's start).
-    bool background = false;
+    bool minimized = false;
     // Passed to the core: the controller's server client, engines, timers;
     // the quit question unless given.
     AppDelegate::Options core;
