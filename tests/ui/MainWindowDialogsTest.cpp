@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -18,6 +20,8 @@
 #include "app/ApplicationHooks.h"
 #include "app/CommunicationServerLink.h"
 #include "app/Localization.h"
+#include "platform/Env.h"
+#include "support/LogLines.h"
 #include "app/MainViewController.h"
 #include "engine/DeltaHandler.h"
 #include "selection/CommonExtensions.h"
@@ -216,6 +220,31 @@ TEST_F(MainWindowDialogsTest, SendLogsSendsTheMessageAndTellsHowItWent) {
     box->done(0);
     QTest::qWait(0);
     service_->clearFaults();
+  }
+}
+
+TEST_F(MainWindowDialogsTest, ADownloadedUpdateRunsOnlyAfterTheUserSaysYes) {
+  std::string marker = home_->path() + "/updater-ran";
+  std::string updater = Env::supportDirectory() + "/PalveroUpdater.app";
+  writeFile(updater, "#!/bin/sh\necho ran >> '" + marker + "'\n");
+  ::chmod(updater.c_str(), 0700);
+  openWindow();
+  for (bool yes : {false, true}) {
+    SCOPED_TRACE(yes ? "yes" : "no");
+    controller_->updateClient();
+    controller_->updateClient();  // the next hourly check finds it again
+    QTest::qWait(0);
+    auto questions = window_->findChildren<QMessageBox*>(QStringLiteral("updateQuestion"));
+    ASSERT_EQ(questions.size(), 1) << "one question at a time";
+    auto* answer = questions[0]->findChild<QPushButton*>(yes ? QStringLiteral("okButton") : QStringLiteral("cancelButton"));
+    ASSERT_NE(answer, nullptr);
+    answer->click();
+    QTest::qWait(0);
+    EXPECT_EQ(loggedTextsStartingWith("The updater is started").size(), yes ? 1u : 0u)
+        << (yes ? "" : "downloaded code ran without consent");
+    if (yes) {
+      EXPECT_TRUE(waitFor([&] { return fs::exists(marker); }, 10000));
+    }
   }
 }
 

@@ -237,9 +237,11 @@ int run(QApplication& app, const QString& out, const QString& suffix) {
 
   constexpr int64_t kMiB = 1 << 20;
   controller.setRunFiguresForTesting(true, 1240, 310, 2150 * kMiB, 8 * 1024 * kMiB);
+  controller.setUIInProgress();
   for (int i = 0; i < 3; ++i) controller.updateStatusBar();
   shots.take(&window, QStringLiteral("main-backup-running"));
   controller.setRunFiguresForTesting(false, 0, 0, 0, 0);
+  controller.setUIPause(false);
   controller.updateStatusBar();
 
   main->checkStatusPressed();

@@ -49,7 +49,9 @@ FailedFilesDialog::FailedFilesDialog(QWidget* parent) : QDialog(parent) {
 
 void FailedFilesDialog::showFiles(const std::vector<FailedFile>& files) {
   list_->clear();
+  bool anyError = false;
   for (const auto& file : files) {
+    anyError = anyError || !file.error.empty();
     std::string number;
     std::string unit;
     UsageModel::sizeParts(file.size, number, unit);
@@ -57,6 +59,8 @@ void FailedFilesDialog::showFiles(const std::vector<FailedFile>& files) {
     item->setToolTip(0, Q(file.path));
     item->setToolTip(3, Q(file.error));
   }
+  // The queue keeps no reason for most failures: an empty column is noise.
+  list_->setColumnHidden(3, !anyError);
   deleteButton_->setEnabled(false);
 }
 

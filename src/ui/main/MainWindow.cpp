@@ -77,6 +77,16 @@ void MainWindow::showAlert(const std::string& title, const std::string& text) {
   Alerts::inform(this, Q(title), Q(text));
 }
 
+void MainWindow::updateDownloaded(const std::string& version) {
+  // The hourly check finds the same version again: one question at a time.
+  if (auto* asked = findChild<QMessageBox*>(QStringLiteral("updateQuestion")); asked && asked->isVisible()) return;
+  QString text = version.empty() ? T("updateReadyInfo") : T("updateReadyVersionInfo").arg(Q(version));
+  QMessageBox* box = Alerts::confirm(this, T("updateReady"), text, [this](bool install) {
+    if (install && controller_) controller_->installUpdate();
+  });
+  box->setObjectName(QStringLiteral("updateQuestion"));
+}
+
 void MainWindow::checkStatusPressed() {
   backupPage_->setCheckStatusShown(true);
   if (!controller_) return;

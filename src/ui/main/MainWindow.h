@@ -48,6 +48,8 @@ class MainWindow : public QWidget, public MainView {
   void failedFilesChanged(const std::vector<FailedFile>& files) override;
   void statisticsChanged(const Value& statistics) override;
   void showAlert(const std::string& title, const std::string& text) override;
+  // A new version is ready: installed only when the user says so.
+  void updateDownloaded(const std::string& version) override;
 
   void showPage(int page);
   LeftBar* leftBar() const { return leftBar_; }

@@ -243,6 +243,7 @@ void DevicePage::setDevices(const std::vector<Value>& devices) {
     QString name = textOf(device, "Name");
     if (name.isEmpty()) name = textOf(device, "DeviceID");
     auto* nameItem = new QTableWidgetItem(Images::icon(Images::deviceImage(type)), name);
+    nameItem->setData(Qt::UserRole, textOf(device, "DeviceID"));
     table_->setItem(row, 0, nameItem);
     table_->setItem(row, 1, new QTableWidgetItem(QString::fromLatin1(DeviceTypes::infoForType(type).label)));
     table_->setItem(row, 2, new QTableWidgetItem(textOf(device, "ComputerName")));
@@ -257,10 +258,20 @@ void DevicePage::setDevices(const std::vector<Value>& devices) {
 }
 
 QString DevicePage::chosenDeviceText() const {
-  auto selected = table_->selectionModel() ? table_->selectionModel()->selectedRows() : QModelIndexList();
-  int row = selected.isEmpty() ? 0 : selected.first().row();
-  QTableWidgetItem* item = table_->item(row, 0);
+  QTableWidgetItem* item = chosenItem();
   return item ? item->text() : QString();
+}
+
+QString DevicePage::chosenDeviceKey() const {
+  QTableWidgetItem* item = chosenItem();
+  if (!item) return QString();
+  QString id = item->data(Qt::UserRole).toString();
+  return id.isEmpty() ? item->text() : id;
+}
+
+QTableWidgetItem* DevicePage::chosenItem() const {
+  auto selected = table_->selectionModel() ? table_->selectionModel()->selectedRows() : QModelIndexList();
+  return table_->item(selected.isEmpty() ? 0 : selected.first().row(), 0);
 }
 
 void DevicePage::radioChanged() {

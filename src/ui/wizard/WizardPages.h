@@ -18,6 +18,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
+class QTableWidgetItem;
 class QTimeEdit;
 
 namespace palvero::ui {
@@ -71,12 +72,16 @@ class DevicePage : public QWidget {
   QPushButton* nextButton() const { return next_; }
   // The text of the chosen row (the first row when none is chosen).
   QString chosenDeviceText() const;
+  // What names the chosen device without doubt: its identifier, or its name
+  // when the service sent none (two devices may share a name).
+  QString chosenDeviceKey() const;
 
  signals:
   void nextPressed();
 
  private:
   void radioChanged();
+  QTableWidgetItem* chosenItem() const;
 
   QTableWidget* table_;
   QRadioButton* replace_;

@@ -1,5 +1,7 @@
 // The first-run wizard: login, device, exclusions, optional restore presets
-// and finish with the first scan, then the hand-over (finished()).
+// and finish with the first scan, then the hand-over (finished()). The
+// steps are the core's first run (FirstRun); the view shows their outcomes
+// as pages and alerts, and a refused step leaves its page usable.
 //
 // Thread contract: GUI thread only.
 #pragma once
@@ -8,11 +10,13 @@
 #include <memory>
 #include <vector>
 
+#include "app/FirstRun.h"
 #include "base/Value.h"
 
 class QStackedWidget;
 
 namespace palvero {
+class CommunicationServer;
 class ForgotPassword;
 }
 
@@ -48,18 +52,34 @@ class WizardView : public QWidget {
   // The forgot-password button: one request at a time, its outcome as an alert.
   void forgotPasswordPressed();
 
+  // The pages' buttons.
+  void loginNextPressed();
+  void deviceNextPressed();
+  void exclusionsNextPressed();
+  void restorePressed();
+  void donePressed();
+
  signals:
   // The wizard is done: the main window takes over.
   void finished();
 
  private:
+  // `button` enabled again and the alert shown: the user stays on the page.
+  void refuse(QWidget* button, const QString& text);
+  // A login or device step answered.
+  void stepDone(QWidget* button, const FirstRun::Report& report);
+  void leaveExclusions();
+
   QStackedWidget* pages_;
   LoginPage* login_;
   DevicePage* device_;
   ExclusionsPage* exclusions_;
   RestorePresetsPage* restore_;
   FinishPage* finish_;
+  std::shared_ptr<CommunicationServer> server_;
+  std::unique_ptr<FirstRun> firstRun_;
   std::unique_ptr<ForgotPassword> forgotPassword_;
+  bool exclusionsChanged_ = false;
 };
 
 }  // namespace palvero::ui
