@@ -107,6 +107,7 @@ QWidget* ExclusionEditor::makeTypesTab() {
   categories_ = new QListWidget(page);
   categories_->setObjectName(QStringLiteral("fileTypeCategories"));
   categories_->setAccessibleName(T("fileTypesTab"));
+  categories_->setSpacing(3);  // rows of a list one clicks, not lines of text
   auto* stack = new QStackedWidget(page);
   for (const auto& category : FileTypeSelection::categories()) {
     categories_->addItem(T(category.name));
