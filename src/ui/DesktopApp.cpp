@@ -13,6 +13,7 @@
 #include <chrono>
 
 #include "app/InstanceTakeover.h"
+#include "app/ProcessStartup.h"
 #include "base/RunLoop.h"
 #include "state/LogWriter.h"
 #include "ui/Alerts.h"
@@ -39,7 +40,8 @@ constexpr unsigned long kReopenPauseMs = 300;
 }  // namespace
 
 DesktopApp::DesktopApp(Options options) : options_(std::move(options)) {
-  if (!dynamic_cast<QtRunLoop*>(&RunLoop::main())) RunLoop::setMain(std::make_shared<QtRunLoop>());
+  // The one start-up of every front end, with Qt's loop as the main loop.
+  ProcessStartup::start(dynamic_cast<QtRunLoop*>(&RunLoop::main()) ? nullptr : std::make_shared<QtRunLoop>());
   window_ = new AppWindow();
   window_->setOnWizardClosed([this] { closeApp(); });
 

@@ -202,6 +202,7 @@ int run(QApplication& app, const QString& out, const QString& suffix) {
   shots.take(&window, QStringLiteral("wizard-restore"));
   wizard->showFinish();
   wizard->finishPage()->setScanning(true);
+  wizard->finishPage()->setFilesFound(1234);
   shots.take(&window, QStringLiteral("wizard-finish"));
 
   // Sample data on the service: the home folder backed up once.

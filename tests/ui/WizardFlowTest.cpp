@@ -5,6 +5,7 @@
 // and the restore chosen instead of the first scan.
 #include <QCalendarWidget>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -24,6 +25,7 @@
 #include "ui/AppWindow.h"
 #include "ui/DesktopApp.h"
 #include "ui/StatusItem.h"
+#include "ui/Text.h"
 #include "ui/widgets/ExclusionEditor.h"
 #include "ui/wizard/WizardPages.h"
 #include "ui/wizard/WizardView.h"
@@ -139,6 +141,8 @@ TEST_F(WizardFlowTest, ALoginWithoutADeviceStepScansTheHomeAndHandsOver) {
   EXPECT_TRUE(waitFor(exclusionsSaved));
 
   EXPECT_EQ(DBManager::sharedDBManager().GetTotalNumberOfFiles(true), 2);
+  EXPECT_EQ(wizard->finishPage()->initialScanLabel()->text().toStdString(),
+            ui::T("initialScanFound").arg(2).toStdString());
   EXPECT_EQ(FilesToBackup::sharedFilesToBackup().files().size(), 2u);
   EXPECT_EQ(loggedTextsStartingWith("First scan initiated succesfully. Files added to database: true").size(), 1u);
   EXPECT_NE(app.delegate()->mainViewController(), nullptr);

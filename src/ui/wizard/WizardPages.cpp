@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -438,6 +439,10 @@ FinishPage::FinishPage(QWidget* parent) : QWidget(parent) {
 }
 
 void FinishPage::setBackupFolder(const QString& folder) { folder_->setText(T("finishFolder").arg(folder)); }
+
+void FinishPage::setFilesFound(qint64 count) {
+  scanLabel_->setText(T("initialScanFound").arg(QLocale().toString(count)));
+}
 
 void FinishPage::setScanning(bool scanning) {
   scanLabel_->setVisible(scanning);

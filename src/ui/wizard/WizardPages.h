@@ -159,6 +159,8 @@ class FinishPage : public QWidget {
   void setBackupFolder(const QString& folder);
   // The first scan: the label and the busy indicator, Done disabled.
   void setScanning(bool scanning);
+  // The files the scan has queued so far.
+  void setFilesFound(qint64 count);
   QLabel* initialScanLabel() const { return scanLabel_; }
   QProgressBar* progress() const { return progress_; }
   QPushButton* doneButton() const { return done_; }

@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -18,6 +19,7 @@
 #include "platform/Env.h"
 #include "protocol/CommunicationServer.h"
 #include "selection/CommonExtensions.h"
+#include "state/DBManager.h"
 #include "state/LogWriter.h"
 #include "ui/Alerts.h"
 #include "ui/Background.h"
@@ -54,6 +56,19 @@ WizardView::WizardView(QWidget* parent)
   connect(restore_, &RestorePresetsPage::restorePressed, this, &WizardView::restorePressed);
   connect(restore_, &RestorePresetsPage::cancelPressed, this, [this] { pages_->setCurrentWidget(exclusions_); });
   connect(finish_, &FinishPage::donePressed, this, &WizardView::donePressed);
+  scanProgress_ = new QTimer(this);
+  scanProgress_->setInterval(500);
+  connect(scanProgress_, &QTimer::timeout, this, [this] {
+    // The count waits for the scanner's writes: asked off the GUI thread, one at a time.
+    if (countAsked_) return;
+    countAsked_ = true;
+    runInBackground(
+        this, [] { return DBManager::sharedDBManager().GetTotalNumberOfFiles(true); },
+        [this](int64_t count) {
+          countAsked_ = false;
+          if (scanProgress_->isActive()) finish_->setFilesFound(count);
+        });
+  });
   LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, "Wizard initialized", kLogEvent);
   showLogin();
 }
@@ -191,8 +206,14 @@ void WizardView::restorePressed() {
 
 void WizardView::donePressed() {
   finish_->setScanning(true);
+  scanProgress_->start();
   runInBackground(
-      this, [] { return FirstRun::finish(); }, [this](const FirstScan::Result&) { emit finished(); });
+      this, [] { return FirstRun::finish(); },
+      [this](const FirstScan::Result& result) {
+        scanProgress_->stop();
+        finish_->setFilesFound(result.waitingFiles);
+        emit finished();
+      });
 }
 
 void WizardView::openAgreement() {

@@ -14,6 +14,7 @@
 #include "base/Value.h"
 
 class QStackedWidget;
+class QTimer;
 
 namespace palvero {
 class CommunicationServer;
@@ -80,6 +81,9 @@ class WizardView : public QWidget {
   std::unique_ptr<FirstRun> firstRun_;
   std::unique_ptr<ForgotPassword> forgotPassword_;
   bool exclusionsChanged_ = false;
+  // While the first scan runs: how many files it has queued.
+  QTimer* scanProgress_;
+  bool countAsked_ = false;
 };
 
 }  // namespace palvero::ui
