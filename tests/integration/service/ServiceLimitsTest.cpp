@@ -240,8 +240,12 @@ TEST_F(ServiceLimitsTest, AFloodOfRefusedLargeRequestsLeavesMemoryAndLogBounded)
   // 600 requests of 60 KB, each logged whole, would be 36 MB of entries
   // alone, and more with every round; bounded, the second half of the flood
   // adds next to nothing.
+#ifndef __SANITIZE_ADDRESS__
+  // The address sanitizer's quarantine holds freed memory back, so resident
+  // size says nothing there; the log bound below still holds.
   EXPECT_LT(after - before, 48 * 1024);
   EXPECT_LT(after - halfway, 8 * 1024);
+#endif
   // Two files: the current one and the one before, each within its size
   // plus one entry.
   EXPECT_LE(logBytes, 2 * (kLogBytes + 64 * 1024));
