@@ -9,6 +9,7 @@
 
 #include "base/Date.h"
 #include "base/StringFormat.h"
+#include "engine/format/BlockDeflater.h"
 #include "engine/format/ZipArchive.h"
 #include "engine/format/ZipEntryName.h"
 #include "engine/format/ZipReader.h"
@@ -60,12 +61,14 @@ bool Compressor::CompressPackageStream(const Bytes& source, Bytes& TargetStream,
                                        const std::string& /*ThreadIndex*/) {
   std::string reason;
   try {
-    // Room for the data, two headers with the name, and deflate's worst case.
-    TargetStream.reserve(source.size() + source.size() / 1000 + 2 * PartName.size() + 256);
+    deflater_.deflate(source, deflated_);
+    // Room for the stream and two headers with the name.
+    TargetStream.reserve(deflated_.size() + 2 * PartName.size() + 256);
     ZipWriter writer;
     if (!writer.openMemory(TargetStream)) {
       reason = "cannot start the archive";
-    } else if (!writer.addEntry(PartName, source, Date::now())) {
+    } else if (!writer.addDeflatedEntry(PartName, deflated_, source.size(), BlockDeflater::crc32(source),
+                                        Date::now())) {
       reason = "cannot add the entry " + PartName;
     } else if (!writer.close()) {
       reason = "cannot finish the archive";

@@ -2,8 +2,9 @@
 // the updater archive; the compound-file join.
 //
 // Packed form: a zip archive whose only entry is named by the caller (a
-// block's checksum, a version text's file path), deflated at level 6, dated
-// now, no password, no comment. Packing and unpacking run in memory; the
+// block's checksum, a version text's file path), deflated at level 6
+// (BlockDeflater: libdeflate, or stored deflate blocks for data a probe finds
+// incompressible), dated now, no password, no comment. Packing and unpacking run in memory; the
 // per-worker scratch folder "<caches>/PalveroCaches/<thread tag>" is only for
 // work that needs files (compound restore, the updater).
 //
@@ -12,8 +13,9 @@
 // and refuses output beyond a bound: at most 2,048,000 bytes for a block,
 // kMaxUnpackedSize for version texts and listings.
 //
-// Thread contract: one Compressor per engine; no state is shared between
-// instances, so workers pack and unpack at the same time without locks.
+// Thread contract: one Compressor per engine, used by one thread at a time;
+// no state is shared between instances, so workers pack and unpack at the
+// same time without locks.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "base/Bytes.h"
+#include "engine/format/BlockDeflater.h"
 #include "engine/format/FilePart.h"
 
 namespace palvero {
@@ -71,6 +74,10 @@ class Compressor {
   // The scratch folder of a worker, "%@/PalveroCaches/%@" (caches folder,
   // thread tag), created with its parents; empty text when it cannot be.
   static std::string scratchFolder(const std::string& ThreadIndex);
+
+ private:
+  BlockDeflater deflater_;
+  Bytes deflated_;  // reused between calls: the stream of the last entry
 };
 
 }  // namespace palvero

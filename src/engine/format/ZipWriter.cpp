@@ -69,14 +69,14 @@ bool ZipWriter::openMemory(Bytes& out) {
   return handle_ != nullptr;
 }
 
-bool ZipWriter::openEntry(const std::string& name, const Date& date, uint64_t size) {
+bool ZipWriter::openEntry(const std::string& name, const Date& date, uint64_t size, bool raw) {
   if (!handle_) return false;
   zip_fileinfo info{};
   info.tmz_date = zipDate(date);
   uLong flagBase = isAscii(name) ? 0 : kUtf8NameFlag;
   int zip64 = size >= 0xffffffffULL ? 1 : 0;
   return zipOpenNewFileInZip4_64(handle_, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                 Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, kMemLevel, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
+                                 Z_DEFAULT_COMPRESSION, raw ? 1 : 0, -MAX_WBITS, kMemLevel, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
                                  flagBase, zip64) == ZIP_OK;
 }
 
@@ -94,6 +94,13 @@ bool ZipWriter::addEntry(const std::string& name, std::span<const uint8_t> data,
   if (!openEntry(name, date, data.size())) return false;
   bool written = writeData(data);
   return closeEntry() && written;
+}
+
+bool ZipWriter::addDeflatedEntry(const std::string& name, std::span<const uint8_t> deflated, uint64_t plainSize,
+                                 uint32_t crc, const Date& date) {
+  if (!openEntry(name, date, plainSize, true)) return false;
+  bool written = writeData(deflated);
+  return zipCloseFileInZipRaw64(handle_, plainSize, crc) == ZIP_OK && written;
 }
 
 bool ZipWriter::addFile(const std::string& name, const std::string& sourcePath) {

@@ -27,12 +27,24 @@ with zipfile.ZipFile(sys.argv[1]) as z:
         name_len = int.from_bytes(raw[info.header_offset + 26:info.header_offset + 28], 'little')
         extra_len = int.from_bytes(raw[info.header_offset + 28:info.header_offset + 30], 'little')
         start = info.header_offset + 30 + name_len + extra_len
-        stored = raw[start:start + info.compress_size]
+        stream = raw[start:start + info.compress_size]
         level6 = zlib.compressobj(6, zlib.DEFLATED, -15, 8)
-        expected = level6.compress(data) + level6.flush()
+        zlib6 = level6.compress(data) + level6.flush()
+        # Whether the stream is nothing but stored blocks (BTYPE 00).
+        at, stored_only = 0, True
+        while True:
+            if at + 5 > len(stream) or stream[at] & ~1:
+                stored_only = False
+                break
+            length = int.from_bytes(stream[at + 1:at + 3], 'little')
+            at += 5 + length
+            if stream[at - 5 - length] & 1:
+                stored_only = at == len(stream)
+                break
         entries.append({"name": info.filename, "method": info.compress_type, "flags": info.flag_bits,
                         "date": list(info.date_time), "sha256": hashlib.sha256(data).hexdigest(),
-                        "size": len(data), "comment": info.comment.decode(), "level6": stored == expected})
+                        "size": len(data), "comment": info.comment.decode(), "streamSize": len(stream),
+                        "zlib6Size": len(zlib6), "storedOnly": stored_only})
     print(json.dumps({"entries": entries, "comment": z.comment.decode(), "bad": z.testzip()}))
 )");
   auto result = runCommand("python3 " + shellQuote(script) + " " + shellQuote(path));
