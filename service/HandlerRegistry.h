@@ -56,6 +56,9 @@ struct ServiceOptions {
   size_t maxConnections = 512;
   int ioTimeoutSeconds = 20;
   int requestSeconds = 120;
+  // "RequestPause" of the login and "load_settings" replies: the seconds a
+  // client worker leaves between its paced requests (0: no pacing).
+  double requestPause = 0;
 };
 
 // Everything a handler may use. Owned by the Service.

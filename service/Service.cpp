@@ -53,6 +53,13 @@ Value loggedParts(const ServiceRequest& request) {
   return parts;
 }
 
+// Microseconds of the service's monotonic clock: request spacing is read
+// from these, wall-clock "time" has only whole seconds.
+int64_t monotonicMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 void applyReply(ServiceReply& reply, httplib::Response& res) {
   res.status = reply.status;
   for (const auto& [name, value] : reply.headers) res.set_header(name, value);
@@ -160,7 +167,7 @@ void Service::onServerRequest(const httplib::Request& req, httplib::Response& re
   std::string rawForm;
   std::string error;
   int status = 400;
-  Value entry = {{"headers", loggedHeaders(req)}};
+  Value entry = {{"headers", loggedHeaders(req)}, {"received", monotonicMicros()}};
   // Who is calling decides how much body may be read, so the session is
   // known before any of it is.
   request.sessionToken = cookieValue(req.get_header_value("Cookie"), SessionTable::kCookieName);
@@ -188,6 +195,7 @@ void Service::onServerRequest(const httplib::Request& req, httplib::Response& re
     entry["kind"] = "";
     entry["status"] = status;
     entry["error"] = error;
+    entry["answered"] = monotonicMicros();
     log_->append(std::move(entry));
     res.status = status;
     // What is left of the body is never read: the connection cannot carry
@@ -214,6 +222,7 @@ void Service::onServerRequest(const httplib::Request& req, httplib::Response& re
         bool cut = cutConnection(req.local_port, req.remote_port,
                                  fault->type == FaultAction::Type::kReset ? CutMode::kReset : CutMode::kClose);
         entry["status"] = cut ? 0 : 500;
+        entry["answered"] = monotonicMicros();
         log_->append(std::move(entry));
         res.status = 500;
         return;
@@ -233,6 +242,7 @@ void Service::onServerRequest(const httplib::Request& req, httplib::Response& re
   }
   entry["status"] = reply.status;
   if (reply.body.size() <= 256 && reply.contentType != "application/octet-stream") entry["reply"] = reply.body;
+  entry["answered"] = monotonicMicros();
   log_->append(std::move(entry));
   applyReply(reply, res);
 }

@@ -78,6 +78,12 @@ std::unique_ptr<CLI::App> ServiceCommandLine::makeApp() {
       ->check(CLI::Range(1, 3600))
       ->capture_default_str()
       ->type_name("SECONDS");
+  app->add_option("--request-pause", options.requestPause,
+                  "Seconds a client worker leaves between its paced requests (\"RequestPause\" of the login and "
+                  "load_settings replies)")
+      ->check(CLI::Range(0.0, 60.0))
+      ->capture_default_str()
+      ->type_name("SECONDS");
   return app;
 }
 

@@ -1,7 +1,8 @@
 // "register" (user login) and "register_device".
 //
 // register: username + password → the account's settings as JSON, with the
-// device list (and the administrator's "login" settings merged over it); "passwordempty" for an empty password,
+// device list and the service's "RequestPause" (and the administrator's "login" settings merged over
+// it); "passwordempty" for an empty password,
 // "wrongpas" for an unknown user or a wrong password, "userblocked" for a blocked account.
 //
 // register_device: clientId (the account's client id, or one of its devices)
@@ -46,7 +47,8 @@ void handleRegister(ServiceContext& ctx, const ServiceRequest& req, ServiceReply
                     {"DeviceSupport", "true"},
                     {"MaxDeviceCount", account->maxDevices},
                     {"AccessRights", 0},
-                    {"Devices", deviceList(ctx, account->id)}};
+                    {"Devices", deviceList(ctx, account->id)},
+                    {"RequestPause", ctx.options.requestPause}};
   // What an administrator set for the account's login reply ("login"
   // settings: a JSON merge patch, so null removes a key).
   if (auto admin = ctx.metadata.adminSettings(account->id, "login"); admin && admin->is_object()) {

@@ -7,8 +7,8 @@
 // load_settings answers what the caller saved under the type ("clientfull":
 // the account's user name and e-mail with what it saved as "client"), with
 // what an administrator set for the account and type merged over it (JSON
-// merge patch: the administrator's values win, arrays are replaced). "{}"
-// when there is neither.
+// merge patch: the administrator's values win, arrays are replaced), and
+// the service's "RequestPause" (--request-pause).
 #include "HandlerRegistry.h"
 #include "SettingsDocument.h"
 
@@ -42,6 +42,8 @@ void handleLoadSettings(ServiceContext& ctx, const ServiceRequest& req, ServiceR
     }
   }
   if (auto saved = ctx.metadata.settings(req.principal->id, type); saved && saved->is_object()) values.update(*saved);
+  // The service's pacing, whatever a client saved under the key.
+  values["RequestPause"] = ctx.options.requestPause;
   if (auto admin = ctx.metadata.adminSettings(req.principal->accountId, type); admin && admin->is_object()) {
     values.merge_patch(*admin);
   }

@@ -109,7 +109,9 @@ HttpResponse CommunicationServer::sendBody(const std::string& body, const std::s
   if (auto header = cookieHeader(cookie)) request.headers.emplace_back("Cookie", *header);
   if (withContentLength) request.headers.emplace_back("Content-Length", std::to_string(body.size()));
   request.body = body;
-  return transport_->post(request);
+  HttpResponse response = transport_->post(request);
+  pacer_.exchangeEnded();
+  return response;
 }
 
 HttpResponse CommunicationServer::sendForm(const std::string& form, CookieChoice cookie, size_t maxReplyBytes) const {
@@ -125,7 +127,9 @@ HttpResponse CommunicationServer::sendForm(const std::string& form, CookieChoice
   } else if (auto header = cookieHeader(cookie == CookieChoice::kFirst ? firstCookie() : lastCookie())) {
     request.headers.emplace_back("Cookie", *header);
   }
-  return transport_->post(request);
+  HttpResponse response = transport_->post(request);
+  pacer_.exchangeEnded();
+  return response;
 }
 
 void CommunicationServer::sendFormAsync(std::string form, Completion completion) {
@@ -229,6 +233,8 @@ void CommunicationServer::logFailure(const std::string& text) {
 }
 
 void CommunicationServer::pause(Clock::Duration duration) { Clock::current()->sleepFor(duration); }
+
+void CommunicationServer::paceRequest() { pacer_.waitBefore(RequestPacer::requestPause()); }
 
 Bytes CommunicationServer::bytesOfBody(const HttpResponse& response) {
   Bytes bytes(response.body.size());

@@ -31,7 +31,10 @@
 // cookie list is read and replaced whole under the instance's lock; nothing
 // else changes after construction. Synchronous operations block the calling
 // thread (up to 60 seconds per attempt plus the designed waits, all taken
-// through Clock::current()). Completions of asynchronous requests run on the
+// through Clock::current()). "get_ver", "check_block" and "upload_ver" wait
+// until "RequestPause" (a setting the service may send; 0.1 s by default)
+// has passed since the instance's previous exchange, and each listing
+// request until twice it has passed since the previous listing's reply. Completions of asynchronous requests run on the
 // main run loop (RunLoop::main()), where their notifications are posted.
 // Notifications name the instance as their sender.
 #pragma once
@@ -56,6 +59,7 @@
 #include "protocol/BackupedFolder.h"
 #include "protocol/HTTPCookie.h"
 #include "protocol/HttpTransport.h"
+#include "protocol/RequestPacer.h"
 
 namespace palvero {
 
@@ -378,6 +382,8 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   static void logFailure(const std::string& text);
   static void logEntry(uint32_t entryType, int32_t sessionType, const std::string& text, int level);
   static void pause(Clock::Duration duration);
+  // Waits out the service's pacing before a paced request (RequestPacer).
+  void paceRequest();
   // The reply body as bytes, in one copy.
   static Bytes bytesOfBody(const HttpResponse& response);
 
@@ -440,6 +446,8 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   const std::shared_ptr<HttpTransport> transport_;
   std::atomic<std::chrono::milliseconds::rep> timeout_{kDefaultTimeout.count()};
   std::atomic<size_t> batchesInFlight_{2};
+  // Internally synchronised; stamped by every exchange, const ones included.
+  mutable RequestPacer pacer_;
   mutable std::mutex cookiesMutex_;
   std::vector<HTTPCookie> cookies_;  // guarded by cookiesMutex_
 };

@@ -22,7 +22,7 @@ std::string CommunicationServer::stringForBlocks(const std::vector<FileBlock>& b
 
 std::optional<std::vector<FileBlock>> CommunicationServer::hasServerFileBlocks(const std::vector<FileBlock>& blocks) {
   try {
-    pause(std::chrono::milliseconds(100));
+    paceRequest();
     HttpResponse response = sendForm(getStringForRequest(11, stringForBlocks(blocks)));
     if (!response.completed() || response.status == 401) {
       if (!syncAuthorise()) return std::nullopt;

@@ -9,8 +9,6 @@
 namespace palvero {
 namespace {
 
-constexpr auto kPauseAfterPage = std::chrono::milliseconds(200);
-
 std::string textOf(const Value& value) {
   if (value.is_string()) return value.get<std::string>();
   if (value.is_null()) return {};
@@ -113,8 +111,9 @@ std::optional<BackupedFolder> CommunicationServer::getFolderWithPath(const std::
       std::string pageText = stringWithFormat("%lld", static_cast<long long>(page));
       std::string form =
           otherDevice ? getStringForRequest(6, path, pageText, *deviceID) : getStringForRequest(5, path, pageText);
+      pacer_.waitBeforeListing(RequestPacer::listingPause());
       HttpResponse response = sendForm(form, CookieChoice::kLast, kMaxListingReplyBytes);
-      pause(kPauseAfterPage);
+      pacer_.listingEnded();
       if (response.completed() && response.status == 401) {
         if (!syncAuthorise()) return std::nullopt;
         // A fresh call starts again from the first page.
@@ -158,8 +157,9 @@ std::optional<BackupedFolder> CommunicationServer::getGetFilesList(const std::st
                                                                    const std::optional<std::string>& andDeviceID) {
   try {
     const std::string device = andDeviceID && !andDeviceID->empty() ? *andDeviceID : clientId();
+    pacer_.waitBeforeListing(RequestPacer::listingPause());
     HttpResponse response = sendForm(getStringForRequest(7, path), CookieChoice::kLast, kMaxListingReplyBytes);
-    pause(kPauseAfterPage);
+    pacer_.listingEnded();
     if (response.completed() && response.status == 401) {
       if (!syncAuthorise()) return std::nullopt;
       return rerunAfterRenewal<std::optional<BackupedFolder>>("getFilesList", std::nullopt,

@@ -7,7 +7,7 @@ namespace palvero {
 bool CommunicationServer::GetFileVersionBin(const std::string& filePath, int32_t Version, Bytes& Stream, bool ToBackup,
                                             bool& Offlinebreak, const std::optional<std::string>& DeviceID) {
   try {
-    pause(std::chrono::milliseconds(100));
+    paceRequest();
     std::string version = stringWithFormat("%i", Version);
     std::string undelete = ToBackup ? "1" : "0";
     bool otherDevice = DeviceID && !DeviceID->empty() && DeviceID->find("null") == std::string::npos;
@@ -46,7 +46,7 @@ bool CommunicationServer::updateFileVersionWithFilename(const std::string& filen
                                                         const std::string& Modified, const Bytes& File,
                                                         bool& OfflineBreak) {
   try {
-    pause(std::chrono::milliseconds(100));
+    paceRequest();
     WorkerActivity::stamp(WorkerActivity::Kind::kBackup);
     std::map<std::string, std::string> params = {
         {"request", "upload_ver"},

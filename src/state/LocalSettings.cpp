@@ -1,5 +1,6 @@
 #include "state/LocalSettings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <memory>
@@ -113,6 +114,31 @@ void LocalSettings::setCredentials(const std::string& clientId, const std::strin
   password_ = password;
 }
 
+double LocalSettings::requestPause() const {
+  std::lock_guard lock(mutex_);
+  return requestPause_;
+}
+
+void LocalSettings::setRequestPause(double seconds) {
+  std::lock_guard lock(mutex_);
+  requestPause_ = requestPauseReading(Value(seconds));
+}
+
+double LocalSettings::requestPauseReading(const Value& value) {
+  double seconds = -1;
+  if (value.is_number()) {
+    seconds = value.get<double>();
+  } else if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    char* end = nullptr;
+    seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size()) seconds = -1;
+  }
+  // NaN fails both comparisons and falls back too.
+  if (!(seconds >= 0)) return kDefaultRequestPause;
+  return std::min(seconds, kMaxRequestPause);
+}
+
 void LocalSettings::load() {
   auto& store = PreferencesStore::sharedStore();
   std::lock_guard lock(mutex_);
@@ -142,6 +168,8 @@ void LocalSettings::load() {
   supportPhone_.reset();
   logDetailLevel_.reset();
   if (numberOfThreads_ == 0) numberOfThreads_ = 3;
+  auto pause = store.objectForKey(kRequestPauseKey);
+  requestPause_ = pause ? requestPauseReading(*pause) : kDefaultRequestPause;
   if (!localAppVersion_) localAppVersion_ = "2.0.0.0";
   applicationVersion_ = Env::applicationVersion();
   multiplyBlockUpload_ = true;
@@ -172,6 +200,7 @@ bool LocalSettings::save() {
     PALVERO_SETTINGS_OPTIONAL_INT(PALVERO_SAVE_TEXT)
     PALVERO_SETTINGS_DATE(PALVERO_SAVE_DATE)
     PALVERO_SETTINGS_COLLECTION(PALVERO_SAVE_PLAIN)
+    store.setObject(kRequestPauseKey, requestPause_);
 #undef PALVERO_SAVE_TEXT
 #undef PALVERO_SAVE_PLAIN
 #undef PALVERO_SAVE_DATE
@@ -203,6 +232,10 @@ bool LocalSettings::booleanReading(const Value& value) {
 
 void LocalSettings::applyParameter(const std::string& key, const Value& value) {
   std::lock_guard lock(mutex_);
+  if (key == kRequestPauseKey) {
+    requestPause_ = requestPauseReading(value);
+    return;
+  }
 #define PALVERO_APPLY_TEXT(name, Name, storedKey, param)              \
   if (key == param) {                                                 \
     name##_ = value.is_null() ? std::nullopt : std::optional(textOf(value)); \

@@ -91,6 +91,15 @@ class LocalSettings {
   static constexpr int32_t kTimingContinuous = 1;
   static constexpr int32_t kTimingDaily = 3;
 
+  // "RequestPause": the seconds the service wants between one worker's
+  // requests (before "get_ver", "check_block", "upload_ver"; twice it for
+  // listings and restore reloads). The service may set it in its login and
+  // "load_settings" replies; without it the pacing is 0.1 s.
+  static constexpr const char* kRequestPauseKey = "RequestPause";
+  static constexpr double kDefaultRequestPause = 0.1;
+  // A larger value is taken as this many seconds.
+  static constexpr double kMaxRequestPause = 60;
+
   static LocalSettings& sharedManager();
   // Forgets the shared instance; the next call loads from the store again.
   static void resetForTesting();
@@ -131,6 +140,13 @@ class LocalSettings {
   };
   Credentials credentials() const;
   void setCredentials(const std::string& clientId, const std::string& password);
+
+  double requestPause() const;
+  void setRequestPause(double seconds);
+  // The pause a reply's value asks for: a number or decimal text of seconds,
+  // capped at kMaxRequestPause; the default for anything else (negative,
+  // not a number).
+  static double requestPauseReading(const Value& value);
 
   // In-memory flags, never stored.
   bool multiplyBlockUpload() const { return multiplyBlockUpload_.load(); }
@@ -185,6 +201,7 @@ class LocalSettings {
   PALVERO_SETTINGS_OPTIONAL_INT(PALVERO_FIELD_OPTIONAL_INT)
   PALVERO_SETTINGS_DATE(PALVERO_FIELD_DATE)
   PALVERO_SETTINGS_COLLECTION(PALVERO_FIELD_COLLECTION)
+  double requestPause_ = kDefaultRequestPause;
 #undef PALVERO_FIELD_TEXT
 #undef PALVERO_FIELD_BOOL
 #undef PALVERO_FIELD_INT

@@ -280,6 +280,35 @@ TEST_F(SettingsBodiesTest, DeviceBodyAndEscaping) {
   EXPECT_EQ(parsed["ClientComputerName"], "back\\slash\nnew line");
 }
 
+TEST_F(LocalSettingsTest, RequestPauseComesFromTheServiceAndSurvivesAReload) {
+  EXPECT_DOUBLE_EQ(settings().requestPause(), 0.1) << "the designed pacing without a word from the service";
+  ASSERT_TRUE(settings().saveJSONValues(Value{{"RequestPause", 0}, {"Username", "ann"}}));
+  EXPECT_DOUBLE_EQ(settings().requestPause(), 0);
+  EXPECT_DOUBLE_EQ(reloaded().requestPause(), 0);
+  // A reply without the key leaves the service's last word in place.
+  ASSERT_TRUE(settings().saveJSONValues(Value{{"Username", "bob"}}));
+  EXPECT_DOUBLE_EQ(reloaded().requestPause(), 0);
+
+  // What a reply may hold, and what the client makes of it.
+  const std::pair<Value, double> readings[] = {
+      {0.25, 0.25},      {"0.5", 0.5},     {2, 2},           {"3", 3},
+      {1e9, 60},         {"1e9", 60},      {-1, 0.1},        {"-0.5", 0.1},
+      {"fast", 0.1},     {"0.2s", 0.1},    {"", 0.1},        {true, 0.1},
+      {Value(), 0.1},    {Value::array(), 0.1},
+  };
+  for (const auto& [value, expected] : readings) {
+    SCOPED_TRACE(value.dump());
+    ASSERT_TRUE(settings().saveParameter("RequestPause", value));
+    EXPECT_DOUBLE_EQ(settings().requestPause(), expected);
+    EXPECT_DOUBLE_EQ(reloaded().requestPause(), expected);
+  }
+  // A hand-edited preferences file is read the same way.
+  PreferencesStore::sharedStore().setObject("RequestPause", "-3");
+  ASSERT_TRUE(PreferencesStore::sharedStore().synchronize());
+  LocalSettings::resetForTesting();
+  EXPECT_DOUBLE_EQ(LocalSettings::sharedManager().requestPause(), 0.1);
+}
+
 TEST_F(LocalSettingsTest, TimingTexts) {
   auto& s = settings();
   EXPECT_EQ(s.timingToString(0), "Manual");
