@@ -40,7 +40,8 @@ int64_t numberArgument(const Value& args, const char* key, int64_t fallback) {
 }  // namespace
 
 DeltaHandler::DeltaHandler(std::shared_ptr<CommunicationServer> server)
-    : communicationServer_(server ? std::move(server) : CommunicationServer::create()) {}
+    : communicationServer_(server ? std::move(server) : CommunicationServer::create()),
+      uploader_(communicationServer_, cancel_) {}
 
 DeltaHandler::~DeltaHandler() = default;
 

@@ -7,11 +7,12 @@
 // Backup of one file:
 //   1. ask for the stored revision ("get_ver"), waiting out outages;
 //   2. under ~/Library, skip a file changed less than a day after it;
-//   3. cut the file; in batches of ten, drop blocks the local table knows,
-//      ask the service ("check_block"), re-read, verify, pack (>= 4,000 bytes
-//      and only when smaller), encrypt with accountCipher and queue each
-//      missing block; the queue goes out ("upload_blocks_multi") when it
-//      holds as many blocks as the service lacked; re-check, up to 5 attempts;
+//   3. cut the file; as each batch of ten is cut, drop blocks the local
+//      table knows, ask the service ("check_block"), pack (>= 4,000 bytes and
+//      only when smaller) and encrypt with accountCipher the missing blocks
+//      from the bytes just read, and hand the batch to the uploader, which
+//      sends it ("upload_blocks_multi") and re-checks it, up to 5 attempts,
+//      while the next batch is cut;
 //   4. unless the file changed since it was cut, upload the version text
 //      ("upload_ver"), packed and encrypted with userCipher when it is set.
 // Restore of one file: version text, then per block the inline hex or the
@@ -19,12 +20,14 @@
 // a temporary file beside the target and renamed over it when whole.
 //
 // Files in this folder: DeltaHandler.cpp (entry points, stored revision),
-// DeltaHandlerBackup.cpp, DeltaHandlerBlocks.cpp (batches and block upload),
+// DeltaHandlerBackup.cpp, DeltaHandlerBlocks.cpp (cutting and batches; the
+// sending is BlockUploader's, on a thread of its own),
 // DeltaHandlerRestore.cpp, DeltaHandlerCompound.cpp (files of several parts),
 // DeltaHandlerVerify.cpp (a restore that writes nothing).
 //
 // Thread contract: see BlockEngine. One file at a time per engine; the
-// engine's request object, packer and cipher are never shared.
+// engine's packer and cipher are never shared; its request object is shared
+// with its uploader's thread only.
 #pragma once
 
 #include <atomic>
@@ -33,11 +36,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/Bytes.h"
 #include "base/Value.h"
 #include "engine/BlockEngine.h"
+#include "engine/BlockPacker.h"
+#include "engine/BlockUploader.h"
 #include "engine/SourceFile.h"
 #include "engine/format/BlockCutter.h"
 #include "engine/format/Compressor.h"
@@ -57,7 +64,7 @@ class DeltaHandler final : public BlockEngine {
   static constexpr size_t kBlocksPerCheck = 10;
   static constexpr int kAttemptsPerBatch = 5;
   // Plain blocks shorter than this are never sent packed.
-  static constexpr int64_t kSmallestPackedBlock = 4000;
+  static constexpr int64_t kSmallestPackedBlock = BlockPacker::kSmallestPackedBlock;
   // A changed file under ~/Library gets a new revision only this long after
   // the stored one.
   static constexpr double kLibraryRevisionInterval = 86400;
@@ -132,9 +139,6 @@ class DeltaHandler final : public BlockEngine {
   // The file the bytes of `path` are read from: the private copy while one
   // is in use, else `path` itself.
   const std::string& readPath(const std::string& path) const;
-  // Cuts the file behind `part` and remembers its identity; false when it
-  // could not be cut whole (or `*missing` when it is gone).
-  bool cutPart(FilePart& part, const std::string& path, bool& missing);
   bool UpdateFileVersion(const std::string& path, const FileDesc& Details, const std::string& ModifiedTime);
   // The version text's bytes as uploaded: plain, or packed and encrypted.
   std::optional<Bytes> versionBytes(const std::string& text, const std::string& path);
@@ -142,14 +146,27 @@ class DeltaHandler final : public BlockEngine {
   std::optional<std::string> versionText(const Bytes& stored);
 
   // --- Blocks (DeltaHandlerBlocks.cpp) ---
-  bool UploadBlocks(const std::vector<FileBlock>& blocks, const std::string& FilePath);
-  bool CheckBlocksExistsAndUploadToServer(const std::vector<FileBlock>& batch, const std::string& FilePath,
-                                          int Iterator);
-  // Reads, verifies and sends the blocks the service lacks.
-  bool sendMissingBlocks(const std::vector<FileBlock>& missing, const std::string& FilePath);
-  bool SendDataBlock(Bytes data, int64_t Offset, const FileBlock& Addition, size_t MaxBlocksCount);
-  // Uploads the waiting list, waiting out outages.
-  bool sendWaitingBlocks(const std::string& checksum);
+  enum class PartOutcome {
+    kDone,          // cut whole, every block confirmed
+    kGone,          // the file is no longer there
+    kCutFailed,     // not read whole or changed while read (logged), or cancelled
+    kUploadFailed,  // a batch could not be confirmed
+  };
+  // The batch being cut: its blocks, the bytes of those that may have to go
+  // out, and the blocks of the file already handed to the uploader.
+  struct PartBatch {
+    std::vector<FileBlock> blocks;
+    std::unordered_map<std::string, Bytes> plain;
+    std::unordered_set<std::string> submitted;
+  };
+  // Cuts the file behind `part` and sends its blocks batch by batch as they
+  // are cut; remembers the file's identity.
+  PartOutcome cutAndUploadPart(FilePart& part, const std::string& path);
+  // Attempt 0 of a batch, on the worker: the local table, "check_block",
+  // packing what the service lacks; the uploader does the rest.
+  bool CheckBlocksExistsAndUploadToServer(PartBatch& batch, const std::string& FilePath, int Iterator);
+  // Packs and encrypts one missing block into _blocksToSend.
+  void SendDataBlock(PartBatch& batch, const FileBlock& Addition);
   void clearWaitingBlocks();
 
   // --- Restore (DeltaHandlerRestore.cpp) ---
@@ -232,8 +249,11 @@ class DeltaHandler final : public BlockEngine {
   // file as it was when the copy began.
   std::string readPath_;
   std::optional<SourceFile::Identity> copySource_;
+  // The sent forms of the current batch's missing blocks.
   std::vector<FileBlockToSend> _blocksToSend;
-  int64_t _blockSizesToSend = 0;
+  BlockPacker packer_;
+  // Declared after the request object and the cancel flag it uses.
+  BlockUploader uploader_;
 };
 
 }  // namespace palvero

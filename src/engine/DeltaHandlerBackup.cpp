@@ -1,5 +1,5 @@
-// Backup of one file: stored revision, the ~/Library rule, cutting, the
-// blocks (DeltaHandlerBlocks.cpp) and the version upload.
+// Backup of one file: stored revision, the ~/Library rule, the blocks
+// (cut and sent in DeltaHandlerBlocks.cpp) and the version upload.
 #include <cstring>
 #include <exception>
 
@@ -29,11 +29,6 @@ bool DeltaHandler::backUpFile(const std::string& path, const std::string& name, 
                               int64_t& PreviousFileSize) {
   log(kContinuingBackup, kSessionBackup, stringWithFormat("Starting DeltaHandler backUpFile: %s", path.c_str()),
       kLogDetail);
-  struct ClearWaitingBlocks {
-    DeltaHandler& engine;
-    ~ClearWaitingBlocks() { engine.clearWaitingBlocks(); }
-  } clearAtEnd{*this};
-
   if (path.empty() || path.front() != '/') {
     notBackedUp(path, "not an absolute path");
     return false;
@@ -147,27 +142,24 @@ bool DeltaHandler::backUpPartsOnce(FileDesc& desc, const std::string& path) {
   try {
     for (FilePart& part : desc.FileParts) {
       if (Cancel()) return false;
-      bool missing = false;
-      if (!cutPart(part, path, missing)) {
-        if (!missing) return false;
-        log(kFileNotFound, kSessionBackup, stringWithFormat("File no longer exists: %s", path.c_str()), kLogEvent);
-        return true;
-      }
-      if (Cancel()) return false;
-      if (!UploadBlocks(part.FileBlocks, path)) {
-        SourceFile::Identity gone;
-        if (!Cancel() && SourceFile::inspect(path, gone) == SourceFile::Kind::kMissing) {
-          // Deleted while its blocks went out: nothing left to record.
+      switch (cutAndUploadPart(part, path)) {
+        case PartOutcome::kDone:
+          break;
+        case PartOutcome::kGone:
+          // Deleted before or while its blocks went out: nothing to record.
           log(kFileNotFound, kSessionBackup, stringWithFormat("File no longer exists: %s", path.c_str()), kLogEvent);
           return true;
-        }
-        if (!identityChanged_) {
-          log(kBackupError, kSessionBackup,
-              stringWithFormat("File was not backed up: %s. Size: %lu", desc.FileName.c_str(),
-                               static_cast<unsigned long>(part.Length)),
-              kLogFailure);
-        }
-        return false;
+        case PartOutcome::kCutFailed:
+          return false;
+        case PartOutcome::kUploadFailed:
+          // A change while it was read is logged as such and tried again.
+          if (!identityChanged_) {
+            log(kBackupError, kSessionBackup,
+                stringWithFormat("File was not backed up: %s. Size: %lu", desc.FileName.c_str(),
+                                 static_cast<unsigned long>(part.Length)),
+                kLogFailure);
+          }
+          return false;
       }
       if (Cancel()) return false;
     }
@@ -198,48 +190,6 @@ bool DeltaHandler::backUpPartsOnce(FileDesc& desc, const std::string& path) {
         kLogFailure);
     return false;
   }
-}
-
-bool DeltaHandler::cutPart(FilePart& part, const std::string& path, bool& missing) {
-  missing = false;
-  SourceFile::Identity before;
-  int error = 0;
-  const std::string& source = readPath(path);
-  SourceFile::Kind kind = SourceFile::inspect(source, before, &error);
-  if (kind == SourceFile::Kind::kMissing) {
-    missing = true;
-    return false;
-  }
-  if (kind != SourceFile::Kind::kRegular) {
-    notBackedUp(path, kind == SourceFile::Kind::kNotRegular ? "not a regular file" : std::strerror(error));
-    return false;
-  }
-  bool opened = false;
-  std::optional<std::vector<FileBlock>> blocks = cutter_.CreateBlocksList(before.size, source, &opened);
-  SourceFile::Identity after;
-  SourceFile::Kind afterKind = SourceFile::inspect(source, after);
-  if (afterKind == SourceFile::Kind::kMissing) {
-    missing = true;
-    return false;
-  }
-  if (!blocks) {
-    notBackedUp(path, "it could not be read");
-    return false;
-  }
-  if (!opened) {
-    notBackedUp(path, "it could not be opened");
-    return false;
-  }
-  int64_t total = 0;
-  for (const FileBlock& block : *blocks) total += block.length;
-  if (afterKind != SourceFile::Kind::kRegular || !after.sameAs(before) || total != before.size) {
-    changedWhileRead(path, "it changed while it was cut");
-    return false;
-  }
-  part.Length = before.size;
-  part.FileBlocks = std::move(*blocks);
-  cutIdentity_ = before;
-  return true;
 }
 
 bool DeltaHandler::UpdateFileVersion(const std::string& path, const FileDesc& Details,

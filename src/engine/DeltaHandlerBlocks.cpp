@@ -1,7 +1,10 @@
-// The blocks of one part: batches of ten, the local table and "check_block",
-// re-reading and verifying the missing blocks, packing, encryption and the
-// multi-block upload, and the re-check with its five attempts.
+// The blocks of one part, cut and sent in one pass: each batch of ten is
+// checked against the local table and the service ("check_block") as soon
+// as it is cut, the blocks the service lacks are packed and encrypted from
+// the bytes just read, and the batch goes to the engine's uploader, which
+// sends and confirms it while the next batch is cut.
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <unordered_set>
 
@@ -9,65 +12,118 @@
 #include "engine/DeltaHandler.h"
 #include "protocol/CommunicationServer.h"
 #include "state/DBManager.h"
-#include "state/LocalSettings.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
-bool DeltaHandler::UploadBlocks(const std::vector<FileBlock>& blocks, const std::string& FilePath) {
-  log(kContinuingBackup, kSessionBackup, stringWithFormat("Starting DeltaHandler UploadBlocks: %s", FilePath.c_str()),
-      kLogDetail);
-  std::vector<FileBlock> batch;
-  batch.reserve(kBlocksPerCheck);
-  for (const FileBlock& block : blocks) {
-    if (Cancel()) return false;
-    batch.push_back(block);
-    if (batch.size() == kBlocksPerCheck) {
-      if (!CheckBlocksExistsAndUploadToServer(batch, FilePath, 0) || Cancel()) return false;
-      batch.clear();
-    }
+
+DeltaHandler::PartOutcome DeltaHandler::cutAndUploadPart(FilePart& part, const std::string& path) {
+  const std::string& source = readPath(path);
+  SourceFile::Identity before;
+  int error = 0;
+  SourceFile::Kind kind = SourceFile::inspect(source, before, &error);
+  if (kind == SourceFile::Kind::kMissing) return PartOutcome::kGone;
+  if (kind != SourceFile::Kind::kRegular) {
+    notBackedUp(path, kind == SourceFile::Kind::kNotRegular ? "not a regular file" : std::strerror(error));
+    return PartOutcome::kCutFailed;
   }
-  if (!batch.empty() && (!CheckBlocksExistsAndUploadToServer(batch, FilePath, 0) || Cancel())) return false;
-  return true;
+  log(kContinuingBackup, kSessionBackup, stringWithFormat("Starting DeltaHandler UploadBlocks: %s", path.c_str()),
+      kLogDetail);
+  uploader_.beginFile(path, source, before);
+  PartBatch batch;
+  bool uploadFailed = false;
+  auto sink = [&](const FileBlock& block, std::span<const uint8_t> bytes) {
+    if (Cancel()) return false;
+    batch.blocks.push_back(block);
+    // Only the bytes of blocks that may have to go out are kept, once each.
+    if (FileBlock::IfSizeIsBlock(block.length) && !batch.submitted.count(block.checksum)) {
+      batch.plain.try_emplace(block.checksum, bytes.begin(), bytes.end());
+    }
+    if (batch.blocks.size() < kBlocksPerCheck) return true;
+    if (!CheckBlocksExistsAndUploadToServer(batch, path, 0) || Cancel()) {
+      uploadFailed = true;
+      return false;
+    }
+    return true;
+  };
+  bool opened = false;
+  std::optional<std::vector<FileBlock>> blocks = cutter_.CreateBlocksList(before.size, source, &opened, sink);
+  if (blocks && !uploadFailed && !batch.blocks.empty()) {
+    uploadFailed = !CheckBlocksExistsAndUploadToServer(batch, path, 0);
+  }
+  // Whatever happened, nothing of this file may still be under way.
+  uploadFailed = !uploader_.finishFile() || uploadFailed;
+  if (auto reason = uploader_.changeReason()) changedWhileRead(path, *reason);
+
+  SourceFile::Identity after;
+  SourceFile::Kind afterKind = SourceFile::inspect(source, after);
+  if (afterKind == SourceFile::Kind::kMissing) return PartOutcome::kGone;
+  if (Cancel()) return PartOutcome::kCutFailed;
+  // A file that changed is tried again, whatever else went wrong with it.
+  if (afterKind != SourceFile::Kind::kRegular || !after.sameAs(before)) {
+    changedWhileRead(path, "it changed while it was cut");
+    return PartOutcome::kCutFailed;
+  }
+  if (uploadFailed) return PartOutcome::kUploadFailed;
+  if (!blocks) {
+    notBackedUp(path, "it could not be read");
+    return PartOutcome::kCutFailed;
+  }
+  if (!opened) {
+    notBackedUp(path, "it could not be opened");
+    return PartOutcome::kCutFailed;
+  }
+  int64_t total = 0;
+  for (const FileBlock& block : *blocks) total += block.length;
+  if (total != before.size) {
+    changedWhileRead(path, "it changed while it was cut");
+    return PartOutcome::kCutFailed;
+  }
+  part.Length = before.size;
+  part.FileBlocks = std::move(*blocks);
+  cutIdentity_ = before;
+  return PartOutcome::kDone;
 }
 
-bool DeltaHandler::CheckBlocksExistsAndUploadToServer(const std::vector<FileBlock>& batch, const std::string& FilePath,
-                                                      int Iterator) {
-  if (Iterator >= kAttemptsPerBatch) {
-    communicationServer_->sendStatus(
-        "backupError",
-        stringWithFormat("Some blocks were sent to server, but not saved for file %s", FilePath.c_str()));
-    return false;
-  }
+bool DeltaHandler::CheckBlocksExistsAndUploadToServer(PartBatch& batch, const std::string& FilePath, int Iterator) {
   log(kContinuingBackup, kSessionBackup,
       stringWithFormat("Starting DeltaHandler CheckBlocksExistsAndUploadToServer: %s with attempt %d", FilePath.c_str(),
                        Iterator),
       kLogDetail);
+  struct ClearBatch {
+    DeltaHandler& engine;
+    PartBatch& batch;
+    ~ClearBatch() {
+      batch.blocks.clear();
+      batch.plain.clear();
+      engine.clearWaitingBlocks();
+    }
+  } clearAtEnd{*this, batch};
   try {
     // Only blocks above 256 bytes are stored as blocks; each once.
     std::vector<FileBlock> large;
     std::unordered_set<FileBlock> seen;
-    for (const FileBlock& block : batch) {
+    for (const FileBlock& block : batch.blocks) {
       if (FileBlock::IfSizeIsBlock(block.length) && seen.insert(block).second) large.push_back(block);
     }
     if (large.empty()) return true;
-    std::vector<FileBlock> unknown = DBManager::sharedDBManager().checkBlocks(large);
+    // Blocks an earlier batch of this file is sending count as known: they
+    // are confirmed before this batch is.
+    std::vector<FileBlock> toAsk;
+    for (const FileBlock& block : large) {
+      if (!batch.submitted.count(block.checksum)) toAsk.push_back(block);
+    }
+    std::vector<FileBlock> unknown = DBManager::sharedDBManager().checkBlocks(toAsk);
     if (unknown.empty()) return true;
     std::optional<std::vector<FileBlock>> missing = communicationServer_->hasServerFileBlocks(unknown);
     if (!missing) return false;
     if (missing->empty()) return true;
-    if (!sendMissingBlocks(*missing, FilePath)) return false;
-
-    std::optional<std::vector<FileBlock>> stillMissing = communicationServer_->hasServerFileBlocks(large);
-    if (!stillMissing) return false;
-    if (stillMissing->empty()) {
-      DBManager::sharedDBManager().insertOrUpdateBlocks(batch);
-      return true;
+    for (const FileBlock& block : *missing) {
+      if (Cancel()) return false;
+      SendDataBlock(batch, block);
+      batch.submitted.insert(block.checksum);
     }
-    log(kBackupError, kSessionBackup,
-        stringWithFormat("Some blocks were sent to server, but not saved for file %s. Count is: %lu; iterator is %d",
-                         FilePath.c_str(), static_cast<unsigned long>(stillMissing->size()), Iterator),
-        kLogFailure);
-    return CheckBlocksExistsAndUploadToServer(*stillMissing, FilePath, Iterator + 1);
+    BlockUploader::Batch sent{std::move(batch.blocks), std::move(large), std::move(_blocksToSend)};
+    return uploader_.submit(std::move(sent));
   } catch (const std::exception& e) {
     log(kGeneralLogEvent, kSessionOther,
         stringWithFormat("Exception in CheckBlocksExistsAndUpoadToServer: %s. Ex: %s", FilePath.c_str(), e.what()),
@@ -76,114 +132,19 @@ bool DeltaHandler::CheckBlocksExistsAndUploadToServer(const std::vector<FileBloc
   }
 }
 
-bool DeltaHandler::sendMissingBlocks(const std::vector<FileBlock>& missing, const std::string& FilePath) {
-  SourceFile source;
-  std::string reason;
-  if (!source.open(readPath(FilePath), cutIdentity_, reason)) {
-    changedWhileRead(FilePath, reason);
-    return false;
-  }
-  for (const FileBlock& block : missing) {
-    if (Cancel()) return false;
-    Bytes data;
-    if (!source.readExactly(block.offset, block.length, data, reason)) {
-      changedWhileRead(FilePath, "it shrank after it was cut (" + reason + ")");
-      return false;
-    }
-    // The bytes must be those the version text will name; otherwise the
-    // file changed under us and its revision would mix old and new content.
-    if (!sameChecksum(BlockCutter::sha256StringFromData(data), block.checksum)) {
-      changedWhileRead(FilePath, stringWithFormat("the block at offset %lld changed after it was cut",
-                                                  static_cast<long long>(block.offset)));
-      return false;
-    }
-    // A send that fails does not stop the others; the re-check finds it.
-    SendDataBlock(std::move(data), block.offset, block, missing.size());
-  }
-  return true;
-}
-
-bool DeltaHandler::SendDataBlock(Bytes data, int64_t /*Offset*/, const FileBlock& Addition, size_t MaxBlocksCount) {
+void DeltaHandler::SendDataBlock(PartBatch& batch, const FileBlock& Addition) {
   log(kContinuingBackup, kSessionBackup,
       stringWithFormat("Starting DeltaHandler SendDataBlock: %s", Addition.checksum.c_str()), kLogDetail);
-  if (data.empty()) {
-    log(kBackupError, kSessionBackup, "Not enough data for wanted data block", kLogFailure);
-    return false;
-  }
-  if (data.size() < static_cast<size_t>(FileBlock::kLargestInlineBlock)) return true;
-  const auto plainLength = static_cast<int64_t>(data.size());
-  Bytes body;
-  bool packed = false;
-  // The packed form is only ever used from 4,000 bytes on, so smaller blocks
-  // are not packed at all.
-  if (plainLength >= kSmallestPackedBlock) {
-    Bytes zipped;
-    std::string errorText;
-    int32_t errorType = 0;
-    if (!compressor_.CompressPackageStream(data, zipped, Addition.checksum, "Octet", errorText, errorType,
-                                           currentThreadIndex_)) {
-      log(kBackupError, kSessionBackup, "Error: Could not compress data block", kLogFailure);
-      return false;
-    }
-    if (!zipped.empty() && static_cast<int64_t>(zipped.size()) < plainLength) {
-      body = std::move(zipped);
-      packed = true;
-    }
-  }
-  if (!packed) body = std::move(data);
-  std::string name = packed ? Addition.checksum + ".pvzip" : Addition.checksum;
-
-  if (Cancel()) return false;
-  if (!security_.EncryptStream(body, accountCipher())) {
-    log(kBackupError, kSessionBackup, "Error: Could not encrypt data block", kLogFailure);
-    return false;
-  }
-  if (Cancel()) return false;
-
-  if (!LocalSettings::sharedManager().multiplyBlockUpload()) {
-    bool offline = false;
-    return communicationServer_->uploadDataBlockStream(
-        body, name, stringWithFormat("%ld", static_cast<long>(plainLength)), offline);
-  }
-  // A block kept from a failed send is the same bytes under the same name.
-  bool queued = std::any_of(_blocksToSend.begin(), _blocksToSend.end(),
-                            [&](const FileBlockToSend& waiting) { return waiting.checksum() == name; });
-  if (!queued) {
-    FileBlockToSend record(std::move(body), name, plainLength);
-    _blockSizesToSend += record.fullLength();
-    _blocksToSend.push_back(std::move(record));
-  }
-  if (_blocksToSend.size() >= MaxBlocksCount) return sendWaitingBlocks(Addition.checksum);
-  return true;
+  auto held = batch.plain.find(Addition.checksum);
+  // A block without its bytes here is read again by the uploader, whose
+  // re-check finds it missing; so is one that could not be packed.
+  if (held == batch.plain.end()) return;
+  Bytes data = std::move(held->second);
+  // Erased, so that a block named twice is packed once.
+  batch.plain.erase(held);
+  if (auto record = packer_.pack(std::move(data), Addition, accountCipher())) _blocksToSend.push_back(std::move(*record));
 }
 
-bool DeltaHandler::sendWaitingBlocks(const std::string& checksum) {
-  bool offline = false;
-  if (communicationServer_->uploadDataBlockList(_blocksToSend, offline)) {
-    clearWaitingBlocks();
-    return true;
-  }
-  if (!offline) {
-    // Kept for the next send; the re-check counts the attempt.
-    log(kBackupError, kSessionBackup, "Method uploadDataBlockList returned NO for blocks", kLogFailure);
-    return true;
-  }
-  bool sent = false;
-  while (offline) {
-    if (pauseUnlessCancelled(kOfflinePause)) return false;
-    log(kGeneralLogEvent, kSessionOther, stringWithFormat("File or block %s is in wait mode", checksum.c_str()),
-        kLogDetail);
-    offline = false;
-    sent = communicationServer_->uploadDataBlockList(_blocksToSend, offline);
-  }
-  if (!sent) log(kBackupError, kSessionBackup, "Error: Could not upload data block list to server,", kLogFailure);
-  clearWaitingBlocks();
-  return sent;
-}
-
-void DeltaHandler::clearWaitingBlocks() {
-  _blocksToSend.clear();
-  _blockSizesToSend = 0;
-}
+void DeltaHandler::clearWaitingBlocks() { _blocksToSend.clear(); }
 
 }  // namespace palvero

@@ -64,9 +64,10 @@ class RestoreManager {
   static constexpr const char* kRefusedName = "Refused name from the service";
   static constexpr size_t kGroupSize = 400;
   static constexpr std::chrono::seconds kOfflineRetryPause{5};
-  static constexpr std::chrono::milliseconds kReloadPause{200};
-  // Listing requests in flight while a selection is walked.
+  // Listing requests in flight while a selection is walked, when the
+  // service sets no pacing; a paced walk lists with one session.
   static constexpr size_t kListingThreads = 6;
+  static size_t listingThreads();
 
   using WorkerList = std::vector<std::shared_ptr<RestoreThread>>;
   using ServerFactory = std::function<std::shared_ptr<CommunicationServer>()>;

@@ -7,6 +7,7 @@
 #include "base/StringFormat.h"
 #include "engine/PathRules.h"
 #include "protocol/CommunicationServer.h"
+#include "protocol/RequestPacer.h"
 #include "restore/RemoteTreeWalker.h"
 #include "restore/RestoreManager.h"
 #include "state/DBManager.h"
@@ -151,12 +152,16 @@ std::optional<BackupedFolder> RestoreManager::listFolder(CommunicationServer& se
   return server.getFolderWithPath(path, device, showDeleted);
 }
 
+size_t RestoreManager::listingThreads() {
+  return RequestPacer::requestPause() > Clock::Duration::zero() ? 1 : kListingThreads;
+}
+
 std::vector<RestoreEntry> RestoreManager::collect(const std::vector<BackupedFolder>& roots, bool latest,
                                                   bool showDeleted,
                                                   const std::function<bool(const std::string&)>& excluded) {
   std::vector<RestoreEntry> all;
   std::vector<RestoreEntry> group;
-  RemoteTreeWalker walker([this] { return makeServer(); }, kListingThreads);
+  RemoteTreeWalker walker([this] { return makeServer(); }, listingThreads());
   walker.walk(
       roots,
       [&](CommunicationServer& server, const BackupedFolder& folder) {
@@ -318,7 +323,7 @@ std::vector<BackupedFolder> RestoreManager::getSubfolders(const BackupedFolder& 
     BackupedFolder root = folder;
     if (root.deviceId.empty()) root.deviceId = DeviceID;
     const bool showDeleted = choice().showDeletedFiles;
-    RemoteTreeWalker walker([this] { return makeServer(); }, kListingThreads);
+    RemoteTreeWalker walker([this] { return makeServer(); }, listingThreads());
     walker.walk(
         {root},
         [&](CommunicationServer& server, const BackupedFolder& f) {

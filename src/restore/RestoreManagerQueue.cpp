@@ -9,6 +9,7 @@
 #include "base/RunLoop.h"
 #include "base/StringFormat.h"
 #include "base/Timer.h"
+#include "protocol/RequestPacer.h"
 #include "engine/RestoreTarget.h"
 #include "engine/PathRules.h"
 #include "engine/format/util/Functions.h"
@@ -310,7 +311,8 @@ void RestoreManager::manageRestoreThreadsOnEnd(bool /*flag*/) {
   restoreItr_ = 0;
   const uint64_t generation = generation_;
   std::weak_ptr<int> alive = alive_;
-  Timer::scheduled(kReloadPause, false, [this, alive, generation] {
+  // The service's pacing: twice "RequestPause" before the next group.
+  Timer::scheduled(RequestPacer::listingPause(), false, [this, alive, generation] {
     if (!alive.lock()) return;
     {
       std::lock_guard relock(queueLock_);

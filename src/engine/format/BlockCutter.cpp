@@ -72,14 +72,25 @@ int64_t BlockCutter::GetBlockSize(int64_t length) {
   return length;
 }
 
+namespace {
+
+// Thrown when the sink stops the cut: not a failure to report.
+struct CutStopped {};
+
+}  // namespace
+
 std::optional<std::vector<FileBlock>> BlockCutter::CreateBlocksList(int64_t fileLength, const std::string& FilePath,
-                                                                    bool* opened) {
+                                                                    bool* opened, const BlockSink& sink) {
   LogWriter::sharedLogger().logEntry(kContinuingBackup, kSessionBackup,
                                      stringWithFormat("Starting DeltaHandler CreateBlocksList: %s", FilePath.c_str()),
                                      kLogDetail);
   if (opened) *opened = false;
   try {
     std::vector<FileBlock> blocks;
+    auto keep = [&](FileBlock block, std::span<const uint8_t> bytes) {
+      if (sink && !sink(block, bytes)) throw CutStopped{};
+      blocks.push_back(std::move(block));
+    };
     UniqueFd fd = openRegularFile(FilePath);
     if (!fd) return blocks;
     if (opened) *opened = true;
@@ -114,7 +125,7 @@ std::optional<std::vector<FileBlock>> BlockCutter::CreateBlocksList(int64_t file
                                  : CreateNewBlocks({buffer, chunk}, offset, position);
         ++position;
         if (!block) throw std::runtime_error("no block at offset " + std::to_string(offset));
-        blocks.push_back(std::move(*block));
+        keep(std::move(*block), {buffer, chunk});
         offset += static_cast<int64_t>(chunk);
         have -= chunk;
         if (have > 0) std::memmove(buffer, buffer + chunk, have);
@@ -129,7 +140,7 @@ std::optional<std::vector<FileBlock>> BlockCutter::CreateBlocksList(int64_t file
       while (piece >= static_cast<size_t>(kSmallCutSize)) {
         auto block = CreateNewBlocks({buffer + start, piece}, offset, position++);
         if (!block) throw std::runtime_error("no block at offset " + std::to_string(offset));
-        blocks.push_back(std::move(*block));
+        keep(std::move(*block), {buffer + start, piece});
         offset += static_cast<int64_t>(piece);
         start += piece;
         remaining -= piece;
@@ -137,10 +148,13 @@ std::optional<std::vector<FileBlock>> BlockCutter::CreateBlocksList(int64_t file
       }
       auto last = CreateNewBlocks({buffer + start, piece}, offset, position);
       if (!last) throw std::runtime_error("no block at offset " + std::to_string(offset));
-      blocks.push_back(std::move(*last));
+      keep(std::move(*last), {buffer + start, piece});
       break;
     }
     return blocks;
+  } catch (const CutStopped&) {
+    resetDigests();
+    return std::nullopt;
   } catch (const std::exception& e) {
     resetDigests();
     logFailure(stringWithFormat("CreateBlocksList exception: %s: %s", FilePath.c_str(), e.what()));

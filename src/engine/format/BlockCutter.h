@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -45,14 +46,19 @@ class BlockCutter {
   BlockCutter(const BlockCutter&) = delete;
   BlockCutter& operator=(const BlockCutter&) = delete;
 
+  // Called with each block as it is made and the block's bytes, which stay
+  // valid only during the call; returning false stops the cut.
+  using BlockSink = std::function<bool(const FileBlock& block, std::span<const uint8_t> bytes)>;
+
   // The blocks of the file at `FilePath`, cut for a file of `fileLength`
   // bytes (the cut size follows this length; the blocks follow what is
   // actually read). A file that cannot be opened (missing, unreadable, not a
   // regular file) yields an empty list and sets `*opened` to false when
   // given. A read error or a failure to make a block is logged as
-  // "CreateBlocksList exception: %@" and yields nothing. Blocks.
+  // "CreateBlocksList exception: %@" and yields nothing; so does a `sink`
+  // that stops the cut (not logged). Blocks.
   std::optional<std::vector<FileBlock>> CreateBlocksList(int64_t fileLength, const std::string& FilePath,
-                                                         bool* opened = nullptr);
+                                                         bool* opened = nullptr, const BlockSink& sink = nullptr);
 
   // One block with every field filled in; on an error logs
   // "CreateNewBlocks exception: %@" and yields nothing.
