@@ -1,9 +1,13 @@
 // End-to-end throughput of the block engine against palvero-service on
 // loopback, beside this machine's limits for the same work, in one run:
 //
-//   primitives   read + SHA-256 + MD5 + deflate-6 + CRC-32 + AES-256-CBC over
-//                every block of the corpus (the engine's cut), 2 threads, no
-//                network, nothing written
+//   primitives   read + SHA-256 + MD5 + deflate-6 (the engine's deflater:
+//                libdeflate, stored blocks for what its probe finds
+//                incompressible) + CRC-32 + AES-256-CBC over every block of
+//                the corpus (the engine's cut), 2 threads, no network,
+//                nothing written
+//   zlib-6       zlib's deflate at level 6 over the same blocks, 2 threads:
+//                the compressor the engine had before, for time and size
 //   backup       N engines on N threads back up every file (first revision)
 //   restore      the same engines restore every file into a new folder
 //   restore run  the whole restore of the product (RestoreManager: listings,
@@ -13,13 +17,14 @@
 //                the same corpus into a local repository
 //
 // Each phase prints seconds, MB/s, files/s and peak memory (this process's
-// VmHWM, reset before the phase; restic's from wait4). The engines keep the
-// designed 0.1-second pause before every "get_ver", "check_block" and
-// "upload_ver"; with --unpaused they also run once with those pauses
-// skipped, which shows what the pauses cost on many small files.
+// VmHWM, reset before the phase; restic's from wait4). The engines run with
+// "RequestPause" 0.1 (the pacing of a service that sends none); with
+// --unpaused they also run once with "RequestPause" 0 (what palvero-service
+// sends by default), which shows what the pacing costs on many small files.
+// The packed sizes of both deflaters are printed after the primitives.
 //
 //   backup_bench CORPUS [--work DIR] [--engines N] [--unpaused | --unpaused-only] [--no-restic]
-//                [--restore-workers 1,3,10]
+//                [--restore-workers 1,3,10] [--skip-primitives]
 //
 // bench/run-backup-bench makes the corpus (bench/make-corpus), builds and
 // runs this with restic installed.
@@ -52,6 +57,7 @@
 #include "base/StdRunLoop.h"
 #include "engine/DeltaHandler.h"
 #include "engine/format/BlockCutter.h"
+#include "engine/format/BlockDeflater.h"
 #include "engine/format/CipherKey.h"
 #include "protocol/CommunicationServer.h"
 #include "protocol/HttpClient.h"
@@ -193,6 +199,14 @@ PhaseResult runPhase(const std::string& name, const std::vector<CorpusFile>& fil
   return phaseResult(name, files, start, cpuStart, serviceStart, failures);
 }
 
+// The bytes a block of `plain` bytes sends when its deflated stream has
+// `packed` bytes: the packed form from 4,000 bytes on when it is smaller
+// (the archive's headers left out: the same for both deflaters).
+uint64_t sentSize(size_t plain, size_t packed) {
+  if (plain <= 256) return 0;
+  return plain >= 4000 && packed < plain ? packed : plain;
+}
+
 // --- The primitives: what the engine must compute per block, nothing else.
 
 class Primitives {
@@ -207,6 +221,8 @@ class Primitives {
     EVP_MD_free(md5_);
     EVP_CIPHER_free(aes_);
   }
+
+  uint64_t sentBytes() const { return sentBytes_; }
 
   bool file(const CorpusFile& file) {
     int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -251,17 +267,11 @@ class Primitives {
   void block(const uint8_t* data, size_t size) {
     digest(sha_, data, size);
     digest(md5_, data, size);
-    deflated_.resize(compressBound(static_cast<uLong>(size)) + 64);
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    z.next_in = const_cast<Bytef*>(data);
-    z.avail_in = static_cast<uInt>(size);
-    z.next_out = deflated_.data();
-    z.avail_out = static_cast<uInt>(deflated_.size());
-    deflate(&z, Z_FINISH);
-    size_t packed = z.total_out;
-    deflateEnd(&z);
-    sink_ += crc32(0, data, static_cast<uInt>(size));
+    std::span<const uint8_t> plain(data, size);
+    deflater_.deflate(plain, deflated_);
+    size_t packed = deflated_.size();
+    sink_ += palvero::BlockDeflater::crc32(plain);
+    sentBytes_ += sentSize(size, packed);
     encrypted_.resize(std::max(packed, size) + 32);
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     int n1 = 0;
@@ -279,10 +289,55 @@ class Primitives {
   EVP_MD* md5_;
   EVP_CIPHER* aes_;
   palvero::CipherKey key_;
+  palvero::BlockDeflater deflater_;
   Bytes buffer_;
   Bytes deflated_;
   Bytes encrypted_;
   uint64_t sink_ = 0;
+  uint64_t sentBytes_ = 0;
+};
+
+// Deflates every block with zlib at level 6, as the engine did before, and
+// counts the bytes that would go out.
+class ZlibDeflate {
+ public:
+  bool file(const CorpusFile& file) {
+    int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const auto cut = static_cast<size_t>(palvero::BlockCutter::GetOptimumBlockSize(file.size));
+    buffer_.resize(cut);
+    bool ok = true;
+    while (true) {
+      ssize_t n = ::read(fd, buffer_.data(), cut);
+      while (n > 0 && static_cast<size_t>(n) < cut) {
+        ssize_t more = ::read(fd, buffer_.data() + n, cut - static_cast<size_t>(n));
+        if (more <= 0) break;
+        n += more;
+      }
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+      auto size = static_cast<size_t>(n);
+      out_.resize(compressBound(static_cast<uLong>(size)) + 64);
+      z_stream z{};
+      deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+      z.next_in = buffer_.data();
+      z.avail_in = static_cast<uInt>(size);
+      z.next_out = out_.data();
+      z.avail_out = static_cast<uInt>(out_.size());
+      deflate(&z, Z_FINISH);
+      sentBytes_ += sentSize(size, z.total_out);
+      deflateEnd(&z);
+      if (size < cut) break;
+    }
+    ::close(fd);
+    return ok;
+  }
+  uint64_t sentBytes() const { return sentBytes_; }
+
+ private:
+  Bytes buffer_;
+  Bytes out_;
+  uint64_t sentBytes_ = 0;
 };
 
 // --- restic
@@ -336,14 +391,6 @@ bool sameContent(const std::string& a, const std::string& b) {
   }
   return fa.eof() && fb.eof();
 }
-
-// Skips the protocol's 0.1-second pauses; every other wait is kept.
-class UnpausedClock : public palvero::SystemClock {
- public:
-  void sleepFor(Duration duration) override {
-    if (duration > std::chrono::milliseconds(100)) palvero::SystemClock::sleepFor(duration);
-  }
-};
 
 // The product's whole restore of everything into `destination` with
 // `workers` workers, driven on this thread's run loop like the command does.
@@ -452,6 +499,17 @@ int main(int argc, char** argv) {
     results.push_back(runPhase("primitives (2 threads)", files, 2,
                                [&](size_t t, const CorpusFile& f) { return primitives[t]->file(f); }));
     printRow(results.back());
+    std::vector<std::unique_ptr<ZlibDeflate>> zlib;
+    for (int t = 0; t < 2; ++t) zlib.push_back(std::make_unique<ZlibDeflate>());
+    results.push_back(runPhase("zlib-6 deflate (2 threads)", files, 2,
+                               [&](size_t t, const CorpusFile& f) { return zlib[t]->file(f); }));
+    printRow(results.back());
+    uint64_t ours = primitives[0]->sentBytes() + primitives[1]->sentBytes();
+    uint64_t theirs = zlib[0]->sentBytes() + zlib[1]->sentBytes();
+    std::printf("block bytes sent (blocks > 256 bytes, packed when smaller from 4,000 bytes): deflate-6 %.1f MB, "
+                "zlib-6 %.1f MB (%+.2f%%)\n",
+                static_cast<double>(ours) / 1e6, static_cast<double>(theirs) / 1e6,
+                100.0 * (static_cast<double>(ours) / static_cast<double>(theirs) - 1));
   }
 
   auto engines = [&] {
@@ -488,6 +546,7 @@ int main(int argc, char** argv) {
     printRow(results.back());
   };
 
+  palvero::LocalSettings::sharedManager().setRequestPause(0.1);
   if (paused) runEngines("", work + "/restored");
   if (unpaused) {
     // A fresh service and block table, so that every block goes out again.
@@ -496,9 +555,8 @@ int main(int argc, char** argv) {
     palvero::testing::ServiceProcess::useCredentials(service->newDevice("bench", "bench-password"));
     gServicePid = findServicePid();
     palvero::DBManager::sharedDBManager().removeAllCachedBlocks();
-    palvero::Clock::setCurrent(std::make_shared<UnpausedClock>());
+    palvero::LocalSettings::sharedManager().setRequestPause(0);
     runEngines(" (unpaused)", work + "/restored-unpaused");
-    palvero::Clock::setCurrent(nullptr);
   }
 
   if (restic) {
@@ -543,6 +601,8 @@ int main(int argc, char** argv) {
     }
   };
   std::printf("\nratios\n");
+  ratio("zlib-6 time / primitives time (deflate-6 inside)", "zlib-6 deflate (2 threads)", "primitives (2 threads)",
+        false);
   ratio("backup MB/s / primitives MB/s", "backup", "primitives (2 threads)", true);
   ratio("backup (unpaused) MB/s / primitives MB/s", "backup (unpaused)", "primitives (2 threads)", true);
   ratio("backup time / restic backup time", "backup", "restic backup", false);

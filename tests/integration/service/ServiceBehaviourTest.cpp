@@ -184,8 +184,33 @@ TEST_F(ServiceBehaviourTest, TheRequestLogRecordsFieldsFilesStatusAndFault) {
   EXPECT_EQ(log[1]["files"][0]["filename"], name('E'));
   EXPECT_EQ(log[1]["files"][0]["size"], 3);
   EXPECT_EQ(log[1]["reply"], "ok");
+  // Times of arrival and answer on the service's monotonic clock, in order.
+  for (const Value& entry : log) EXPECT_LE(entry["received"].get<int64_t>(), entry["answered"].get<int64_t>());
+  EXPECT_LE(log[0]["answered"].get<int64_t>(), log[1]["received"].get<int64_t>());
   // The same entries are in the log file, one JSON object per line.
   EXPECT_TRUE(fs::exists(service_.dataDir() + "/requests.jsonl"));
+}
+
+TEST_F(ServiceBehaviourTest, ThePacingGoesOutWithLoginAndSettingsReplies) {
+  EXPECT_EQ(device_.loginReply["RequestPause"], 0) << "no pacing unless asked for";
+  ServiceProcess::Options options;
+  options.users = {"bob:pw"};
+  options.extraArgs = {"--request-pause", "0.25"};
+  ServiceProcess paced(options);
+  auto bob = paced.enrolDevice("bob", "pw", "bob-desk");
+  EXPECT_EQ(bob.loginReply["RequestPause"], 0.25);
+  std::string cookie = paced.sessionCookie(bob);
+  for (const char* type : {"backup", "clientfull", "exclusions"}) {
+    SCOPED_TRACE(type);
+    auto reply = paced.post(std::string("request=load_settings&type=") + type + "&guid=" + bob.clientId, cookie);
+    EXPECT_EQ(Value::parse(reply.body, nullptr, false)["RequestPause"], 0.25) << reply.body;
+  }
+  // What a device saved under the key does not override the service.
+  paced.post("request=save_settings&type=backup&data=" + std::string("%7B%22RequestPause%22%3A%220%22%7D") +
+                 "&guid=" + bob.clientId,
+             cookie);
+  auto reply = paced.post("request=load_settings&type=backup&guid=" + bob.clientId, cookie);
+  EXPECT_EQ(Value::parse(reply.body, nullptr, false)["RequestPause"], 0.25) << reply.body;
 }
 
 TEST_F(ServiceBehaviourTest, ControlIsOffWithoutTheFlag) {
@@ -200,7 +225,8 @@ TEST_F(ServiceBehaviourTest, ControlIsOffWithoutTheFlag) {
 TEST_F(ServiceBehaviourTest, ABadCommandLineIsRefused) {
   for (const std::string args :
        {"--add-user nopassword", "--add-user ann --password-file /nonexistent", "--fault ping:explode",
-        "--listen nowhere", "--max-devices 0", "--folder-page-size 9223372036854775807", "--request-log-bytes 10"}) {
+        "--listen nowhere", "--max-devices 0", "--folder-page-size 9223372036854775807", "--request-log-bytes 10",
+        "--request-pause -1", "--request-pause 61", "--request-pause soon"}) {
     SCOPED_TRACE(args);
     std::string command =
         ServiceProcess::binaryPath() + " --data " + home_.path() + "/bad " + args + " 2>&1 </dev/null";

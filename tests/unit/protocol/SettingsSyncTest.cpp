@@ -134,6 +134,15 @@ TEST_F(SettingsSyncTest, TheDailyTimeBecomesTodayAtThatTime) {
   EXPECT_EQ(transport_->sent()[0].body, "request=load_settings&guid=GUID-1&type=backup");
 }
 
+TEST_F(SettingsSyncTest, TheServicesPacingIsTakenFromTheReply) {
+  loadSettings({{"RequestPause", 0}, {"BackupTimingType", "1"}});
+  EXPECT_DOUBLE_EQ(LocalSettings::sharedManager().requestPause(), 0);
+  loadSettings({{"RequestPause", "0.25"}});
+  EXPECT_DOUBLE_EQ(LocalSettings::sharedManager().requestPause(), 0.25);
+  loadSettings({{"BackupTimingType", "1"}});
+  EXPECT_DOUBLE_EQ(LocalSettings::sharedManager().requestPause(), 0.25) << "kept while the service says nothing";
+}
+
 TEST_F(SettingsSyncTest, ATimeThatIsNoTimeIsLeftOutAndTheRestApplied) {
   LocalSettings::sharedManager().setBackupTimingTime(Date::fromLocalComponents(2024, 1, 1, 8, 0, 0));
   loadSettings({{"BackupTimingTime", "25:99"}, {"BackupTimingType", "1"}});
