@@ -60,11 +60,8 @@ class RestoreTarget;
 
 class DeltaHandler final : public BlockEngine {
  public:
-  // Blocks per existence check, and attempts per batch (numbered 0 to 4).
+  // Blocks per existence check; the attempts per batch are the uploader's.
   static constexpr size_t kBlocksPerCheck = 10;
-  static constexpr int kAttemptsPerBatch = 5;
-  // Plain blocks shorter than this are never sent packed.
-  static constexpr int64_t kSmallestPackedBlock = BlockPacker::kSmallestPackedBlock;
   // A changed file under ~/Library gets a new revision only this long after
   // the stored one.
   static constexpr double kLibraryRevisionInterval = 86400;
@@ -225,8 +222,9 @@ class DeltaHandler final : public BlockEngine {
   std::atomic<bool> cancel_{false};
   BlockCutter cutter_;
   Compressor compressor_;
-  // One per cipher text, so that each keeps its derived key: blocks use
-  // accountCipher, version texts userCipher, alternately for every file.
+  // One per cipher text, so that each keeps its derived key: restored
+  // blocks use accountCipher, version texts userCipher, alternately for every
+  // file (blocks to send are encrypted by packer_).
   Security security_;
   Security versionSecurity_;
 
