@@ -28,8 +28,9 @@ TEST_F(VersionDownloadTest, SuccessDeliversTheBodyWhateverItSays) {
   bool offline = false;
   EXPECT_TRUE(fetch(offline));
   EXPECT_EQ(stringFromBytes(stream_), std::string("\0binary", 7));
-  // 0.1 s before the request; no wait after a 500.
-  EXPECT_EQ(clock_->totalSlept(), std::chrono::milliseconds(100));
+  // No wait after a 500 (nor before the first attempt: the instance made
+  // no request before it, so the pacing asks for nothing).
+  EXPECT_EQ(clock_->totalSlept(), Clock::Duration::zero());
 }
 
 TEST_F(VersionDownloadTest, BadGatewayWaitsOneSecondPerAttempt) {
@@ -37,7 +38,7 @@ TEST_F(VersionDownloadTest, BadGatewayWaitsOneSecondPerAttempt) {
   transport_->push(reply(200, "v"));
   bool offline = false;
   EXPECT_TRUE(fetch(offline));
-  EXPECT_EQ(clock_->totalSlept(), std::chrono::milliseconds(2100));
+  EXPECT_EQ(clock_->totalSlept(), std::chrono::milliseconds(2000));
 }
 
 TEST_F(VersionDownloadTest, UnavailableSetsTheOfflineBreakAtOnce) {
