@@ -41,9 +41,12 @@ int64_t numberArgument(const Value& args, const char* key, int64_t fallback) {
 
 DeltaHandler::DeltaHandler(std::shared_ptr<CommunicationServer> server)
     : communicationServer_(server ? std::move(server) : CommunicationServer::create()),
-      uploader_(communicationServer_, cancel_) {}
+      uploader_(communicationServer_, cancel_),
+      prefetcher_(communicationServer_) {}
 
-DeltaHandler::~DeltaHandler() = default;
+// The uploader's thread is joined next: a batch it is sending, or an outage
+// it is waiting out, ends at the cancel flag instead of holding the caller.
+DeltaHandler::~DeltaHandler() { cancel_.store(true); }
 
 bool DeltaHandler::backupFileWithArgs(const Value& args, int64_t WithIterator) {
   currentThreadIndex_ = stringWithFormat("b%ld", static_cast<long>(WithIterator));

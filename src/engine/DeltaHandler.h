@@ -16,8 +16,9 @@
 //   4. unless the file changed since it was cut, upload the version text
 //      ("upload_ver"), packed and encrypted with userCipher when it is set.
 // Restore of one file: version text, then per block the inline hex or the
-// downloaded, decrypted, unpacked bytes whose SHA-256 must match; written to
-// a temporary file beside the target and renamed over it when whole.
+// downloaded, decrypted, unpacked bytes whose SHA-256 must match (the next
+// block downloading meanwhile); written to a temporary file beside the
+// target and renamed over it when whole.
 //
 // Files in this folder: DeltaHandler.cpp (entry points, stored revision),
 // DeltaHandlerBackup.cpp, DeltaHandlerBlocks.cpp (cutting and batches; the
@@ -44,6 +45,7 @@
 #include "base/Value.h"
 #include "engine/BlockEngine.h"
 #include "engine/BlockPacker.h"
+#include "engine/BlockPrefetcher.h"
 #include "engine/BlockUploader.h"
 #include "engine/SourceFile.h"
 #include "engine/format/BlockCutter.h"
@@ -184,14 +186,19 @@ class DeltaHandler final : public BlockEngine {
   // The time to stamp for a "yyyyMMdd HH:mm:ss" text: nothing for an
   // unreadable or pre-1970 one.
   static std::optional<Date> changeStamp(const std::string& changeTime);
-  // Fetches block `block`, waiting out outages; false with the error set.
-  bool fetchBlock(Bytes& data, const FileBlock& block, const std::string& target);
+  // Fetches block `block` (taken from the prefetcher when it brought it),
+  // waiting out outages, and starts downloading `next` (may be null); false
+  // with the error set.
+  bool fetchBlock(Bytes& data, const FileBlock& block, const std::string& target, const FileBlock* next);
   bool GetDataBlock(Bytes& data, const FileBlock& Target, bool& OfflineBreak);
   // GetDataBlock with the reason of a failure.
   enum class BlockFetch { kFetched, kOffline, kCancelled, kNotFetched, kUndecryptable, kMismatch };
   BlockFetch fetchBlockBytes(Bytes& data, const FileBlock& Target, bool& OfflineBreak);
   // verifyFile without the log line (DeltaHandlerVerify.cpp).
   RevisionCheck checkRevision(const std::string& path, int32_t revision, const std::string& deviceID);
+  // The plain bytes of a downloaded block: decrypted, unpacked when
+  // `packed`, and checked against its length and checksum.
+  BlockFetch decodeBlock(Bytes& data, const FileBlock& Target, const Bytes& stored, bool packed);
   bool writeDataFromBlock(const Bytes& data, RestoreTarget& TempFile, size_t IteratorJ);
 
   // --- Compound files (DeltaHandlerCompound.cpp) ---
@@ -250,8 +257,9 @@ class DeltaHandler final : public BlockEngine {
   // The sent forms of the current batch's missing blocks.
   std::vector<FileBlockToSend> _blocksToSend;
   BlockPacker packer_;
-  // Declared after the request object and the cancel flag it uses.
+  // Declared after the request object and the cancel flag they use.
   BlockUploader uploader_;
+  BlockPrefetcher prefetcher_;
 };
 
 }  // namespace palvero

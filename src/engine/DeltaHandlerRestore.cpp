@@ -13,6 +13,7 @@
 #include "engine/RestoreTarget.h"
 #include "engine/format/util/Functions.h"
 #include "protocol/CommunicationServer.h"
+#include "protocol/WorkerActivity.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
@@ -103,7 +104,8 @@ bool DeltaHandler::writePart(const std::string& fileToWrite, const FilePart& par
     }
     for (size_t j = 0; j < part.FileBlocks.size(); ++j) {
       Bytes data;
-      if (!fetchBlock(data, part.FileBlocks[j], fileToWrite)) return false;
+      const FileBlock* next = j + 1 < part.FileBlocks.size() ? &part.FileBlocks[j + 1] : nullptr;
+      if (!fetchBlock(data, part.FileBlocks[j], fileToWrite, next)) return false;
       if (!writeDataFromBlock(data, output, j)) return false;
       if (Cancel()) {
         restoreError_ = kErrorCancelled;
@@ -148,7 +150,26 @@ int64_t DeltaHandler::bytesOf(const FilePart& part) {
   return total;
 }
 
-bool DeltaHandler::fetchBlock(Bytes& data, const FileBlock& block, const std::string& target) {
+bool DeltaHandler::fetchBlock(Bytes& data, const FileBlock& block, const std::string& target, const FileBlock* next) {
+  Bytes stored;
+  bool packed = false;
+  bool prefetched = prefetcher_.take(block.checksum, stored, packed);
+  // The next block comes down while this one is decoded and written.
+  if (next && FileBlock::IfSizeIsBlock(next->length) && !Cancel()) {
+    prefetcher_.start(next->checksum, stringWithFormat("%ld", static_cast<long>(next->length)));
+  }
+  if (prefetched) {
+    // As for a block fetched now: cancelled before it is had, it is missing;
+    // then the worker shows life as a download of its own would.
+    if (Cancel()) {
+      restoreError_ = kErrorMissingPart;
+      return false;
+    }
+    WorkerActivity::stamp(WorkerActivity::Kind::kRestore);
+    if (decodeBlock(data, block, stored, packed) == BlockFetch::kFetched) return true;
+    restoreError_ = kErrorMissingPart;
+    return false;
+  }
   bool offline = false;
   if (GetDataBlock(data, block, offline)) return true;
   while (offline) {
@@ -197,36 +218,41 @@ DeltaHandler::BlockFetch DeltaHandler::fetchBlockBytes(Bytes& data, const FileBl
       }
       return OfflineBreak ? BlockFetch::kOffline : BlockFetch::kNotFetched;
     }
-    std::optional<Bytes> decrypted = security_.DecryptStream(stored, accountCipher());
-    if (!decrypted || decrypted->empty()) {
-      log(kGeneralLogEvent, kSessionRestore, "Error: Could not decompress data block", kLogFailure);
-      return BlockFetch::kUndecryptable;
-    }
-    data = std::move(*decrypted);
-    if (packed) {
-      Bytes unpacked;
-      if (compressor_.DecompressFromStream(data, unpacked, false, "TempFileVerFile.tmp", currentThreadIndex_,
-                                           Compressor::kMaxBlockSize)) {
-        data = std::move(unpacked);
-      }
-    }
-    // A damaged copy on the service is reported as a missing part, never
-    // written.
-    if (static_cast<int64_t>(data.size()) != Target.length ||
-        !sameChecksum(BlockCutter::sha256StringFromData(data), Target.checksum)) {
-      log(kRestoreError, kSessionRestore,
-          stringWithFormat("Restore error: block %s from the server does not match its checksum",
-                           Target.checksum.c_str()),
-          kLogFailure);
-      data.clear();
-      return BlockFetch::kMismatch;
-    }
-    return BlockFetch::kFetched;
+    return decodeBlock(data, Target, stored, packed);
   } catch (const std::exception& e) {
     log(kGeneralLogEvent, kSessionRestore,
         stringWithFormat("Could not download data block from server, Exception: %s", e.what()), kLogFailure);
     return BlockFetch::kNotFetched;
   }
+}
+
+DeltaHandler::BlockFetch DeltaHandler::decodeBlock(Bytes& data, const FileBlock& Target, const Bytes& stored,
+                                                   bool packed) {
+  std::optional<Bytes> decrypted = security_.DecryptStream(stored, accountCipher());
+  if (!decrypted || decrypted->empty()) {
+    log(kGeneralLogEvent, kSessionRestore, "Error: Could not decompress data block", kLogFailure);
+    return BlockFetch::kUndecryptable;
+  }
+  data = std::move(*decrypted);
+  if (packed) {
+    Bytes unpacked;
+    if (compressor_.DecompressFromStream(data, unpacked, false, "TempFileVerFile.tmp", currentThreadIndex_,
+                                         Compressor::kMaxBlockSize)) {
+      data = std::move(unpacked);
+    }
+  }
+  // A damaged copy on the service is reported as a missing part, never
+  // written.
+  if (static_cast<int64_t>(data.size()) != Target.length ||
+      !sameChecksum(BlockCutter::sha256StringFromData(data), Target.checksum)) {
+    log(kRestoreError, kSessionRestore,
+        stringWithFormat("Restore error: block %s from the server does not match its checksum",
+                         Target.checksum.c_str()),
+        kLogFailure);
+    data.clear();
+    return BlockFetch::kMismatch;
+  }
+  return BlockFetch::kFetched;
 }
 
 bool DeltaHandler::writeDataFromBlock(const Bytes& data, RestoreTarget& TempFile, size_t /*IteratorJ*/) {
