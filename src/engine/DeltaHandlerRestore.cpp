@@ -154,18 +154,20 @@ bool DeltaHandler::fetchBlock(Bytes& data, const FileBlock& block, const std::st
   Bytes stored;
   bool packed = false;
   bool prefetched = prefetcher_.take(block.checksum, stored, packed);
-  // The next block comes down while this one is decoded and written.
-  if (next && FileBlock::IfSizeIsBlock(next->length) && !Cancel()) {
-    prefetcher_.start(next->checksum, stringWithFormat("%ld", static_cast<long>(next->length)));
-  }
   if (prefetched) {
     // As for a block fetched now: cancelled before it is had, it is missing;
-    // then the worker shows life as a download of its own would.
+    // then the worker shows life as its own download would.
     if (Cancel()) {
       restoreError_ = kErrorMissingPart;
       return false;
     }
     WorkerActivity::stamp(WorkerActivity::Kind::kRestore);
+  }
+  // The next block comes down while this one is decoded and written.
+  if (next && FileBlock::IfSizeIsBlock(next->length) && !Cancel()) {
+    prefetcher_.start(next->checksum, stringWithFormat("%ld", static_cast<long>(next->length)));
+  }
+  if (prefetched) {
     if (decodeBlock(data, block, stored, packed) == BlockFetch::kFetched) return true;
     restoreError_ = kErrorMissingPart;
     return false;
