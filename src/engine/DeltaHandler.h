@@ -187,7 +187,7 @@ class DeltaHandler final : public BlockEngine {
   // unreadable or pre-1970 one.
   static std::optional<Date> changeStamp(const std::string& changeTime);
   // Fetches block `block` (taken from the prefetcher when it brought it),
-  // waiting out outages, and starts downloading `next` (may be null); false
+  // waiting out outages, then starts downloading `next` (may be null); false
   // with the error set.
   bool fetchBlock(Bytes& data, const FileBlock& block, const std::string& target, const FileBlock* next);
   bool GetDataBlock(Bytes& data, const FileBlock& Target, bool& OfflineBreak);

@@ -151,10 +151,17 @@ int64_t DeltaHandler::bytesOf(const FilePart& part) {
 }
 
 bool DeltaHandler::fetchBlock(Bytes& data, const FileBlock& block, const std::string& target, const FileBlock* next) {
+  // The next block comes down while this one is decoded and written, never
+  // beside the worker's own download: a worker has one download under way,
+  // and an outage is waited out by the worker alone.
+  auto prefetchNext = [&] {
+    if (next && FileBlock::IfSizeIsBlock(next->length) && !Cancel()) {
+      prefetcher_.start(next->checksum, stringWithFormat("%ld", static_cast<long>(next->length)));
+    }
+  };
   Bytes stored;
   bool packed = false;
-  bool prefetched = prefetcher_.take(block.checksum, stored, packed);
-  if (prefetched) {
+  if (prefetcher_.take(block.checksum, stored, packed)) {
     // As for a block fetched now: cancelled before it is had, it is missing;
     // then the worker shows life as its own download would.
     if (Cancel()) {
@@ -162,19 +169,14 @@ bool DeltaHandler::fetchBlock(Bytes& data, const FileBlock& block, const std::st
       return false;
     }
     WorkerActivity::stamp(WorkerActivity::Kind::kRestore);
-  }
-  // The next block comes down while this one is decoded and written.
-  if (next && FileBlock::IfSizeIsBlock(next->length) && !Cancel()) {
-    prefetcher_.start(next->checksum, stringWithFormat("%ld", static_cast<long>(next->length)));
-  }
-  if (prefetched) {
+    prefetchNext();
     if (decodeBlock(data, block, stored, packed) == BlockFetch::kFetched) return true;
     restoreError_ = kErrorMissingPart;
     return false;
   }
   bool offline = false;
-  if (GetDataBlock(data, block, offline)) return true;
-  while (offline) {
+  bool fetched = GetDataBlock(data, block, offline);
+  while (!fetched && offline) {
     if (pauseUnlessCancelled(kOfflinePause)) {
       restoreError_ = kErrorCancelled;
       return false;
@@ -182,10 +184,14 @@ bool DeltaHandler::fetchBlock(Bytes& data, const FileBlock& block, const std::st
     log(kGeneralLogEvent, kSessionOther, stringWithFormat("File or block %s is in wait mode", target.c_str()),
         kLogDetail);
     offline = false;
-    if (GetDataBlock(data, block, offline)) return true;
+    fetched = GetDataBlock(data, block, offline);
   }
-  restoreError_ = kErrorMissingPart;
-  return false;
+  if (!fetched) {
+    restoreError_ = kErrorMissingPart;
+    return false;
+  }
+  prefetchNext();
+  return true;
 }
 
 bool DeltaHandler::GetDataBlock(Bytes& data, const FileBlock& Target, bool& OfflineBreak) {
