@@ -36,6 +36,8 @@ const std::vector<SettingsCatalog::Entry>& SettingsCatalog::entries() {
       {"numberOfThreads", "numberOfThreads", Store::kSettings, Kind::kThreads, nullptr,
        "backup workers: 1, 2, 4, 5 or 10"},
       {"showAlerts", "showAlerts", Store::kSettings, Kind::kBool, nullptr, "show alerts"},
+      {LocalSettings::kBandwidthLimitKey, LocalSettings::kBandwidthLimitKey, Store::kSettings, Kind::kPercent, nullptr,
+       "upload limit, percent of the measured upload peak, 1-100 (100: no limit)"},
       {"proxyType", "proxyType", Store::kSettings, Kind::kInteger, nullptr, "0 none, 1 system, 2 HTTP, 3 SOCKS"},
       {"proxyServer", "proxyServer", Store::kSettings, Kind::kText, nullptr, "proxy host"},
       {"proxyPort", "proxyPort", Store::kSettings, Kind::kText, nullptr, "proxy port"},
@@ -80,6 +82,12 @@ std::optional<Value> SettingsCatalog::parse(const Entry& entry, const std::strin
         return Value(*number);
       }
       error = "expected 1, 2, 4, 5 or 10";
+      return std::nullopt;
+    }
+    case Kind::kPercent: {
+      auto number = integerOf(text);
+      if (number && *number >= 1 && *number <= LocalSettings::kUnlimitedBandwidth) return Value(*number);
+      error = "expected a percentage from 1 to 100 (100: no limit)";
       return std::nullopt;
     }
     case Kind::kTiming: {

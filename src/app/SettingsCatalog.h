@@ -16,7 +16,7 @@ namespace palvero {
 class SettingsCatalog {
  public:
   enum class Store { kSettings, kSelection };
-  enum class Kind { kBool, kInteger, kText, kTimeOfDay, kThreads, kTiming };
+  enum class Kind { kBool, kInteger, kText, kTimeOfDay, kThreads, kTiming, kPercent };
 
   struct Entry {
     const char* key;         // the saveParameter key

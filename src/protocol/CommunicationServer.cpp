@@ -10,6 +10,7 @@
 #include "platform/Env.h"
 #include "protocol/HttpClient.h"
 #include "protocol/NetworkErrorManager.h"
+#include "protocol/UploadThrottle.h"
 #include "state/LocalSettings.h"
 #include "state/LogWriter.h"
 
@@ -109,6 +110,12 @@ HttpResponse CommunicationServer::sendBody(const std::string& body, const std::s
   if (auto header = cookieHeader(cookie)) request.headers.emplace_back("Cookie", *header);
   if (withContentLength) request.headers.emplace_back("Content-Length", std::to_string(body.size()));
   request.body = body;
+  // Every upload body goes through the shared limit, which also measures
+  // the rate while nothing limits it.
+  UploadThrottle::Upload upload = UploadThrottle::shared().begin();
+  if (upload.limited())
+    request.timeout += std::chrono::duration_cast<std::chrono::milliseconds>(UploadThrottle::kMaxWaitInRequest);
+  request.beforeSending = [&upload](size_t bytes) { upload.beforeSending(bytes); };
   HttpResponse response = transport_->post(request);
   pacer_.exchangeEnded();
   return response;

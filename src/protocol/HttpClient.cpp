@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "protocol/NetworkErrorManager.h"
@@ -113,6 +115,41 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// The body handed to libcurl piece by piece, each piece announced first
+// (the upload limit may hold it back).
+struct BodySource {
+  std::string_view body;
+  const std::function<void(size_t)>* beforeSending;
+  size_t offset = 0;
+};
+
+constexpr size_t kBodyPieceBytes = 16 * 1024;
+
+size_t onRead(char* buffer, size_t size, size_t count, void* user) {
+  auto* source = static_cast<BodySource*>(user);
+  size_t piece = std::min({size * count, source->body.size() - source->offset, kBodyPieceBytes});
+  if (piece == 0) return 0;
+  try {
+    (*source->beforeSending)(piece);
+  } catch (...) {
+    return CURL_READFUNC_ABORT;
+  }
+  std::memcpy(buffer, source->body.data() + source->offset, piece);
+  source->offset += piece;
+  return piece;
+}
+
+// libcurl rewinds the body when it sends it again (a dead keep-alive
+// connection, a redirect).
+int onSeek(void* user, curl_off_t offset, int origin) {
+  auto* source = static_cast<BodySource*>(user);
+  if (origin != SEEK_SET || offset < 0 || static_cast<size_t>(offset) > source->body.size()) {
+    return CURL_SEEKFUNC_CANTSEEK;
+  }
+  source->offset = static_cast<size_t>(offset);
+  return CURL_SEEKFUNC_OK;
+}
+
 void applyProxy(CURL* curl) {
   auto& settings = LocalSettings::sharedManager();
   int32_t type = settings.proxyType();
@@ -217,7 +254,15 @@ HttpResponse HttpClient::perform(const HttpRequest& request) {
   ReplySink sink{&response.headers, &response.body, request.maxResponseBytes};
   curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+  BodySource source{request.body, &request.beforeSending};
+  if (request.beforeSending) {
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, onRead);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &source);
+    curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, onSeek);
+    curl_easy_setopt(curl, CURLOPT_SEEKDATA, &source);
+  } else {
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+  }
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
@@ -255,6 +300,8 @@ HttpResponse HttpClient::perform(const HttpRequest& request) {
   // Detach the request's buffers before the handle goes back to the pool.
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+  curl_easy_setopt(curl, CURLOPT_READDATA, nullptr);
+  curl_easy_setopt(curl, CURLOPT_SEEKDATA, nullptr);
   release(std::move(handle));
   return response;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,10 @@ struct HttpRequest {
   // by its Content-Length, ends the exchange with
   // kNetworkErrorDataLengthExceedsMaximum and an empty body.
   size_t maxResponseBytes = 4 * 1024 * 1024;
+  // When set, called with the size of each piece of the body just before
+  // it goes to the network; it may block (the upload limit) and must not
+  // throw.
+  std::function<void(size_t)> beforeSending;
 };
 
 struct HttpResponse {

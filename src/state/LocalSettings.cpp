@@ -139,6 +139,32 @@ double LocalSettings::requestPauseReading(const Value& value) {
   return std::min(seconds, kMaxRequestPause);
 }
 
+int32_t LocalSettings::bandwidthLimit() const {
+  std::lock_guard lock(mutex_);
+  return bandwidthLimit_;
+}
+
+void LocalSettings::setBandwidthLimit(int32_t percent) {
+  std::lock_guard lock(mutex_);
+  bandwidthLimit_ = bandwidthLimitReading(Value(percent));
+}
+
+int32_t LocalSettings::bandwidthLimitReading(const Value& value) {
+  if (value.is_null()) return kUnlimitedBandwidth;
+  int32_t percent = integerReading(value);
+  return percent >= 1 && percent <= kUnlimitedBandwidth ? percent : kUnlimitedBandwidth;
+}
+
+int64_t LocalSettings::uploadPeakRate() const {
+  std::lock_guard lock(mutex_);
+  return uploadPeakRate_;
+}
+
+void LocalSettings::setUploadPeakRate(int64_t bytesPerSecond) {
+  std::lock_guard lock(mutex_);
+  uploadPeakRate_ = std::max<int64_t>(0, bytesPerSecond);
+}
+
 void LocalSettings::load() {
   auto& store = PreferencesStore::sharedStore();
   std::lock_guard lock(mutex_);
@@ -170,6 +196,9 @@ void LocalSettings::load() {
   if (numberOfThreads_ == 0) numberOfThreads_ = 3;
   auto pause = store.objectForKey(kRequestPauseKey);
   requestPause_ = pause ? requestPauseReading(*pause) : kDefaultRequestPause;
+  auto limit = store.objectForKey(kBandwidthLimitKey);
+  bandwidthLimit_ = limit ? bandwidthLimitReading(*limit) : kUnlimitedBandwidth;
+  uploadPeakRate_ = std::max<int64_t>(0, store.integerForKey(kUploadPeakRateKey));
   if (!localAppVersion_) localAppVersion_ = "2.0.0.0";
   applicationVersion_ = Env::applicationVersion();
   multiplyBlockUpload_ = true;
@@ -201,6 +230,8 @@ bool LocalSettings::save() {
     PALVERO_SETTINGS_DATE(PALVERO_SAVE_DATE)
     PALVERO_SETTINGS_COLLECTION(PALVERO_SAVE_PLAIN)
     store.setObject(kRequestPauseKey, requestPause_);
+    store.setObject(kBandwidthLimitKey, bandwidthLimit_);
+    store.setObject(kUploadPeakRateKey, uploadPeakRate_);
 #undef PALVERO_SAVE_TEXT
 #undef PALVERO_SAVE_PLAIN
 #undef PALVERO_SAVE_DATE
@@ -234,6 +265,10 @@ void LocalSettings::applyParameter(const std::string& key, const Value& value) {
   std::lock_guard lock(mutex_);
   if (key == kRequestPauseKey) {
     requestPause_ = requestPauseReading(value);
+    return;
+  }
+  if (key == kBandwidthLimitKey) {
+    bandwidthLimit_ = bandwidthLimitReading(value);
     return;
   }
 #define PALVERO_APPLY_TEXT(name, Name, storedKey, param)              \

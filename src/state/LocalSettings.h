@@ -100,6 +100,15 @@ class LocalSettings {
   // A larger value is taken as this many seconds.
   static constexpr double kMaxRequestPause = 60;
 
+  // "BandwidthLimit": the share, in percent, of the measured upload peak
+  // that uploads may use; 100 (the default) limits nothing. Kept on this
+  // computer only: no settings body carries it.
+  static constexpr const char* kBandwidthLimitKey = "BandwidthLimit";
+  static constexpr int32_t kUnlimitedBandwidth = 100;
+  // "UploadPeakRate": the highest upload rate measured without a limit, in
+  // bytes per second; 0 until one was measured.
+  static constexpr const char* kUploadPeakRateKey = "UploadPeakRate";
+
   static LocalSettings& sharedManager();
   // Forgets the shared instance; the next call loads from the store again.
   static void resetForTesting();
@@ -147,6 +156,14 @@ class LocalSettings {
   // capped at kMaxRequestPause; the default for anything else (negative,
   // not a number).
   static double requestPauseReading(const Value& value);
+
+  int32_t bandwidthLimit() const;
+  void setBandwidthLimit(int32_t percent);
+  // The limit a value stands for: its integer reading when 1 to 100, else
+  // 100 (a value that would stop every upload, or garbage, limits nothing).
+  static int32_t bandwidthLimitReading(const Value& value);
+  int64_t uploadPeakRate() const;
+  void setUploadPeakRate(int64_t bytesPerSecond);
 
   // In-memory flags, never stored.
   bool multiplyBlockUpload() const { return multiplyBlockUpload_.load(); }
@@ -202,6 +219,8 @@ class LocalSettings {
   PALVERO_SETTINGS_DATE(PALVERO_FIELD_DATE)
   PALVERO_SETTINGS_COLLECTION(PALVERO_FIELD_COLLECTION)
   double requestPause_ = kDefaultRequestPause;
+  int32_t bandwidthLimit_ = kUnlimitedBandwidth;
+  int64_t uploadPeakRate_ = 0;
 #undef PALVERO_FIELD_TEXT
 #undef PALVERO_FIELD_BOOL
 #undef PALVERO_FIELD_INT

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <optional>
+#include <stdexcept>
+#include <vector>
 
 #include "protocol/HttpClient.h"
 #include "protocol/NetworkErrorManager.h"
@@ -262,6 +264,56 @@ TEST_F(HttpClientWireTest, ProxyTypeNoneIgnoresTheEnvironmentsProxy) {
       ::unsetenv(env.name.c_str());
     }
   }
+}
+
+}  // namespace
+}  // namespace palvero
+
+namespace palvero {
+namespace {
+
+// The upload limit sees every piece of a body before it goes out.
+TEST_F(HttpClientWireTest, ABodyAnnouncedPieceByPieceArrivesWhole) {
+  RawHttpServer server({{okReply("ok")}});
+  std::string body(300 * 1024 + 7, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 131) % 251);
+  std::vector<size_t> pieces;
+  HttpRequest request;
+  std::string url = server.url();
+  request.url = url;
+  request.body = body;
+  request.beforeSending = [&pieces](size_t bytes) { pieces.push_back(bytes); };
+  HttpResponse response = client_.post(request);
+  ASSERT_TRUE(response.completed()) << response.errorDescription;
+  EXPECT_EQ(response.body, "ok");
+  size_t total = 0;
+  for (size_t piece : pieces) {
+    EXPECT_GT(piece, 0u);
+    EXPECT_LE(piece, 16u * 1024);
+    total += piece;
+  }
+  EXPECT_EQ(total, body.size());
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0].find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
+  EXPECT_EQ(requests[0].substr(requests[0].find("\r\n\r\n") + 4), body);
+}
+
+TEST_F(HttpClientWireTest, AFailingAnnouncementEndsTheExchangeWithoutThrowing) {
+  RawHttpServer server({{okReply("never")}});
+  std::string body(100 * 1024, 'q');
+  HttpRequest request;
+  std::string url = server.url();
+  request.url = url;
+  request.body = body;
+  int calls = 0;
+  request.beforeSending = [&calls](size_t) {
+    if (++calls == 3) throw std::runtime_error("stop");
+  };
+  HttpResponse response = client_.post(request);
+  EXPECT_EQ(response.errorCode, kNetworkErrorCancelled);
+  EXPECT_TRUE(response.body.empty());
+  EXPECT_EQ(calls, 3);
 }
 
 }  // namespace

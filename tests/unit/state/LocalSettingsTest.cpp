@@ -112,6 +112,38 @@ TEST_F(LocalSettingsTest, StoredThreadCount) {
   EXPECT_EQ(reloaded().numberOfThreads(), 3);
 }
 
+// The upload limit is a percentage of the measured peak; anything that
+// would stop uploads or is not a number limits nothing.
+TEST_F(LocalSettingsTest, BandwidthLimitReadingsAndPersistence) {
+  EXPECT_EQ(settings().bandwidthLimit(), 100);
+  EXPECT_EQ(settings().uploadPeakRate(), 0);
+  struct Case {
+    Value value;
+    int32_t expected;
+  };
+  for (const Case& c : {Case{25, 25}, Case{"40", 40}, Case{1, 1}, Case{100, 100}, Case{0, 100}, Case{-5, 100},
+                        Case{101, 100}, Case{"fast", 100}, Case{Value(), 100}, Case{12.7, 12}}) {
+    SCOPED_TRACE(c.value.dump());
+    EXPECT_TRUE(settings().saveParameter("BandwidthLimit", c.value));
+    EXPECT_EQ(settings().bandwidthLimit(), c.expected);
+    EXPECT_EQ(reloaded().bandwidthLimit(), c.expected);
+  }
+  settings().saveParameter("BandwidthLimit", 30);
+  settings().setUploadPeakRate(5'000'000'000LL);
+  settings().save();
+  auto& again = reloaded();
+  EXPECT_EQ(again.bandwidthLimit(), 30);
+  EXPECT_EQ(again.uploadPeakRate(), 5'000'000'000LL) << "a peak above 2 GB/s must not wrap";
+  // The peak is measured here, never taken from a reply.
+  EXPECT_TRUE(again.saveJSONValues(Value{{"UploadPeakRate", 1}}));
+  EXPECT_EQ(again.uploadPeakRate(), 5'000'000'000LL);
+  // A stored value out of range loads as no limit.
+  PreferencesStore::sharedStore().setObject("BandwidthLimit", 0);
+  PreferencesStore::sharedStore().synchronize();
+  LocalSettings::resetForTesting();
+  EXPECT_EQ(LocalSettings::sharedManager().bandwidthLimit(), 100);
+}
+
 TEST_F(LocalSettingsTest, UnparsableStoredDateIsUnset) {
   PreferencesStore::sharedStore().setObject("dateLastScan", "yesterday");
   PreferencesStore::sharedStore().synchronize();
