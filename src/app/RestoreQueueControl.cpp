@@ -35,9 +35,15 @@ void RestoreQueueControl::startRestore() {
 
 void RestoreQueueControl::startNewRestore(const RestoreChoice& choice) {
   started_.store(true);
+  manager_->setPausedByUser(false);
   manager_->setChoice(choice);
   manager_->saveChoice();
   manager_->restore();
+}
+
+int64_t RestoreQueueControl::unfinishedFiles() const {
+  if (manager_->restoring()) return 0;
+  return DBManager::sharedDBManager().GetTotalNumberOfFiles(false);
 }
 
 void RestoreQueueControl::statusButtonPressed() {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "app/RestoreControl.h"
@@ -29,7 +30,12 @@ class RestoreQueueControl final : public RestoreControl {
   void startNewRestore(const RestoreChoice& choice) override;
   void statusButtonPressed() override;
 
+  // Files left of a restore that is not running (interrupted, or paused
+  // before a restart), to be continued with startRestore(); 0 when none.
+  int64_t unfinishedFiles() const;
+
   RestoreManager& manager() { return *manager_; }
+  const RestoreManager& manager() const { return *manager_; }
 
  private:
   std::unique_ptr<RestoreManager> manager_;

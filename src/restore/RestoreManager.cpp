@@ -156,6 +156,7 @@ void RestoreManager::restore() {
     return;
   }
   restoring_.store(true);
+  preparing_.store(true);
   log(kStartingRestore, kSessionRestore, "Restore started", kLogFailure);
   std::weak_ptr<int> alive = alive_;
   DispatchQueue::global().async([this, alive] {
@@ -169,6 +170,7 @@ void RestoreManager::buildAndStart() {
   std::vector<RestoreEntry> files = c.restoreAllData ? getFilesToRestoreAllData(runRoot, c.restoreLatest)
                                                      : getFilesToRestoreChooseData(c.restoreLatest);
   filesToRestore_.setFiles(readPending());
+  preparing_.store(false);
   post(kRestoreFinishedCounting);
   std::weak_ptr<int> alive = alive_;
   RunLoop::main().async([this, alive, runRoot] {

@@ -165,6 +165,8 @@ class RestoreManager {
   // --- State, for front ends and tests --------------------------------------
 
   bool restoring() const { return restoring_.load(); }
+  // The list of a new run is still being built.
+  bool preparing() const { return preparing_.load(); }
   bool pausedByUser() const { return pausedByUser_.load(); }
   void setPausedByUser(bool paused) { pausedByUser_.store(paused); }
   int64_t sizeOfFilesToRestore() const { return sizeOfFilesToRestore_.load(); }
@@ -238,6 +240,7 @@ class RestoreManager {
   WorkerList ownWorkers_;                    // guarded by queueLock_
 
   std::atomic<bool> restoring_{false};
+  std::atomic<bool> preparing_{false};
   std::atomic<bool> pausedByUser_{false};
   std::atomic<bool> paused_{false};
   std::atomic<bool> interrupted_{false};
