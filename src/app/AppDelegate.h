@@ -109,6 +109,7 @@ class AppDelegate : public ApplicationHooks, public ChangeWatcherDelegate {
 
   MainViewController* mainViewController() const { return mainViewController_.get(); }
   ChangeWatcher* changeWatcher() const { return changeWatcher_.get(); }
+  RestoreQueueControl* restoreControl() const { return restoreControl_.get(); }
   bool loggedOut() const { return loggedOut_.load(); }
 
  private:

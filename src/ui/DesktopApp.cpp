@@ -15,6 +15,7 @@
 #include "app/InstanceTakeover.h"
 #include "app/ProcessStartup.h"
 #include "base/RunLoop.h"
+#include "protocol/CommunicationServer.h"
 #include "state/LogWriter.h"
 #include "ui/Alerts.h"
 #include "ui/AppWindow.h"
@@ -136,7 +137,7 @@ void DesktopApp::start() {
     window_->bringForward();
     return;
   }
-  window_->mainWindow()->setController(delegate_->mainViewController());
+  attachMainWindow();
   window_->showMainWindow();
   buildStatusItem();
   bool hidden = options_.minimized && statusItem_ && statusItem_->trayIcon()->isVisible();
@@ -147,11 +148,17 @@ void DesktopApp::start() {
 void DesktopApp::handOver() {
   if (!delegate_) return;
   delegate_->setMainVC(true);
-  window_->mainWindow()->setController(delegate_->mainViewController());
+  attachMainWindow();
   window_->showMainWindow();
   buildStatusItem();
   window_->bringForward();
   emit mainWindowShown();
+}
+
+void DesktopApp::attachMainWindow() {
+  MainWindow* main = window_->mainWindow();
+  main->setController(delegate_->mainViewController());
+  main->setPagesCore(delegate_->restoreControl(), delegate_->changeWatcher(), CommunicationServer::create());
 }
 
 void DesktopApp::buildStatusItem() {
@@ -178,6 +185,7 @@ void DesktopApp::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   window_->mainWindow()->setController(nullptr);
+  window_->mainWindow()->setPagesCore(nullptr, nullptr, nullptr);
   delegate_->applicationWillTerminate();
   delegate_.reset();
 }

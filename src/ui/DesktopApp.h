@@ -70,6 +70,8 @@ class DesktopApp : public QObject {
 
  private:
   bool takeOverFromHolder();
+  // The main window bound to the core: controller, restore, watcher.
+  void attachMainWindow();
   void buildStatusItem();
 
   Options options_;

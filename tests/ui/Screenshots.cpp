@@ -7,12 +7,16 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimeEdit>
 #include <QProcess>
 #include <QRadioButton>
 #include <QStyleFactory>
@@ -30,8 +34,10 @@
 #include "app/ApplicationHooks.h"
 #include "app/CommunicationServerLink.h"
 #include "app/MainViewController.h"
+#include "app/RestoreQueueControl.h"
 #include "base/RunLoop.h"
 #include "engine/DeltaHandler.h"
+#include "protocol/CommunicationServer.h"
 #include "state/DBManager.h"
 #include "state/LocalSettings.h"
 #include "ui/Alerts.h"
@@ -41,6 +47,8 @@
 #include "ui/main/BackupPage.h"
 #include "ui/main/LargestFilesDialog.h"
 #include "ui/main/MainWindow.h"
+#include "ui/main/RestorePage.h"
+#include "ui/main/SettingsPage.h"
 #include "ui/widgets/ExclusionEditor.h"
 #include "ui/widgets/FolderTree.h"
 #include "ui/wizard/WizardPages.h"
@@ -268,10 +276,45 @@ int run(QApplication& app, const QString& out, const QString& suffix) {
     alert->close();
   }
   main->backupPage()->setCheckStatusShown(false);
+  RestoreQueueControl restoreControl(CommunicationServer::create());
+  main->setPagesCore(&restoreControl, nullptr, CommunicationServer::create());
   main->showPage(1);
+  // The tree opened down to the backed-up folders, a date chosen.
+  ui::RestorePage* restorePage = main->restorePage();
+  ui::FolderTreeModel* restoreModel = restorePage->treeModel();
+  for (int depth = 0; depth < 5; ++depth) {
+    UiFixture::waitFor([&] { return restoreModel->pendingFetches() == 0; }, 10000);
+    restorePage->tree()->expandAll();
+  }
+  UiFixture::waitFor([&] { return restoreModel->pendingFetches() == 0; }, 10000);
+  if (QModelIndex first = restoreModel->index(0, 0); first.isValid()) {
+    restoreModel->setData(first, Qt::Checked, Qt::CheckStateRole);
+  }
+  restorePage->findChild<QRadioButton*>(QStringLiteral("restoreDateRadio"))->setChecked(true);
+  restorePage->calendar()->setSelectedDate(QDate::currentDate().addDays(-3));
+  restorePage->timeEdit()->setTime(QTime(14, 30));
   shots.take(&window, QStringLiteral("main-restore"));
   main->showPage(2);
+  ui::SettingsPage* settingsPage = main->settingsPage();
+  settingsPage->advancedButton()->setChecked(true);
+  settingsPage->bandwidthSlider()->setValue(25);
   shots.take(&window, QStringLiteral("main-settings"));
+  LocalSettings::sharedManager().saveParameter("AccessRights", 2);
+  settingsPage->setSettingsValues();
+  shots.take(&window, QStringLiteral("main-settings-locked"));
+  LocalSettings::sharedManager().saveParameter("AccessRights", 0);
+  settingsPage->setSettingsValues();
+  settingsPage->openExclusions();
+  if (ui::ExclusionEditor* exclusions = settingsPage->exclusionEditor()) {
+    exclusions->tabs()->setCurrentIndex(1);
+    exclusions->categoryList()->setCurrentRow(4);
+    shots.take(settingsPage->exclusionsDialog(), QStringLiteral("main-settings-file-types"));
+    exclusions->tabs()->setCurrentIndex(2);
+    exclusions->sizeField()->setText(QStringLiteral("10"));
+    exclusions->sizeUnit()->setCurrentIndex(1);
+    shots.take(settingsPage->exclusionsDialog(), QStringLiteral("main-settings-size-limit"));
+  }
+  settingsPage->exclusionsDialog()->hide();
   main->showPage(0);
 
   main->setController(nullptr);

@@ -5,6 +5,7 @@
 
 #include "app/MainViewController.h"
 #include "app/SupportLog.h"
+#include "protocol/CommunicationServer.h"
 #include "app/UsageModel.h"
 #include "ui/Alerts.h"
 #include "ui/Text.h"
@@ -55,8 +56,16 @@ void MainWindow::setController(MainViewController* controller) {
   checkStatusChanged(controller_->checkStatusModel());
 }
 
+void MainWindow::setPagesCore(RestoreQueueControl* restore, ChangeWatcher* watcher,
+                              std::shared_ptr<CommunicationServer> server) {
+  restorePage_->setRestoreControl(restore, server);
+  settingsPage_->setCore(controller_, watcher, std::move(server));
+}
+
 void MainWindow::showPage(int page) {
   if (openDialog_) openDialog_->close();
+  // The settings page shows the stores as they are now.
+  if (pages_->widget(page) == settingsPage_) settingsPage_->setSettingsValues();
   leftBar_->setCurrentPage(page);
   pages_->setCurrentIndex(page);
 }

@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QWidget>
+#include <memory>
 
 #include "app/MainView.h"
 
@@ -18,8 +19,11 @@ class QMenu;
 class QStackedWidget;
 
 namespace palvero {
+class ChangeWatcher;
+class CommunicationServer;
 class MainViewController;
-}
+class RestoreQueueControl;
+}  // namespace palvero
 
 namespace palvero::ui {
 
@@ -41,6 +45,8 @@ class MainWindow : public QWidget, public MainView {
   // The controller the buttons drive; null until the core has one.
   void setController(MainViewController* controller);
   MainViewController* controller() const { return controller_; }
+  // What the restore and settings pages drive besides the controller.
+  void setPagesCore(RestoreQueueControl* restore, ChangeWatcher* watcher, std::shared_ptr<CommunicationServer> server);
 
   // MainView, on the main thread.
   void statusChanged(const StatusModel& model) override;
