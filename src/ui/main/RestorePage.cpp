@@ -136,6 +136,7 @@ RestorePage::RestorePage(QWidget* parent) : QWidget(parent) {
 
   // Bottom: the restore's status and its failures.
   auto* status = new QFrame(this);
+  statusArea_ = status;
   status->setObjectName(QStringLiteral("restoreStatusArea"));
   status->setFrameShape(QFrame::StyledPanel);
   auto* statusLayout = new QGridLayout(status);
@@ -274,6 +275,8 @@ void RestorePage::refreshStatus() {
     }
   }
   failures_->setVisible(!status.failures.empty());
+  // An empty frame would only take room from the calendar above it.
+  statusArea_->setVisible(status.shown() || !status.failures.empty() || !status.filesLabel.empty());
 }
 
 void RestorePage::updateEnabled() {

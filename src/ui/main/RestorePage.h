@@ -13,6 +13,7 @@
 
 class QCalendarWidget;
 class QCheckBox;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -97,6 +98,7 @@ class RestorePage : public QWidget {
   QProgressBar* progress_;
   QPushButton* statusButton_;
   QTreeWidget* failures_;
+  QFrame* statusArea_;
   QTimer* timer_;
 };
 
