@@ -3,10 +3,13 @@
 # opens the desktop app against it; `make screenshots` renders every view.
 BUILD ?= build
 SANITIZE_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs for in `make fuzz`.
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test deb sanitize bench demo desktop screenshots clean
+.PHONY: all deps build test deb sanitize bench demo desktop screenshots fuzz clean
 
 all: build
 
@@ -31,6 +34,15 @@ sanitize: deps
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 900
 
+# libFuzzer targets under address+undefined sanitizers (clang), each run for
+# FUZZ_SECONDS from its committed corpus (fuzz/README.md). Only the libraries
+# the fuzz targets need are built.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DPALVERO_FUZZ=ON -DPALVERO_BUILD_TESTS=OFF -DPALVERO_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target palvero_fuzzers
+	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 bench: deps
 	PALVERO_BENCH_DEPS=1 scripts/install-deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -53,4 +65,4 @@ screenshots: deps $(BUILD)/CMakeCache.txt
 	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=1 $(SHOTS) $(BUILD)/screenshots "-dark" --dark
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

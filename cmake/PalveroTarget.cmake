@@ -3,10 +3,19 @@ add_library(palvero_warnings INTERFACE)
 target_compile_options(palvero_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual -Werror
   # GCC 12 reports a false -Wrestrict inside libstdc++ at higher optimisation levels.
-  -Wno-error=restrict)
+  $<$<CXX_COMPILER_ID:GNU>:-Wno-error=restrict>)
 if(PALVERO_SANITIZE)
   target_compile_options(palvero_warnings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
     -fno-sanitize-recover=undefined)
+  target_link_options(palvero_warnings INTERFACE -fsanitize=address,undefined)
+endif()
+if(PALVERO_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "PALVERO_FUZZ needs clang (-DCMAKE_CXX_COMPILER=clang++)")
+  endif()
+  # Every library is instrumented for coverage; the fuzz programs add libFuzzer's main.
+  target_compile_options(palvero_warnings INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+    -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(palvero_warnings INTERFACE -fsanitize=address,undefined)
 endif()
 

@@ -24,7 +24,7 @@ class BusError {
   sd_bus_error* get() { return &error_; }
 
  private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  sd_bus_error error_{};  // SD_BUS_ERROR_NULL, without its C compound literal
 };
 
 class SessionBusNotifier : public DesktopNotifier {

@@ -40,7 +40,7 @@ class BusError {
   sd_bus_error* get() { return &error_; }
 
  private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  sd_bus_error error_{};  // SD_BUS_ERROR_NULL, without its C compound literal
 };
 
 bool loginManagerPresent(sd_bus* bus) {
