@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "base/Clock.h"
+#include "base/NumberCast.h"
 
 namespace palvero {
 namespace {
@@ -46,7 +47,7 @@ Date Date::now() { return Clock::current()->now(); }
 Date Date::distantPast() { return fromLocalComponents(1, 1, 1, 0, 0, 0); }
 
 Date Date::fromTimeIntervalSince1970(double seconds) {
-  return Date(TimePoint(microseconds(static_cast<long long>(seconds * 1e6))));
+  return Date(TimePoint(microseconds(saturatingCast<long long>(seconds * 1e6))));
 }
 
 Date Date::fromLocalComponents(int year, int month, int day, int hour, int minute, int second) {
@@ -164,7 +165,7 @@ double Date::timeIntervalSince(const Date& other) const {
 }
 
 Date Date::addingTimeInterval(double seconds) const {
-  return Date(timePoint_ + microseconds(static_cast<long long>(seconds * 1e6)));
+  return Date(timePoint_ + microseconds(saturatingCast<long long>(seconds * 1e6)));
 }
 
 }  // namespace palvero

@@ -6,6 +6,7 @@
 
 #include "base/Clock.h"
 #include "base/NotificationCenter.h"
+#include "base/NumberCast.h"
 #include "base/StringFormat.h"
 #include "engine/format/VersionFile.h"
 #include "engine/format/util/Functions.h"
@@ -26,8 +27,7 @@ std::string textArgument(const Value& args, const char* key) {
 int64_t numberArgument(const Value& args, const char* key, int64_t fallback) {
   if (!args.is_object() || !args.contains(key)) return fallback;
   const Value& value = args[key];
-  if (value.is_number_integer()) return value.get<int64_t>();
-  if (value.is_number()) return static_cast<int64_t>(value.get<double>());
+  if (value.is_number()) return saturatingInteger<int64_t>(value);
   if (value.is_string()) {
     const std::string& text = value.get_ref<const std::string&>();
     char* end = nullptr;

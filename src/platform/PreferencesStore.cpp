@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "base/NumberCast.h"
 #include "platform/AtomicFile.h"
 #include "platform/Env.h"
 #include "platform/FileLock.h"
@@ -67,8 +68,7 @@ std::optional<std::string> PreferencesStore::stringForKey(const std::string& key
 int64_t PreferencesStore::integerForKey(const std::string& key) const {
   auto value = objectForKey(key);
   if (!value) return 0;
-  if (value->is_number_integer()) return value->get<int64_t>();
-  if (value->is_number_float()) return static_cast<int64_t>(value->get<double>());
+  if (value->is_number()) return saturatingInteger<int64_t>(*value);
   if (value->is_boolean()) return value->get<bool>() ? 1 : 0;
   if (value->is_string()) return std::strtoll(value->get<std::string>().c_str(), nullptr, 10);
   return 0;

@@ -3,6 +3,7 @@
 
 #include "base/JsonText.h"
 #include "base/StringFormat.h"
+#include "base/NumberCast.h"
 #include "engine/format/Compressor.h"
 #include "protocol/CommunicationServer.h"
 
@@ -16,8 +17,7 @@ std::string textOf(const Value& value) {
 }
 
 int64_t integerOf(const Value& value) {
-  if (value.is_number_integer()) return value.get<int64_t>();
-  if (value.is_number_float()) return static_cast<int64_t>(value.get<double>());
+  if (value.is_number()) return saturatingInteger<int64_t>(value);
   if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
   if (value.is_string()) return std::strtoll(value.get<std::string>().c_str(), nullptr, 10);
   return 0;

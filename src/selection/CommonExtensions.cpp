@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "base/NumberCast.h"
 #include "base/SharedInstance.h"
 #include "base/StringFormat.h"
 #include "platform/Env.h"
@@ -72,8 +73,7 @@ const char* const CommonExtensions::kDefaultAdditional =
 int64_t CommonExtensions::Selection::maxSizeBytes() const {
   if (!maxSize) return 0;
   const Value& value = *maxSize;
-  if (value.is_number_integer()) return value.get<int64_t>();
-  if (value.is_number_float()) return static_cast<int64_t>(value.get<double>());
+  if (value.is_number()) return saturatingInteger<int64_t>(value);
   if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
   if (value.is_string()) return std::strtoll(value.get<std::string>().c_str(), nullptr, 10);
   return 0;

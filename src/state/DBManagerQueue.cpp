@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "base/StringFormat.h"
+#include "base/NumberCast.h"
 #include "state/DBManager.h"
 #include "state/LogWriter.h"
 
@@ -28,8 +29,7 @@ int64_t numberField(const Value& object, std::initializer_list<const char*> keys
   for (const char* key : keys) {
     auto it = object.find(key);
     if (it == object.end() || it->is_null()) continue;
-    if (it->is_number_integer()) return it->get<int64_t>();
-    if (it->is_number_float()) return static_cast<int64_t>(std::trunc(it->get<double>()));
+    if (it->is_number()) return saturatingInteger<int64_t>(*it);
     if (it->is_string()) {
       const std::string& text = it->get_ref<const std::string&>();
       size_t used = 0;

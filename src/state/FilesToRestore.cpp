@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "base/NumberCast.h"
 #include "base/SharedInstance.h"
 
 namespace palvero {
@@ -22,8 +23,7 @@ std::string textOf(const Value& record, const char* key, const char* other) {
 int64_t numberOf(const Value& record, const char* key, int64_t fallback) {
   if (!record.contains(key)) return fallback;
   const Value& value = record[key];
-  if (value.is_number_integer()) return value.get<int64_t>();
-  if (value.is_number()) return static_cast<int64_t>(value.get<double>());
+  if (value.is_number()) return saturatingInteger<int64_t>(value);
   if (value.is_string()) {
     try {
       return std::stoll(value.get<std::string>());

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/NumberCast.h"
 #include "base/StringFormat.h"
 #include "platform/Env.h"
 #include "platform/PreferencesStore.h"
@@ -241,9 +242,8 @@ bool LocalSettings::save() {
 
 int32_t LocalSettings::integerReading(const Value& value) {
   if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
-  if (value.is_number_integer()) return static_cast<int32_t>(value.get<int64_t>());
-  if (value.is_number_float()) return static_cast<int32_t>(value.get<double>());
-  if (value.is_string()) return static_cast<int32_t>(std::strtoll(value.get<std::string>().c_str(), nullptr, 10));
+  if (value.is_number()) return saturatingInteger<int32_t>(value);
+  if (value.is_string()) return saturatingCast<int32_t>(std::strtoll(value.get<std::string>().c_str(), nullptr, 10));
   return 0;
 }
 

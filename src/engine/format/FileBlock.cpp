@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "base/NumberCast.h"
 #include "base/StringFormat.h"
 #include "base/Value.h"
 #include "engine/format/TextFields.h"
@@ -28,10 +29,8 @@ std::optional<FileBlock> FileBlock::fromJSON(const std::string& text) {
   auto checksum = first.find("checksum");
   if (size == first.end() || checksum == first.end() || !checksum->is_string()) return std::nullopt;
   int64_t length = 0;
-  if (size->is_number_integer()) {
-    length = size->get<int64_t>();
-  } else if (size->is_number()) {
-    length = static_cast<int64_t>(size->get<double>());
+  if (size->is_number()) {
+    length = saturatingInteger<int64_t>(*size);
   } else if (size->is_string()) {
     length = textfields::leadingInteger<int64_t>(size->get<std::string>());
   } else {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <limits>
 
 #include "platform/Env.h"
 #include "platform/PreferencesStore.h"
@@ -198,6 +199,20 @@ TEST_F(LocalSettingsTest, BooleanAndIntegerReadings) {
   EXPECT_EQ(LocalSettings::integerReading("x7"), 0);
   EXPECT_EQ(LocalSettings::integerReading(true), 1);
   EXPECT_EQ(LocalSettings::integerReading(Value::object()), 0);
+}
+
+// A reply's number beyond the setting's range used to be cast as it was:
+// undefined for 1e300, and 4294967297 threads became 1.
+TEST_F(LocalSettingsTest, NumbersBeyondAnIntegerSettingStopAtItsEnds) {
+  auto& s = settings();
+  ASSERT_TRUE(s.saveJSONValues(Value::parse(
+      R"({"numberOfThreads": 4294967297, "BackupRemindAfterDays": 1e300, "AccessRights": -1e300,
+          "proxyType": "99999999999", "ClientType": 18446744073709551615})")));
+  EXPECT_EQ(s.numberOfThreads(), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(s.backupRemindAfterDays(), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(s.accessRights(), std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(s.proxyType(), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(s.clientType(), std::numeric_limits<int32_t>::max());
 }
 
 TEST_F(LocalSettingsTest, DateParametersNeedADate) {
