@@ -158,7 +158,7 @@ RestoreRunner::Result RestoreRunner::run(StdRunLoop& loop, const Request& reques
   RestoreManager manager(options_.server, extensions);
   manager.setWorkers(options_.workers, options_.engineFactory);
   if (request.resume) {
-    if (!extensions.restoring() || database.GetTotalNumberOfFiles(false) == 0) {
+    if (!extensions.restoring() || (database.GetTotalNumberOfFiles(false) == 0 && !manager.listIncomplete())) {
       result.outcome = Outcome::kNothingToDo;
       result.message = "no interrupted restore to continue";
       return result;

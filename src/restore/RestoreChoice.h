@@ -45,6 +45,12 @@ struct RestoreChoice {
   // Never replace a local file, whatever the "replaceFiles" setting says: the
   // restored revision is written beside it under a dated name.
   bool keepExisting = false;
+
+  // The whole choice as stored with a run, so that a run whose list was
+  // never completed can list again after a crash; nothing when `value` is
+  // not such a record.
+  Value toValue() const;
+  static std::optional<RestoreChoice> fromValue(const Value& value);
 };
 
 }  // namespace palvero

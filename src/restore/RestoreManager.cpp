@@ -22,6 +22,15 @@ namespace {
 
 constexpr const char* kRootKey = "restoreRootPath";
 constexpr const char* kKeepExistingKey = "restoreKeepExisting";
+// The whole choice, and whether the run's list was completed.
+constexpr const char* kChoiceKey = "restoreChoice";
+constexpr const char* kListIncompleteKey = "restoreListIncomplete";
+
+void markListComplete() {
+  auto& store = PreferencesStore::sharedStore();
+  store.setObject(kListIncompleteKey, false);
+  store.synchronize();
+}
 
 // The date and time in the user's locale: short date, full time.
 std::string statusDescription() { return Date::now().format("dd.MM.yyyy HH:mm:ss"); }
@@ -107,7 +116,15 @@ void RestoreManager::saveChoice() {
   auto& store = PreferencesStore::sharedStore();
   store.setObject(kRootKey, runRoot);
   store.setObject(kKeepExistingKey, c.keepExisting);
+  store.setObject(kChoiceKey, c.toValue());
+  store.setObject(kListIncompleteKey, true);
   store.synchronize();
+}
+
+bool RestoreManager::listIncomplete() const {
+  auto& store = PreferencesStore::sharedStore();
+  auto stored = store.objectForKey(kChoiceKey);
+  return store.boolForKey(kListIncompleteKey) && stored && RestoreChoice::fromValue(*stored);
 }
 
 void RestoreManager::loadChoice() {
@@ -169,6 +186,8 @@ void RestoreManager::buildAndStart() {
   std::string runRoot = root();
   std::vector<RestoreEntry> files = c.restoreAllData ? getFilesToRestoreAllData(runRoot, c.restoreLatest)
                                                      : getFilesToRestoreChooseData(c.restoreLatest);
+  // A pause during the listing leaves it incomplete: the next start lists again.
+  if (!paused_.load()) markListComplete();
   filesToRestore_.setFiles(readPending());
   preparing_.store(false);
   post(kRestoreFinishedCounting);
@@ -186,6 +205,13 @@ void RestoreManager::buildAndStart() {
 }
 
 void RestoreManager::restoreFromDb() {
+  if (listIncomplete()) {
+    auto stored = RestoreChoice::fromValue(*PreferencesStore::sharedStore().objectForKey(kChoiceKey));
+    log(kStartingRestore, kSessionRestore, "The restore list was not complete; listing again", kLogFailure);
+    setChoice(std::move(*stored));
+    restore();
+    return;
+  }
   std::lock_guard manager(managerLock_);
   beginRun(false);
   restoring_.store(true);
@@ -240,6 +266,7 @@ void RestoreManager::startRestoreSingleFile() {
       return;
     }
     DBManager::sharedDBManager().InsertOrUpdateFileToDatabase(Value::array({entry.toValue()}), false);
+    markListComplete();
     filesToRestore_.setFiles({entry});
     restoring_.store(true);
     log(kStartingRestore, kSessionRestore, "Restore single file started", kLogFailure);

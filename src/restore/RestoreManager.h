@@ -106,16 +106,21 @@ class RestoreManager {
   RestoreChoice choice() const;
   // Stores the choices a restart needs ("restoreAllData", "restoreLatest",
   // "restoreToOriginalPath", "restoreDestinationPath",
-  // "restoreDateTimeInterval", "restoring" = true) and the run's root.
+  // "restoreDateTimeInterval", "restoring" = true), the run's root, and the
+  // whole choice with a mark that its list is not complete yet.
   void saveChoice();
   // Reads them back (an unfinished run found at start).
   void loadChoice();
+  // True when the stored run was stopped before its list was complete: the
+  // table holds part of it or nothing, and restoreFromDb() lists again.
+  bool listIncomplete() const;
 
   // --- Runs (RestoreManager.cpp) ---------------------------------------------
 
   // Starts a new run from the choice; the list is built in the background.
   void restore();
-  // Continues the run kept in the table (after a restart or a pause).
+  // Continues the run kept in the table (after a restart or a pause); a run
+  // whose list was never completed is listed again from its stored choice.
   void restoreFromDb();
   void startRestoreSingleFile();
   // Stops every worker through its engine's cancel; unfinished entries stay
