@@ -162,6 +162,11 @@ void ServiceProcess::restart() {
   start();
 }
 
+void ServiceProcess::crashAndRestart() {
+  kill();
+  start();
+}
+
 std::string ServiceProcess::control(const std::vector<std::pair<std::string, std::string>>& fields) {
   httplib::Client client("127.0.0.1", port_);
   client.set_read_timeout(30, 0);

@@ -91,6 +91,8 @@ class ServiceProcess {
   void kill();
   // Starts again on the same port with the same data folder.
   void restart();
+  // SIGKILL, then a new process on the same port and data folder.
+  void crashAndRestart();
 
   // Adds an account (or sets its password); returns {"ClientId","Password"}.
   Value addUser(const std::string& name, const std::string& password, int maxDevices = 0);
