@@ -3,13 +3,14 @@
 # opens the desktop app against it; `make screenshots` renders every view.
 BUILD ?= build
 SANITIZE_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 # Seconds each fuzz target runs for in `make fuzz`.
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test deb sanitize bench demo desktop screenshots fuzz clean
+.PHONY: all deps build test deb sanitize bench demo desktop screenshots fuzz tsan clean
 
 all: build
 
@@ -33,6 +34,19 @@ sanitize: deps
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPALVERO_SANITIZE=ON -DPALVERO_BUILD_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 900
+
+# The threaded tests under the thread sanitizer: the run loop, queue, timers
+# and notifications, the inotify stream and sleep monitor, the database and
+# log under concurrent use, the watcher and its buffer, asynchronous
+# requests and parallel block batches, the backup queue and scheduler with
+# their workers, the restore queue, and palvero-service (also built with the
+# sanitizer) under several engines at once. A race fails its test.
+TSAN_TESTS ?= ^(DispatchQueueTest|RunLoopTest|RunLoopRealClockTest|NotificationCenterTest|InotifyEventStreamTest|LogindSleepMonitorTest|SleepMonitorTest|ConcurrencyTest|LogWriterTest|FilesToBackupTest|ChangeWatcherTest|BatchWriterTest|AccountRequestsTest|BatchSplitTest|BatchRetryTest|SettingsSyncTest|BackupQueueTest|SchedulerTest|AppDelegateTest|DesktopAlertsTest|ConcurrentEnginesTest|ServiceCrashTest|QueueTest|RestoreQueueControlTest|RestoreRunTest|PlanningTest)\.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALVERO_TSAN=ON -DPALVERO_BUILD_BENCH=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target palvero_tsan_tests
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="second_deadlock_stack=1 $(TSAN_OPTIONS)" \
+	  ctest -j $(JOBS) -R '$(TSAN_TESTS)' --output-on-failure --timeout 900
 
 # libFuzzer targets under address+undefined sanitizers (clang), each run for
 # FUZZ_SECONDS from its committed corpus (fuzz/README.md). Only the libraries
@@ -65,4 +79,4 @@ screenshots: deps $(BUILD)/CMakeCache.txt
 	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=1 $(SHOTS) $(BUILD)/screenshots "-dark" --dark
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "state/LocalSettings.h"
 
 extern char** environ;
@@ -141,8 +143,13 @@ void ServiceProcess::stop() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
   for (int i = 0; i < 100; ++i) {
-    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
+      // The exit status the thread sanitizer gives a process it reported in.
+      if (WIFEXITED(status) && WEXITSTATUS(status) == 66) {
+        ADD_FAILURE() << "palvero-service reported a data race (its report is on the test's error output)";
+      }
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
