@@ -1,7 +1,7 @@
 // What every fuzz target shares: a home folder of its own (HOME and the XDG
 // folders point into a temporary folder, on /dev/shm when there is one, since
 // the settings store flushes every save), removed when the process exits; a
-// fake clock, so that the designed pauses of the request layer cost nothing;
+// fake clock, so that the pauses the request layer keeps cost nothing;
 // and a way to let asynchronous requests complete.
 //
 // Thread contract: setUp() once, from LLVMFuzzerInitialize or main.
