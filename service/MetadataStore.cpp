@@ -3,6 +3,7 @@
 #include "PasswordHash.h"
 #include "PrivateFiles.h"
 #include "Random.h"
+#include "RequestLog.h"
 #include "base/Date.h"
 
 namespace palvero::service {
@@ -236,14 +237,14 @@ Device MetadataStore::addDevice(int64_t accountId, Value record) {
       .bind(1, d.deviceId)
       .bind(2, accountId)
       .bind(3, d.pass)
-      .bind(4, d.record.dump())
+      .bind(4, dumpJson(d.record))
       .run();
   return d;
 }
 
 void MetadataStore::updateDeviceRecord(const std::string& deviceId, const Value& record) {
   std::lock_guard lock(mutex_);
-  db_->prepare("UPDATE devices SET record = ? WHERE device_id = ?").bind(1, record.dump()).bind(2, deviceId).run();
+  db_->prepare("UPDATE devices SET record = ? WHERE device_id = ?").bind(1, dumpJson(record)).bind(2, deviceId).run();
 }
 
 VersionRow MetadataStore::readVersion(SqliteStatement& st) {
@@ -381,7 +382,7 @@ void MetadataStore::putSettings(const std::string& owner, const std::string& typ
   db_->prepare("INSERT OR REPLACE INTO settings(owner, type, data) VALUES(?, ?, ?)")
       .bind(1, owner)
       .bind(2, type)
-      .bind(3, data.dump())
+      .bind(3, dumpJson(data))
       .run();
 }
 
@@ -402,7 +403,7 @@ void MetadataStore::putAdminSettings(int64_t accountId, const std::string& type,
   db_->prepare("INSERT OR REPLACE INTO admin_settings(account_id, type, data) VALUES(?, ?, ?)")
       .bind(1, accountId)
       .bind(2, type)
-      .bind(3, data.dump())
+      .bind(3, dumpJson(data))
       .run();
 }
 
@@ -419,7 +420,7 @@ void MetadataStore::addReport(const std::string& owner, const std::string& kind,
   db_->prepare("INSERT INTO reports(owner, kind, fields, received) VALUES(?, ?, ?, ?)")
       .bind(1, owner)
       .bind(2, kind)
-      .bind(3, fields.dump())
+      .bind(3, dumpJson(fields))
       .bind(4, serverTime())
       .run();
 }

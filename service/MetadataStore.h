@@ -2,7 +2,9 @@
 // version history of every backed-up path, the settings clients saved and
 // those an administrator set for an account, and the status reports and
 // hardware identifiers clients sent. Version bytes live in a BlobStore; a
-// version row names its object.
+// version row names its object. Records, settings and reports hold request
+// fields, which need not be UTF-8: such bytes are stored replaced (U+FFFD)
+// rather than failing the request.
 //
 // Thread contract: every member is safe from any thread; one lock serialises
 // the connection.

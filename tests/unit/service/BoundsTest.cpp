@@ -121,6 +121,30 @@ TEST(MetadataPasswordTest, PasswordsKeptInClearByAnOlderServiceAreHashedAtOpen) 
   EXPECT_EQ(modeOf(path), 0600u);
 }
 
+TEST(MetadataTextTest, FieldsThatAreNotUtf8AreStoredReplacedInsteadOfFailing) {
+  TempHome home;
+  MetadataStore store(home.path() + "/metadata.db");
+  Account account = store.addOrUpdateAccount("ann", "pw", 5);
+  const std::string bad = "caf\xE9 \xFF";
+  const std::string shown = "caf\xEF\xBF\xBD \xEF\xBF\xBD";
+
+  Device device;
+  ASSERT_NO_THROW(device = store.addDevice(account.id, {{"ComputerName", bad}}));
+  EXPECT_EQ(store.device(device.deviceId)->record.value("ComputerName", std::string()), shown);
+  ASSERT_NO_THROW(store.updateDeviceRecord(device.deviceId, {{"SerialNumber", bad}}));
+  EXPECT_EQ(store.device(device.deviceId)->record.value("SerialNumber", std::string()), shown);
+
+  ASSERT_NO_THROW(store.addReport(account.clientId, "status", {{"desc", bad}}));
+  Value reports = store.reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports.dump().find("caf\xEF\xBF\xBD"), std::string::npos) << reports.dump();
+
+  ASSERT_NO_THROW(store.putSettings(account.clientId, "client", {{"name", bad}}));
+  EXPECT_EQ(store.settings(account.clientId, "client")->value("name", std::string()), shown);
+  ASSERT_NO_THROW(store.putAdminSettings(account.id, "client", {{"name", bad}}));
+  EXPECT_EQ(store.adminSettings(account.id, "client")->value("name", std::string()), shown);
+}
+
 // --- Redaction ------------------------------------------------------------------
 
 TEST(LogRedactionTest, SecretFieldsHeadersAndJsonKeysAreReplaced) {
