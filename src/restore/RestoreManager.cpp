@@ -117,7 +117,6 @@ void RestoreManager::saveChoice() {
   store.setObject(kRootKey, runRoot);
   store.setObject(kKeepExistingKey, c.keepExisting);
   store.setObject(kChoiceKey, c.toValue());
-  store.setObject(kListIncompleteKey, true);
   store.synchronize();
 }
 
@@ -167,6 +166,12 @@ void RestoreManager::beginRun(bool fresh) {
 
 void RestoreManager::restore() {
   std::lock_guard manager(managerLock_);
+  // Until the list is complete (the table is emptied first), a restart lists
+  // again from this choice.
+  auto& store = PreferencesStore::sharedStore();
+  store.setObject(kChoiceKey, choice().toValue());
+  store.setObject(kListIncompleteKey, true);
+  store.synchronize();
   beginRun(true);
   if (choice().restoreSingleFile) {
     startRestoreSingleFile();

@@ -106,8 +106,8 @@ class RestoreManager {
   RestoreChoice choice() const;
   // Stores the choices a restart needs ("restoreAllData", "restoreLatest",
   // "restoreToOriginalPath", "restoreDestinationPath",
-  // "restoreDateTimeInterval", "restoring" = true), the run's root, and the
-  // whole choice with a mark that its list is not complete yet.
+  // "restoreDateTimeInterval", "restoring" = true), the run's root and the
+  // whole choice; restore() marks the list incomplete until it is built.
   void saveChoice();
   // Reads them back (an unfinished run found at start).
   void loadChoice();
