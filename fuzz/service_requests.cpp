@@ -19,7 +19,9 @@
 #include <thread>
 
 #include "FuzzHome.h"
+#include "PasswordHash.h"
 #include "Service.h"
+#include "SqliteDb.h"
 #include "base/Value.h"
 
 using namespace palvero;
@@ -76,6 +78,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   options.ioTimeoutSeconds = 5;
   static auto* served = new service::Service(options);
   served->context().metadata.addOrUpdateAccount("fuzz", "fuzz-pw", 5);
+  {
+    // A hash of one round: a login costs microseconds instead of a tenth of
+    // a second under the sanitizers, and most inputs grown from the login
+    // seeds still try one.
+    service::SqliteDb db(options.dataDir + "/metadata.db");
+    db.prepare("UPDATE accounts SET password = ? WHERE username = 'fuzz'")
+        .bind(1, service::PasswordHash::make("fuzz-pw", 1))
+        .run();
+  }
   gPort = served->bind("127.0.0.1", 0);
   if (gPort <= 0) fuzz::fail("the service cannot listen");
   std::thread([] { served->serve(); }).detach();
