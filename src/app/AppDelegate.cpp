@@ -160,7 +160,6 @@ void AppDelegate::applicationWillTerminate() {
     mainViewController_->writePendingBatch();
   }
   mainViewController_.reset();
-  FilesToBackup::sharedFilesToBackup().save();
   logApp("Application was terminated", kLogFailure);
   if (!loggedOut_.load()) {
     CommonExtensions::sharedExtensionsManager().saveExtensions();

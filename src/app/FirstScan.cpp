@@ -81,7 +81,6 @@ FirstScan::Result FirstScan::run() {
     commitStamp();
   }
   settings.save();
-  queue.save();
   result.scanned = rows.has_value();
   result.waitingFiles = database.GetTotalNumberOfFiles(true);
   result.waitingBytes = database.GetTotalSizeOfFiles(true);

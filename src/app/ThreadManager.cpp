@@ -52,9 +52,4 @@ bool ThreadManager::waitForWorkerThreads(std::chrono::milliseconds timeout) {
   return finished_.wait_for(lock, timeout, [this] { return running_ == 0; });
 }
 
-int ThreadManager::runningWorkerThreads() const {
-  std::lock_guard lock(mutex_);
-  return running_;
-}
-
 }  // namespace palvero

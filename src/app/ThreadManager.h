@@ -29,7 +29,6 @@ class ThreadManager {
   void startThread(const std::shared_ptr<WorkerRecord>& worker, std::function<void()> body);
   // Blocks until no worker thread runs or `timeout` passed; true when none runs.
   bool waitForWorkerThreads(std::chrono::milliseconds timeout);
-  int runningWorkerThreads() const;
 
  private:
   mutable std::mutex mutex_;

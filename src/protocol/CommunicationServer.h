@@ -63,6 +63,41 @@
 
 namespace palvero {
 
+// The request kinds of the catalogue, in its order (the value is the
+// request type number).
+enum class RequestKind : uint32_t {
+  kGetAccount,
+  kAuth,
+  kRegister,
+  kRegisterDevice,
+  kGetFolder,
+  kGetFolderPage,
+  kGetFolderPageOfDevice,
+  kGetFilesList,
+  kGetVersion,
+  kGetVersionOfDevice,
+  kGetSpeed,
+  kCheckBlock,
+  kUploadBlock,
+  kUploadBlocksMulti,
+  kGetBlock,
+  kDelete,
+  kUploadVersion,
+  kGetStatisticByCategories,
+  kSaveSettings,
+  kLoadSettings,
+  kForgotPassword,
+  kGetServerParams,
+  kGetTop10,
+  kSendLogs,
+  kCheckVersion,
+  kDownloadUpdate,
+  kPing,
+  kGetSupportInfo,
+  kStatus,
+  kSendSerialNumbers,
+};
+
 class CommunicationServer : public std::enable_shared_from_this<CommunicationServer> {
   struct Passkey {
     explicit Passkey() = default;
@@ -126,6 +161,10 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   std::string getStringForRequest(uint32_t requestType, const std::string& WithParam1 = {},
                                   const std::string& Param2 = {}, const std::string& Param3 = {},
                                   const std::string& Param4 = {}) const;
+  std::string getStringForRequest(RequestKind kind, const std::string& WithParam1 = {}, const std::string& Param2 = {},
+                                  const std::string& Param3 = {}, const std::string& Param4 = {}) const {
+    return getStringForRequest(static_cast<uint32_t>(kind), WithParam1, Param2, Param3, Param4);
+  }
 
   // --- Session (CommunicationServerSession.cpp) ----------------------------
 
