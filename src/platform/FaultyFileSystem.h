@@ -5,7 +5,7 @@
 // fault. Calls no rule fails go to the real file system.
 //
 //   FaultyFileSystem faults;
-//   faults.add({.operation = FsOperation::kWrite, .path = "/restore/", .nth = 3, .fault = FsFault::kNoSpace});
+//   faults.add(FsFaultRule().on(FsOperation::kWrite).under("/restore/").from(3).with(FsFault::kNoSpace));
 //   ScopedFileSystem installed(faults);
 //
 // Thread contract: safe from any thread (one mutex guards the rules,
@@ -17,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -55,6 +56,32 @@ struct FsFaultRule {
   int count = 1;
   FsFault fault = FsFault::kIOError;
   int error = EIO;
+
+  FsFaultRule& on(FsOperation value) {
+    operation = value;
+    return *this;
+  }
+  FsFaultRule& under(std::string value) {
+    path = std::move(value);
+    return *this;
+  }
+  FsFaultRule& from(int value) {
+    nth = value;
+    return *this;
+  }
+  FsFaultRule& times(int value) {
+    count = value;
+    return *this;
+  }
+  FsFaultRule& with(FsFault value) {
+    fault = value;
+    return *this;
+  }
+  FsFaultRule& withError(int value) {
+    fault = FsFault::kError;
+    error = value;
+    return *this;
+  }
 };
 
 class FaultyFileSystem : public FileSystem {

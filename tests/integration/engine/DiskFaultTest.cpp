@@ -24,7 +24,7 @@ TEST_F(DiskFaultTest, AReadErrorAtAnyPointNeverStoresAWrongRevision) {
     SCOPED_TRACE("read " + std::to_string(step));
     service_.clearLog();
     FaultyFileSystem faults;
-    faults.add({.operation = FsOperation::kRead, .path = "source.bin", .nth = step, .fault = FsFault::kIOError});
+    faults.add(FsFaultRule().on(FsOperation::kRead).under("source.bin").from(step).with(FsFault::kIOError));
     bool stored;
     {
       ScopedFileSystem installed(faults);
@@ -60,7 +60,7 @@ TEST_F(DiskFaultTest, AFullDiskDuringARestoreFailsItAndKeepsTheOldFile) {
                         Case{"flush", FsOperation::kSync, 1}, Case{"rename", FsOperation::kRename, 1}}) {
     SCOPED_TRACE(c.label);
     FaultyFileSystem faults;
-    faults.add({.operation = c.operation, .path = "/restored", .nth = c.nth, .fault = FsFault::kNoSpace});
+    faults.add(FsFaultRule().on(c.operation).under("/restored").from(c.nth).with(FsFault::kNoSpace));
     bool restored;
     {
       ScopedFileSystem installed(faults);

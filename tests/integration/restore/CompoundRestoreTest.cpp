@@ -100,7 +100,7 @@ TEST_F(CompoundRestoreTest, ADiskFailingAtAnyStepFailsTheFileAndKeepsTheOldOne) 
       SCOPED_TRACE(where + ": call " + std::to_string(step));
       writeFile(target, "previous");
       FaultyFileSystem faults;
-      faults.add({.path = where, .nth = step, .fault = FsFault::kNoSpace});
+      faults.add(FsFaultRule().under(where).from(step).with(FsFault::kNoSpace));
       bool restored;
       {
         ScopedFileSystem installed(faults);

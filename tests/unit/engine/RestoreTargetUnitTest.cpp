@@ -90,7 +90,7 @@ TEST_F(RestoreTargetUnitTest, ADiskFailingAtAnyStepLeavesTheOldFileAndNothingEls
     for (;; ++step) {
       SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(step));
       FaultyFileSystem faults;
-      faults.add({.path = "/out", .nth = step, .fault = fault});
+      faults.add(FsFaultRule().under("/out").from(step).with(fault));
       std::string error;
       bool restored;
       {
@@ -118,7 +118,7 @@ TEST_F(RestoreTargetUnitTest, ShortWritesStillWriteEveryByte) {
   Bytes data(100000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31);
   FaultyFileSystem faults;
-  faults.add({.operation = FsOperation::kWrite, .count = FsFaultRule::kForever, .fault = FsFault::kShortWrite});
+  faults.add(FsFaultRule().on(FsOperation::kWrite).times(FsFaultRule::kForever).with(FsFault::kShortWrite));
   ScopedFileSystem installed(faults);
   RestoreTarget output;
   std::string error;

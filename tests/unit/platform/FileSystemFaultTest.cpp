@@ -27,13 +27,15 @@ class FileSystemFaultTest : public ::testing::Test {
 TEST_F(FileSystemFaultTest, RulesFailTheNthMatchingCallsOnTheirPathOnly) {
   std::string a = home_ / "a.txt";
   std::string b = home_ / "b.txt";
-  faults_.add({.operation = FsOperation::kOpen, .path = "a.txt", .nth = 2, .count = 2, .fault = FsFault::kNoSpace});
+  faults_.add(FsFaultRule().on(FsOperation::kOpen).under("a.txt").from(2).times(2).with(FsFault::kNoSpace));
   ScopedFileSystem installed(faults_);
   std::vector<bool> results;
   for (int i = 0; i < 4; ++i) {
     std::string error;
     results.push_back(AtomicFile::write(a, "x", 0600, &error));
-    if (!results.back()) EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+    if (!results.back()) {
+      EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+    }
   }
   EXPECT_EQ(results, (std::vector<bool>{true, false, false, true}));
   EXPECT_TRUE(AtomicFile::write(b, "y", 0600));
@@ -55,7 +57,7 @@ TEST_F(FileSystemFaultTest, AtomicWriteFailingAtEachStepKeepsThePreviousFile) {
     for (;; ++step) {
       SCOPED_TRACE(std::string(c.label) + " at call " + std::to_string(step));
       faults_.clear();
-      faults_.add({.path = "/settings", .nth = step, .fault = c.fault});
+      faults_.add(FsFaultRule().under("/settings").from(step).with(c.fault));
       std::string error;
       bool written;
       {
@@ -84,7 +86,7 @@ TEST_F(FileSystemFaultTest, AtomicWriteFailingAtEachStepKeepsThePreviousFile) {
 TEST_F(FileSystemFaultTest, ShortWritesAreContinuedAndAFullDiskAfterOneIsReported) {
   std::string path = home_ / "file.bin";
   std::string data(100000, 'z');
-  faults_.add({.operation = FsOperation::kWrite, .count = FsFaultRule::kForever, .fault = FsFault::kShortWrite});
+  faults_.add(FsFaultRule().on(FsOperation::kWrite).times(FsFaultRule::kForever).with(FsFault::kShortWrite));
   {
     ScopedFileSystem installed(faults_);
     ASSERT_TRUE(AtomicFile::write(path, data, 0600));
@@ -93,8 +95,8 @@ TEST_F(FileSystemFaultTest, ShortWritesAreContinuedAndAFullDiskAfterOneIsReporte
   EXPECT_GT(faults_.calls(FsOperation::kWrite), 10);
 
   faults_.clear();
-  faults_.add({.operation = FsOperation::kWrite, .fault = FsFault::kShortWrite});
-  faults_.add({.operation = FsOperation::kWrite, .nth = 2, .fault = FsFault::kNoSpace});
+  faults_.add(FsFaultRule().on(FsOperation::kWrite).with(FsFault::kShortWrite));
+  faults_.add(FsFaultRule().on(FsOperation::kWrite).from(2).with(FsFault::kNoSpace));
   std::string error;
   {
     ScopedFileSystem installed(faults_);
@@ -107,7 +109,7 @@ TEST_F(FileSystemFaultTest, ShortWritesAreContinuedAndAFullDiskAfterOneIsReporte
 TEST_F(FileSystemFaultTest, AReadErrorFailsTheWholeRead) {
   std::string path = home_ / "file.txt";
   writeFile(path, "content");
-  faults_.add({.operation = FsOperation::kRead, .path = "file.txt", .fault = FsFault::kIOError});
+  faults_.add(FsFaultRule().on(FsOperation::kRead).under("file.txt").with(FsFault::kIOError));
   ScopedFileSystem installed(faults_);
   std::string out;
   EXPECT_FALSE(AtomicFile::read(path, out));

@@ -142,8 +142,7 @@ TEST_F(LogWriterTest, AFailingDiskLosesTheEntryWithoutThrowingAndTheNextOneIsKep
   for (FsOperation operation : {FsOperation::kOpen, FsOperation::kWrite}) {
     SCOPED_TRACE(static_cast<int>(operation));
     FaultyFileSystem faults;
-    faults.add(
-        {.operation = operation, .path = "/log0.log", .count = FsFaultRule::kForever, .fault = FsFault::kNoSpace});
+    faults.add(FsFaultRule().on(operation).under("/log0.log").times(FsFaultRule::kForever).with(FsFault::kNoSpace));
     {
       ScopedFileSystem installed(faults);
       EXPECT_NO_THROW(log.logEntry(kGeneralLogEvent, kSessionOther, "lost", kLogFailure));

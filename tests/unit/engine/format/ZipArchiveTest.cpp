@@ -286,7 +286,7 @@ TEST_F(ZipArchiveTest, ADiskFailingAtAnyStepReportsItAndLeavesNothingTorn) {
   for (int step = 1, previous = 1;; std::tie(step, previous) = std::pair(step + previous, step)) {
     SCOPED_TRACE("write, call " + std::to_string(step));
     FaultyFileSystem faults;
-    faults.add({.path = "/made", .nth = step, .fault = FsFault::kNoSpace});
+    faults.add(FsFaultRule().under("/made").from(step).with(FsFault::kNoSpace));
     bool made;
     {
       ScopedFileSystem installed(faults);
@@ -309,7 +309,7 @@ TEST_F(ZipArchiveTest, ADiskFailingAtAnyStepReportsItAndLeavesNothingTorn) {
     fs::remove_all(home_ / "out");
     testing::writeFile(home_ / "out/m.bin", "previous");
     FaultyFileSystem faults;
-    faults.add({.path = "/out", .nth = step, .fault = FsFault::kIOError});
+    faults.add(FsFaultRule().under("/out").from(step).with(FsFault::kIOError));
     bool extracted;
     {
       ScopedFileSystem installed(faults);
