@@ -6,12 +6,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "app/WorkerRecord.h"
+#include "restore/WorkerThreads.h"
 
 namespace palvero {
 
@@ -31,9 +30,7 @@ class ThreadManager {
   bool waitForWorkerThreads(std::chrono::milliseconds timeout);
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable finished_;
-  int running_ = 0;  // guarded by mutex_
+  WorkerThreads threads_;
 };
 
 }  // namespace palvero
