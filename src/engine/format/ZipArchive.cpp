@@ -131,15 +131,7 @@ bool ZipArchive::UnzipCloseFile() {
   return ok;
 }
 
-bool ZipArchive::UnzipFileTo(const std::string& path, bool overWrite) {
-  if (!reader_) return false;
-
-  // Every name and the total size are checked before anything is written.
-  struct Planned {
-    std::vector<std::string> components;
-    bool directory;
-  };
-  std::vector<Planned> plan;
+bool ZipArchive::planExtraction(const std::string& path, std::vector<PlannedEntry>& plan) {
   uint64_t declared = 0;
   ZipReader::Step step = reader_->first();
   for (; step == ZipReader::Step::kEntry; step = reader_->next()) {
@@ -167,75 +159,82 @@ bool ZipArchive::UnzipFileTo(const std::string& path, bool overWrite) {
     report("Failed to reading zip file", path);
     return false;
   }
+  return true;
+}
+
+ZipArchive::Extracted ZipArchive::extractCurrent(const std::string& target, bool overWrite, uint64_t room,
+                                                 uint64_t& written) {
   FileSystem& fs = FileSystem::current();
-  if (!fs.makeFolders(path, 0755)) {
+  struct stat existing {};
+  if (!overWrite && fs.status(target, existing, false) == 0 && delegate_ && !delegate_->OverWriteOperation(target)) {
+    return Extracted::kSkipped;
+  }
+  auto info = reader_->currentInfo();
+  if (!info) {
+    report("Error occurs while getting file info", target);
+    return Extracted::kFailed;
+  }
+  std::string temp = parentOf(target) + "/.palvero-unzip-" + uniqueSuffix();
+  UniqueFd fd(fs.open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd) {
+    report("Error occurs", "cannot create " + temp + ": " + std::strerror(errno));
+    return Extracted::kFailed;
+  }
+  std::string error;
+  uint64_t entryBytes = 0;
+  bool ok = reader_->readCurrent(
+      [&](std::span<const uint8_t> chunk) {
+        entryBytes += chunk.size();
+        return fs.writeAll(fd.get(), chunk.data(), chunk.size());
+      },
+      room, error);
+  if (ok) {
+    if (auto mode = info->unixMode()) fs.chmod(fd.get(), (*mode & 0755) | 0600);
+    ok = fs.close(fd.release()) == 0;
+    if (!ok) error = "cannot write " + temp;
+  }
+  if (ok && fs.rename(temp, target) != 0) {
+    ok = false;
+    error = "cannot move into place " + target + ": " + std::strerror(errno);
+  }
+  if (!ok) {
+    fs.unlink(temp);
+    report("Failed to reading zip file", info->name + ": " + error);
+    return Extracted::kFailed;
+  }
+  written += entryBytes;
+  auto micros = info->date.timePoint().time_since_epoch().count();
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(micros / 1000000);
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  if (fs.setTimesAt(AT_FDCWD, target, times, AT_SYMLINK_NOFOLLOW) != 0) report("Failed to set attributes", target);
+  return Extracted::kWritten;
+}
+
+bool ZipArchive::UnzipFileTo(const std::string& path, bool overWrite) {
+  if (!reader_) return false;
+  // Every name and the total size are checked before anything is written.
+  std::vector<PlannedEntry> plan;
+  if (!planExtraction(path, plan)) return false;
+  if (!FileSystem::current().makeFolders(path, 0755)) {
     report("Error occurs", "cannot create " + path + ": " + std::strerror(errno));
     return false;
   }
-
   uint64_t written = 0;
   size_t index = 0;
-  for (step = reader_->first(); step == ZipReader::Step::kEntry; step = reader_->next(), ++index) {
-    if (index >= plan.size()) break;
-    const Planned& entry = plan[index];
+  ZipReader::Step step = reader_->first();
+  for (; step == ZipReader::Step::kEntry && index < plan.size(); step = reader_->next(), ++index) {
+    const PlannedEntry& entry = plan[index];
     std::string error;
-    if (entry.directory) {
-      if (!makeInnerFolders(path, entry.components, entry.components.size(), error)) {
-        report("Error occurs", error);
-        return false;
-      }
-      continue;
-    }
-    if (!makeInnerFolders(path, entry.components, entry.components.size() - 1, error)) {
+    size_t folders = entry.directory ? entry.components.size() : entry.components.size() - 1;
+    if (!makeInnerFolders(path, entry.components, folders, error)) {
       report("Error occurs", error);
       return false;
     }
+    if (entry.directory) continue;
     std::string target = path;
     for (const auto& c : entry.components) target += "/" + c;
-    struct stat existing {};
-    if (!overWrite && fs.status(target, existing, false) == 0 && delegate_ && !delegate_->OverWriteOperation(target)) {
-      continue;
-    }
-    auto info = reader_->currentInfo();
-    if (!info) {
-      report("Error occurs while getting file info", target);
-      return false;
-    }
-    std::string temp = parentOf(target) + "/.palvero-unzip-" + uniqueSuffix();
-    UniqueFd fd(fs.open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!fd) {
-      report("Error occurs", "cannot create " + temp + ": " + std::strerror(errno));
-      return false;
-    }
-    uint64_t entryBytes = 0;
-    bool ok = reader_->readCurrent(
-        [&](std::span<const uint8_t> chunk) {
-          entryBytes += chunk.size();
-          return fs.writeAll(fd.get(), chunk.data(), chunk.size());
-        },
-        maxExtractedSize_ - written, error);
-    if (ok) {
-      if (auto mode = info->unixMode()) fs.chmod(fd.get(), (*mode & 0755) | 0600);
-      ok = fs.close(fd.release()) == 0;
-      if (!ok) error = "cannot write " + temp;
-    }
-    if (ok && fs.rename(temp, target) != 0) {
-      ok = false;
-      error = "cannot move into place " + target + ": " + std::strerror(errno);
-    }
-    if (!ok) {
-      fs.unlink(temp);
-      report("Failed to reading zip file", info->name + ": " + error);
-      return false;
-    }
-    written += entryBytes;
-    auto micros = info->date.timePoint().time_since_epoch().count();
-    struct timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(micros / 1000000);
-    times[0].tv_nsec = times[1].tv_nsec = 0;
-    if (fs.setTimesAt(AT_FDCWD, target, times, AT_SYMLINK_NOFOLLOW) != 0) {
-      report("Failed to set attributes", target);
-    }
+    if (extractCurrent(target, overWrite, maxExtractedSize_ - written, written) == Extracted::kFailed) return false;
   }
   if (step == ZipReader::Step::kError) {
     report("Failed to reading zip file", path);
