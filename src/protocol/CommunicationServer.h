@@ -30,11 +30,12 @@
 // Thread contract: an instance may be used from several threads at once. The
 // cookie list is read and replaced whole under the instance's lock; nothing
 // else changes after construction. Synchronous operations block the calling
-// thread (up to 60 seconds per attempt plus the designed waits, all taken
-// through Clock::current()). "get_ver", "check_block" and "upload_ver" wait
-// until "RequestPause" (a setting the service may send; 0.1 s by default)
-// has passed since the instance's previous exchange, and each listing
-// request until twice it has passed since the previous listing's reply. Completions of asynchronous requests run on the
+// thread (up to 60 seconds per attempt plus the pauses that space out
+// requests, all taken through Clock::current()). "get_ver", "check_block" and
+// "upload_ver" wait until "RequestPause" (a setting the service may send;
+// 0.1 s by default) has passed since the instance's previous exchange, and
+// each listing request until twice it has passed since the previous
+// listing's reply. Completions of asynchronous requests run on the
 // main run loop (RunLoop::main()), where their notifications are posted.
 // Notifications name the instance as their sender.
 #pragma once
