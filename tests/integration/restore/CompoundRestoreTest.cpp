@@ -96,6 +96,7 @@ TEST_F(CompoundRestoreTest, ADiskFailingAtAnyStepFailsTheFileAndKeepsTheOldOne) 
   std::string expected;
   for (const auto& [name, content] : members_) expected += name + "\t" + sha256Hex(content) + "\n";
   for (const std::string& where : {scratchRoot(), home_ / "out"}) {
+    int failed = 0;
     for (int step = 1, previous = 1;; std::tie(step, previous) = std::pair(step + previous, step)) {
       SCOPED_TRACE(where + ": call " + std::to_string(step));
       writeFile(target, "previous");
@@ -113,10 +114,12 @@ TEST_F(CompoundRestoreTest, ADiskFailingAtAnyStepFailsTheFileAndKeepsTheOldOne) 
         if (faults.injected() == 0) break;
         continue;
       }
+      ++failed;
       EXPECT_EQ(lastPosted().name, "RestoreFail");
       EXPECT_EQ(readFile(target), "previous");
       ASSERT_LT(step, 100000);
     }
+    EXPECT_GE(failed, 4) << where;
   }
 }
 

@@ -283,6 +283,7 @@ TEST_F(ZipArchiveTest, ADiskFailingAtAnyStepReportsItAndLeavesNothingTorn) {
   std::string content(300000, '\0');
   for (char& c : content) c = static_cast<char>(rng_());
   testing::writeFile(member, content);
+  int madeAt = 0;
   for (int step = 1, previous = 1;; std::tie(step, previous) = std::pair(step + previous, step)) {
     SCOPED_TRACE("write, call " + std::to_string(step));
     FaultyFileSystem faults;
@@ -297,13 +298,18 @@ TEST_F(ZipArchiveTest, ADiskFailingAtAnyStepReportsItAndLeavesNothingTorn) {
     for (const auto& name : everything()) EXPECT_EQ(name.find(".palvero-"), std::string::npos) << name;
     if (made) {
       EXPECT_EQ(testing::pythonDescribe(home_, home_ / "made.zip")["entries"][0]["size"], content.size());
-      if (faults.injected() == 0) break;
+      if (faults.injected() == 0) {
+        madeAt = step;
+        break;
+      }
       fs::remove(home_ / "made.zip");
       continue;
     }
     EXPECT_FALSE(fs::exists(home_ / "made.zip"));
     ASSERT_LT(step, 100000);
   }
+  EXPECT_GE(madeAt, 13) << "the temporary archive's creation, writes, close and rename were each failed";
+  int extractedAt = 0;
   for (int step = 1, previous = 1;; std::tie(step, previous) = std::pair(step + previous, step)) {
     SCOPED_TRACE("extract, call " + std::to_string(step));
     fs::remove_all(home_ / "out");
@@ -319,12 +325,16 @@ TEST_F(ZipArchiveTest, ADiskFailingAtAnyStepReportsItAndLeavesNothingTorn) {
     std::string now = testing::readFile(home_ / "out/m.bin");
     if (extracted) {
       EXPECT_EQ(now, content);
-      if (faults.injected() == 0) break;
+      if (faults.injected() == 0) {
+        extractedAt = step;
+        break;
+      }
       continue;
     }
     EXPECT_EQ(now, "previous");
     ASSERT_LT(step, 100000);
   }
+  EXPECT_GE(extractedAt, 5) << "the extraction's folder, file, writes and rename were each failed";
 }
 
 class UpdaterTest : public ZipArchiveTest {
