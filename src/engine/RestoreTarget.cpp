@@ -202,7 +202,9 @@ bool RestoreTarget::commit(const std::optional<Date>& modified, std::string& err
     }
   }
   struct stat existing {};
-  bool replacing = fs.statusAt(folder_.get(), finalName_, existing, AT_SYMLINK_NOFOLLOW) == 0;
+  // Flushed unless nothing is known to be there: a status that fails for
+  // another reason than absence may hide a file the rename would replace.
+  bool replacing = fs.statusAt(folder_.get(), finalName_, existing, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
   if (replacing && fs.sync(fd_.get(), true) != 0) {
     error = std::strerror(errno);
     return false;

@@ -51,6 +51,8 @@ TEST_F(DiskFaultTest, AFullDiskDuringARestoreFailsItAndKeepsTheOldFile) {
   ASSERT_TRUE(backup(path));
   const std::string target = restoredPath("big.bin");
   writeFile(target, "the user's previous file");
+  // Older than the revision, so the restore replaces it rather than keep it beside.
+  setModificationTime(target, 1000000000);
   struct Case {
     const char* label;
     FsOperation operation;

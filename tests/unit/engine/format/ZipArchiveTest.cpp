@@ -283,29 +283,30 @@ TEST_F(ZipArchiveTest, ADiskFailingAtAnyStepReportsItAndLeavesNothingTorn) {
   std::string content(300000, '\0');
   for (char& c : content) c = static_cast<char>(rng_());
   testing::writeFile(member, content);
+  fs::create_directories(home_ / "zips");
   int madeAt = 0;
   for (int step = 1, previous = 1;; std::tie(step, previous) = std::pair(step + previous, step)) {
     SCOPED_TRACE("write, call " + std::to_string(step));
     FaultyFileSystem faults;
-    faults.add(FsFaultRule().under("/made").from(step).with(FsFault::kNoSpace));
+    faults.add(FsFaultRule().under("/zips").from(step).with(FsFault::kNoSpace));
     bool made;
     {
       ScopedFileSystem installed(faults);
       ZipArchive archive(&delegate_);
-      made = archive.CreateZipFile2(home_ / "made.zip") && archive.addFileToZip(member, "m.bin") &&
+      made = archive.CreateZipFile2(home_ / "zips/made.zip") && archive.addFileToZip(member, "m.bin") &&
              archive.CloseZipFile2();
     }
     for (const auto& name : everything()) EXPECT_EQ(name.find(".palvero-"), std::string::npos) << name;
     if (made) {
-      EXPECT_EQ(testing::pythonDescribe(home_, home_ / "made.zip")["entries"][0]["size"], content.size());
+      EXPECT_EQ(testing::pythonDescribe(home_, home_ / "zips/made.zip")["entries"][0]["size"], content.size());
       if (faults.injected() == 0) {
         madeAt = step;
         break;
       }
-      fs::remove(home_ / "made.zip");
+      fs::remove(home_ / "zips/made.zip");
       continue;
     }
-    EXPECT_FALSE(fs::exists(home_ / "made.zip"));
+    EXPECT_FALSE(fs::exists(home_ / "zips/made.zip"));
     ASSERT_LT(step, 100000);
   }
   EXPECT_GE(madeAt, 13) << "the temporary archive's creation, writes, close and rename were each failed";
@@ -319,7 +320,7 @@ TEST_F(ZipArchiveTest, ADiskFailingAtAnyStepReportsItAndLeavesNothingTorn) {
     bool extracted;
     {
       ScopedFileSystem installed(faults);
-      extracted = extract(home_ / "made.zip", home_ / "out");
+      extracted = extract(home_ / "zips/made.zip", home_ / "out");
     }
     for (const auto& name : everything()) EXPECT_EQ(name.find(".palvero-"), std::string::npos) << name;
     std::string now = testing::readFile(home_ / "out/m.bin");
