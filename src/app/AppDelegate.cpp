@@ -138,6 +138,10 @@ void AppDelegate::startWatcher() {
   if (!changeWatcher_->startWatching()) logApp("The change watcher could not start", kLogFailure);
 }
 
+bool AppDelegate::waitUntilWatching(std::chrono::milliseconds timeout) {
+  return changeWatcher_ && changeWatcher_->waitUntilWatching(timeout);
+}
+
 void AppDelegate::deleteUpdater() {
   std::error_code ec;
   for (const char* name : {"PalveroUpdater.app", "Updater"}) {
@@ -160,7 +164,6 @@ void AppDelegate::applicationWillTerminate() {
     mainViewController_->writePendingBatch();
   }
   mainViewController_.reset();
-  FilesToBackup::sharedFilesToBackup().save();
   logApp("Application was terminated", kLogFailure);
   if (!loggedOut_.load()) {
     CommonExtensions::sharedExtensionsManager().saveExtensions();

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -78,6 +79,10 @@ class AppDelegate : public ApplicationHooks, public ChangeWatcherDelegate {
   // The wizard's hand-over (after login): the normal path's objects, the
   // login item when `registerLoginItem`, the watcher.
   void setMainVC(bool registerLoginItem);
+  // Blocks until the change watcher's event stream has its watches set (a
+  // change made after that is seen), or `timeout` passed; false then, or
+  // when nothing watches.
+  bool waitUntilWatching(std::chrono::milliseconds timeout);
   // The shutdown sequence: the watcher's records flushed, the run stopped
   // and the batch written, the catalogue and settings saved (unless logged
   // out). Safe to call twice.

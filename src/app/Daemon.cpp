@@ -1,9 +1,16 @@
 #include "app/Daemon.h"
 
+#include <chrono>
+
 #include "platform/ServiceManager.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
+namespace {
+
+constexpr std::chrono::seconds kWatchesBound{60};
+
+}  // namespace
 
 Daemon::Daemon(StdRunLoop& loop, AppDelegate::Options options) : loop_(loop), options_(std::move(options)) {}
 
@@ -28,7 +35,10 @@ int Daemon::run(std::string& message) {
     message = "this computer is not logged in; run \"palvero login\" first";
     return kExitNotLoggedIn;
   }
-  // Under systemd (Type=notify) the unit counts as started only now.
+  // Under systemd (Type=notify) the unit counts as started only now, once a
+  // change made from here on is seen (a very large tree may take longer
+  // than the bound; it is then reported ready while its watches are set).
+  app.waitUntilWatching(kWatchesBound);
   ServiceManager::notifyReady("Watching for changes");
   loop_.run();
   ServiceManager::notifyStopping();

@@ -3,13 +3,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 
 #include "base/StringFormat.h"
 #include "platform/PrivateFiles.h"
 #include "platform/Env.h"
+#include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
 #include "selection/CommonExtensions.h"
 #include "selection/FileScanner.h"
@@ -31,15 +31,18 @@ std::string nextStampPath() { return stampPath() + ".next"; }
 // Taken before the walk; becomes the stamp only when the walk completes.
 void beginStamp() {
   PrivateFiles::ensureFolder(Env::supportDirectory());
-  UniqueFd fd(::open(nextStampPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (fd) ::futimens(fd.get(), nullptr);
+  FileSystem& fs = FileSystem::current();
+  UniqueFd fd(fs.open(nextStampPath(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (fd) fs.setTimes(fd.get(), nullptr);
 }
 
-void commitStamp() { std::rename(nextStampPath().c_str(), stampPath().c_str()); }
+// A stamp that cannot be moved into place leaves the older one: the next
+// changed-files scan then looks further back, never less far.
+void commitStamp() { FileSystem::current().rename(nextStampPath(), stampPath()); }
 
 std::optional<timespec> lastStamp() {
   struct stat st {};
-  if (::stat(stampPath().c_str(), &st) != 0) return std::nullopt;
+  if (FileSystem::current().status(stampPath(), st, true) != 0) return std::nullopt;
   return st.st_mtim;
 }
 
@@ -81,7 +84,6 @@ FirstScan::Result FirstScan::run() {
     commitStamp();
   }
   settings.save();
-  queue.save();
   result.scanned = rows.has_value();
   result.waitingFiles = database.GetTotalNumberOfFiles(true);
   result.waitingBytes = database.GetTotalSizeOfFiles(true);

@@ -8,6 +8,7 @@
 #include "platform/PrivateFiles.h"
 #include "platform/AtomicFile.h"
 #include "platform/Env.h"
+#include "platform/FileSystem.h"
 
 namespace palvero {
 namespace {
@@ -25,7 +26,7 @@ InstanceLock::InstanceLock() {
 }
 
 InstanceLock::~InstanceLock() {
-  if (acquired()) ::unlink(pidPath().c_str());
+  if (acquired()) FileSystem::current().unlink(pidPath());
 }
 
 std::optional<long> InstanceLock::holderPid() {

@@ -1,6 +1,5 @@
 #include "app/Localization.h"
 
-#include "platform/AtomicFile.h"
 
 namespace palvero {
 
@@ -21,11 +20,6 @@ std::string Localization::text(const std::string& key) const {
   }
   auto it = table->find(key);
   return it != table->end() && it->is_string() ? it->get<std::string>() : key;
-}
-
-bool Localization::loadFile(const std::string& path) {
-  std::string json;
-  return AtomicFile::read(path, json) && loadJSON(json);
 }
 
 bool Localization::loadJSON(const std::string& json) {

@@ -21,9 +21,8 @@ class Localization {
   Localization();
   // The text for `key`; the key itself when the table lacks it.
   std::string text(const std::string& key) const;
-  // Replaces the table with the JSON object in `path`; false (table kept)
-  // when it cannot be read or is not an object of texts.
-  bool loadFile(const std::string& path);
+  // Replaces the table with the JSON object `json`; false (table kept) when
+  // it is not an object of texts.
   bool loadJSON(const std::string& json);
 
  private:

@@ -117,22 +117,7 @@ void MainViewController::initialize() {
     updateStatistic();
     startPeriodicTimers();
   }
-  int32_t timing = settings.backupTimingType();
-  if (timing == LocalSettings::kTimingContinuous) armContinuousTimer();
-  if (timing == 0 || timing == LocalSettings::kTimingContinuous) {
-    isAutoBackup_.store(timing == LocalSettings::kTimingContinuous);
-  } else if (timing == 2 || timing == LocalSettings::kTimingDaily) {
-    isAutoBackup_.store(true);
-    if (settings.backupTimingTime()) {
-      if (timingTimePassed() && settings.backupOnSetTime()) {
-        setDailyTimer();
-      } else {
-        addDailyTimerOnce();
-      }
-    }
-    std::lock_guard lock(stateMutex_);
-    status_.buttonEnabled = false;
-  }
+  armScheduleAtStart();
 
   // 6: observers and flags.
   registerObservers();
@@ -157,11 +142,41 @@ void MainViewController::initialize() {
   if (options_.periodicTimers) checkVersion();
   if (options_.requestSupportInfo) server_->getSupportInfo();
 
-  // 11: the 30-day full backup, or the first scan of a folder never scanned.
-  FullBackupSchedule::AtStart due = FullBackupSchedule::decideAtStart(Date::now());
+  // 11-12: the full backup or first scan that is due, the interrupted
+  // rescan, the unfinished restore.
+  startPendingWorkAtStart(presetRestore);
 
-  // 12: the first scan, or the interrupted rescan; an unfinished restore
-  // continues through the restore side.
+  // 13: the hardware identifiers.
+  server_->sendSerialNumbers();
+  publishStatus();
+}
+
+void MainViewController::armScheduleAtStart() {
+  auto& settings = LocalSettings::sharedManager();
+  int32_t timing = settings.backupTimingType();
+  if (timing == LocalSettings::kTimingContinuous) armContinuousTimer();
+  if (timing == 0 || timing == LocalSettings::kTimingContinuous) {
+    isAutoBackup_.store(timing == LocalSettings::kTimingContinuous);
+    return;
+  }
+  if (timing != 2 && timing != LocalSettings::kTimingDaily) return;
+  isAutoBackup_.store(true);
+  if (settings.backupTimingTime()) {
+    if (timingTimePassed() && settings.backupOnSetTime()) {
+      setDailyTimer();
+    } else {
+      addDailyTimerOnce();
+    }
+  }
+  std::lock_guard lock(stateMutex_);
+  status_.buttonEnabled = false;
+}
+
+void MainViewController::startPendingWorkAtStart(bool presetRestore) {
+  auto& settings = LocalSettings::sharedManager();
+  auto& extensions = CommonExtensions::sharedExtensionsManager();
+  // The 30-day full backup, or the first scan of a folder never scanned.
+  FullBackupSchedule::AtStart due = FullBackupSchedule::decideAtStart(Date::now());
   if (due == FullBackupSchedule::AtStart::kFirstScanDue) {
     runInBackground([this] {
       setScanning(true);
@@ -182,10 +197,6 @@ void MainViewController::initialize() {
     });
   }
   if (!presetRestore && restoring() && restoreControl_) restoreControl_->startRestore();
-
-  // 13: the hardware identifiers.
-  server_->sendSerialNumbers();
-  publishStatus();
 }
 
 void MainViewController::startPeriodicTimers() {

@@ -26,7 +26,7 @@
 //     startBackup() and the batch closer hand out files under the same lock,
 //     so a file that finishes at once cannot race the hand-out.
 //   - Network work started by timers runs on DispatchQueue::global().
-//   - Designed waits (the 10-second hold of a file modified just now, the
+//   - Fixed waits (the 10-second hold of a file modified just now, the
 //     10-second pause of restartBackup, the 5-second retry of the emergency
 //     start) are one-shot timers: the main thread never sleeps.
 #pragma once
@@ -66,7 +66,7 @@ class MainViewController : public ChangeWatcherDelegate {
  public:
   using EngineFactory = std::function<std::shared_ptr<BlockEngine>()>;
 
-  // Designed periods; tests may shorten none of them (they run on a fake
+  // Fixed periods; tests may shorten none of them (they run on a fake
   // clock) but a one-shot command turns the periodic timers off.
   struct Options {
     bool periodicTimers = true;
@@ -299,6 +299,16 @@ class MainViewController : public ChangeWatcherDelegate {
 
   // --- Remote and status ---
   void startPeriodicTimers();
+  // initialize()'s parts: the scheduler's timers for the stored timing, and
+  // the scan or restore left to do from before.
+  void armScheduleAtStart();
+  void startPendingWorkAtStart(bool presetRestore);
+  // startAutoBackup()'s ends: a continuous run (unless the last began within
+  // the minimum spacing) or a daily one; the daily timer set again for the
+  // next day or armed once for later today.
+  void startContinuousRun();
+  void startDailyRun(bool onlyWhenPassed);
+  void rearmDailyTimer();
   void registerObservers();
   // Runs `task` on the main loop later, unless the controller is gone by then.
   void runOnMain(std::function<void()> task);

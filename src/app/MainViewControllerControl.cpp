@@ -36,7 +36,6 @@ void MainViewController::stopBackup() {
     }
     if (FilesToBackup::sharedFilesToBackup().count() == 0) setUIPause(false);
   }
-  FilesToBackup::sharedFilesToBackup().save();
   log(kGeneralLogEvent, kSessionOther, "Backup stopped", kLogEvent);
 
   // The change watcher waits here until the workers have let go of their

@@ -54,8 +54,8 @@ void MainViewController::emergencyStartLater() {
 }
 
 void MainViewController::emergencyStart() {
-  // Runs on the main thread (startBackup belongs there); the designed waits
-  // are timers.
+  // Runs on the main thread (startBackup belongs there); its waits are
+  // timers, so the window never freezes.
   if (!RunLoop::main().isCurrentThread()) {
     runOnMain([this] { emergencyStart(); });
     return;

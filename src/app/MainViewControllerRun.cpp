@@ -351,7 +351,6 @@ void MainViewController::checkNextFileForBackup(const std::shared_ptr<BackupThre
   } else {
     getNextBackupQueue(worker, PreviousFileSuccess);
   }
-  FilesToBackup::sharedFilesToBackup().save();
 }
 
 void MainViewController::startBackupingNextFileWithPath(const std::shared_ptr<BackupThread>& worker, size_t index) {

@@ -130,11 +130,7 @@ void MainViewController::startAutoBackup() {
   if (restoring()) {
     if (daily) {
       reportScheduledStartRefused("A restore is running");
-      if (timingTimePassed()) {
-        setDailyTimer();
-      } else {
-        addDailyTimerOnce();
-      }
+      rearmDailyTimer();
     }
     return;
   }
@@ -143,47 +139,53 @@ void MainViewController::startAutoBackup() {
       dropBackupTimer();
       return;
     }
-    if (daily) {
-      if (timingTimePassed()) {
-        setDailyTimer();
-      } else {
-        addDailyTimerOnce();
-      }
-    }
+    if (daily) rearmDailyTimer();
   }
-
   if (timing == LocalSettings::kTimingContinuous) {
-    auto started = settings.dateBackupStarted();
-    if (started && Date::now().timeIntervalSince(*started) <= kContinuousMinimumSeconds) {
-      log(kGeneralLogEvent, kSessionOther,
-          stringWithFormat("Start auto backup not fired because of time since last backup is less than %d",
-                           static_cast<int>(kContinuousMinimumSeconds)),
-          kLogDetail);
-      return;
-    }
-    setUIInProgress();
-    if (filesToBackupCount_.load() > 0) reloadBatchFromDatabase();
-    if (FilesToBackup::sharedFilesToBackup().count() > 0) {
-      if (!storageFull_.load()) {
-        dropBackupTimer();
-        // A refused start (workers still letting go of a stopped run, no
-        // session) ends no run that would arm the timer again.
-        if (!startBackup()) armContinuousTimer();
-      }
-    } else {
-      recountFilesToBackup();
-    }
-    return;
+    startContinuousRun();
+  } else if (daily) {
+    startDailyRun(timing == 2 || onSetTime);
   }
-  if (!daily) return;
-  setUIInProgress();
-  dropBackupTimer();
-  if (timing == 2 || onSetTime) {
-    if (timingTimePassed()) setDailyTimer();
-  } else if (timingTimePassed()) {
+}
+
+void MainViewController::rearmDailyTimer() {
+  if (timingTimePassed()) {
     setDailyTimer();
   } else {
     addDailyTimerOnce();
+  }
+}
+
+void MainViewController::startContinuousRun() {
+  auto started = LocalSettings::sharedManager().dateBackupStarted();
+  if (started && Date::now().timeIntervalSince(*started) <= kContinuousMinimumSeconds) {
+    log(kGeneralLogEvent, kSessionOther,
+        stringWithFormat("Start auto backup not fired because of time since last backup is less than %d",
+                         static_cast<int>(kContinuousMinimumSeconds)),
+        kLogDetail);
+    return;
+  }
+  setUIInProgress();
+  if (filesToBackupCount_.load() > 0) reloadBatchFromDatabase();
+  if (FilesToBackup::sharedFilesToBackup().count() > 0) {
+    if (!storageFull_.load()) {
+      dropBackupTimer();
+      // A refused start (workers still letting go of a stopped run, no
+      // session) ends no run that would arm the timer again.
+      if (!startBackup()) armContinuousTimer();
+    }
+  } else {
+    recountFilesToBackup();
+  }
+}
+
+void MainViewController::startDailyRun(bool onlyWhenPassed) {
+  setUIInProgress();
+  dropBackupTimer();
+  if (onlyWhenPassed) {
+    if (timingTimePassed()) setDailyTimer();
+  } else {
+    rearmDailyTimer();
   }
   if (filesToBackupCount_.load() > 0) reloadBatchFromDatabase();
   if (FilesToBackup::sharedFilesToBackup().count() > 0 && !storageFull_.load()) startBackup();

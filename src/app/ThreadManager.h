@@ -6,12 +6,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "app/WorkerRecord.h"
+#include "restore/WorkerThreads.h"
 
 namespace palvero {
 
@@ -29,12 +28,9 @@ class ThreadManager {
   void startThread(const std::shared_ptr<WorkerRecord>& worker, std::function<void()> body);
   // Blocks until no worker thread runs or `timeout` passed; true when none runs.
   bool waitForWorkerThreads(std::chrono::milliseconds timeout);
-  int runningWorkerThreads() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable finished_;
-  int running_ = 0;  // guarded by mutex_
+  WorkerThreads threads_;
 };
 
 }  // namespace palvero

@@ -1,5 +1,5 @@
 // The seam through which all time passes: the wall clock, the monotonic clock
-// and every designed wait. Production uses the system clock; tests install a
+// and every fixed wait (retries, pauses between requests). Production uses the system clock; tests install a
 // FakeClock so that minutes of waiting run in milliseconds.
 //
 // Thread contract: current() and setCurrent() are safe from any thread; a

@@ -1,5 +1,5 @@
 // printf-style formatting into std::string, for the system's fixed log lines
-// and request texts ("%@" of the designs becomes "%s").
+// and request texts ("%@" of the stored formats becomes "%s").
 #pragma once
 
 #include <string>

@@ -15,6 +15,7 @@
 #include "engine/DeltaHandler.h"
 #include "engine/RestoreFileOperations.h"
 #include "engine/RestoreTarget.h"
+#include "platform/FileSystem.h"
 #include "platform/PrivateFiles.h"
 #include "platform/UniqueFd.h"
 #include "state/LogWriter.h"
@@ -60,7 +61,7 @@ bool DeltaHandler::RestoreFile(const std::string& target, const FileDesc& Desc) 
     std::error_code error;
     std::filesystem::remove_all(scratch, error);
     std::filesystem::remove(joined, error);
-    if (scratch.empty() || !std::filesystem::create_directories(scratch, error) ||
+    if (scratch.empty() || !FileSystem::current().makeFolders(scratch, PrivateFiles::kFolderMode) ||
         !PrivateFiles::ensureFolder(scratch)) {
       log(kRestoreError, kSessionRestore,
           stringWithFormat("Restore error: %s. Ex: cannot create %s", target.c_str(), scratch.c_str()), kLogFailure);
@@ -102,10 +103,11 @@ bool DeltaHandler::RestoreFile(const std::string& target, const FileDesc& Desc) 
 
 bool DeltaHandler::installJoined(const std::string& joined, const std::string& fileToWrite,
                                  const std::string& changeTime) {
-  UniqueFd source(::open(joined.c_str(), O_RDONLY | O_CLOEXEC));
+  FileSystem& fs = FileSystem::current();
+  UniqueFd source(fs.open(joined, O_RDONLY | O_CLOEXEC));
   if (!source) return restoreFailed(fileToWrite, std::strerror(errno));
   struct stat st {};
-  if (::fstat(source.get(), &st) != 0) return restoreFailed(fileToWrite, std::strerror(errno));
+  if (fs.status(source.get(), st) != 0) return restoreFailed(fileToWrite, std::strerror(errno));
   std::string folder = fileToWrite.substr(0, std::max<size_t>(fileToWrite.rfind('/'), 1));
   if (!hasRoomFor(folder, st.st_size)) return false;
   RestoreTarget output;
@@ -113,15 +115,14 @@ bool DeltaHandler::installJoined(const std::string& joined, const std::string& f
   if (!output.create(fileToWrite, error, restoreRoot_)) {
     bool retried = false;
     if (restoreRoot_.empty()) {
-      std::error_code ignored;
-      std::filesystem::create_directories(folder, ignored);
+      fs.makeFolders(folder, 0777);
       retried = output.create(fileToWrite, error);
     }
     if (!retried) return restoreFailed(fileToWrite, error);
   }
   Bytes buffer(1 << 20);
   while (true) {
-    ssize_t n = ::read(source.get(), buffer.data(), buffer.size());
+    ssize_t n = fs.read(source.get(), buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return restoreFailed(fileToWrite, std::strerror(errno));
     if (n == 0) break;

@@ -11,6 +11,7 @@
 
 #include "base/Date.h"
 #include "base/Hex.h"
+#include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
@@ -28,16 +29,11 @@ bool isNewerThan(const struct stat& st, const std::string& changeTime) {
 }  // namespace
 
 bool RestoreFileOperations::writeDataToFile(const Bytes& data, const std::string& File) {
-  UniqueFd fd(::open(File.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  FileSystem& fs = FileSystem::current();
+  UniqueFd fd(fs.open(File, O_WRONLY | O_APPEND | O_CLOEXEC));
   if (!fd) return false;
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return fd.close() == 0;
+  if (!fs.writeAll(fd.get(), data.data(), data.size())) return false;
+  return fs.close(fd.release()) == 0;
 }
 
 Bytes RestoreFileOperations::getDataFromHexString(const std::string& text) {

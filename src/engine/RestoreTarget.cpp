@@ -13,6 +13,7 @@
 
 #include "base/StringFormat.h"
 #include "engine/PathRules.h"
+#include "platform/FileSystem.h"
 
 namespace palvero {
 namespace {
@@ -66,8 +67,9 @@ RestoreTarget::~RestoreTarget() { discard(); }
 UniqueFd RestoreTarget::openFolder(const std::string& path, const std::string& confineTo, bool make,
                                    std::string& error,
                                    unsigned folderMode) {
+  FileSystem& fs = FileSystem::current();
   if (confineTo.empty()) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(fs.open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) error = std::strerror(errno);
     return fd;
   }
@@ -88,19 +90,19 @@ UniqueFd RestoreTarget::openFolder(const std::string& path, const std::string& c
     return UniqueFd();
   }
   // The root is the user's choice and may itself be a link; nothing below it is followed.
-  UniqueFd current(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd current(fs.open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!current) {
     error = root + ": " + std::strerror(errno);
     return UniqueFd();
   }
   for (const std::string& part : *components) {
-    int next = ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int next = fs.openAt(current.get(), part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && make) {
-      if (::mkdirat(current.get(), part.c_str(), folderMode) != 0 && errno != EEXIST) {
+      if (fs.mkdirAt(current.get(), part, folderMode) != 0 && errno != EEXIST) {
         error = part + ": " + std::strerror(errno);
         return UniqueFd();
       }
-      next = ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      next = fs.openAt(current.get(), part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     if (next < 0) {
       error = (errno == ELOOP || errno == ENOTDIR) ? part + " is a symbolic link or not a folder"
@@ -114,6 +116,7 @@ UniqueFd RestoreTarget::openFolder(const std::string& path, const std::string& c
 
 bool RestoreTarget::makeFolder(const std::string& path, const std::string& confineTo, std::string& error) {
   if (!confineTo.empty()) return static_cast<bool>(openFolder(path, confineTo, true, error));
+  FileSystem& fs = FileSystem::current();
   const std::string folder = PathRules::withoutTrailingSlashes(path);
   std::string current;
   size_t start = folder.front() == '/' ? 1 : 0;
@@ -122,14 +125,14 @@ bool RestoreTarget::makeFolder(const std::string& path, const std::string& confi
     size_t end = folder.find('/', start);
     if (end == std::string::npos) end = folder.size();
     current = folder.substr(0, end);
-    if (!current.empty() && ::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (!current.empty() && fs.mkdir(current, 0777) != 0 && errno != EEXIST) {
       error = current + ": " + std::strerror(errno);
       return false;
     }
     start = end + 1;
   }
   struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  if (fs.status(folder, st, false) != 0 || !S_ISDIR(st.st_mode)) {
     error = folder + " exists and is not a folder";
     return false;
   }
@@ -151,7 +154,8 @@ bool RestoreTarget::create(const std::string& finalPath, std::string& error, con
   }
   for (int tries = 0; tries < 16; ++tries) {
     std::string candidate = kTemporaryPrefix + randomSuffix();
-    int fd = ::openat(folder_.get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    int fd = FileSystem::current().openAt(folder_.get(), candidate,
+                                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       fd_ = UniqueFd(fd);
       finalPath_ = finalPath;
@@ -176,15 +180,9 @@ bool RestoreTarget::append(std::span<const uint8_t> data, std::string& error) {
     error = "no file open";
     return false;
   }
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd_.get(), data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = std::strerror(errno);
-      return false;
-    }
-    done += static_cast<size_t>(n);
+  if (!FileSystem::current().writeAll(fd_.get(), data.data(), data.size())) {
+    error = std::strerror(errno);
+    return false;
   }
   written_ += static_cast<int64_t>(data.size());
   return true;
@@ -195,24 +193,27 @@ bool RestoreTarget::commit(const std::optional<Date>& modified, std::string& err
     error = "no file open";
     return false;
   }
+  FileSystem& fs = FileSystem::current();
   if (modified) {
     struct timespec times[2] = {timespecOf(*modified), timespecOf(*modified)};
-    if (::futimens(fd_.get(), times) != 0) {
+    if (fs.setTimes(fd_.get(), times) != 0) {
       error = std::strerror(errno);
       return false;
     }
   }
   struct stat existing {};
-  bool replacing = ::fstatat(folder_.get(), finalName_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-  if (replacing && ::fdatasync(fd_.get()) != 0) {
+  // Flushed unless nothing is known to be there: a status that fails for
+  // another reason than absence may hide a file the rename would replace.
+  bool replacing = fs.statusAt(folder_.get(), finalName_, existing, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+  if (replacing && fs.sync(fd_.get(), true) != 0) {
     error = std::strerror(errno);
     return false;
   }
-  if (fd_.close() != 0) {
+  if (fs.close(fd_.release()) != 0) {
     error = std::strerror(errno);
     return false;
   }
-  if (::renameat(folder_.get(), temporaryName_.c_str(), folder_.get(), finalName_.c_str()) != 0) {
+  if (fs.renameAt(folder_.get(), temporaryName_, folder_.get(), finalName_) != 0) {
     error = std::strerror(errno);
     return false;
   }
@@ -224,14 +225,15 @@ bool RestoreTarget::commit(const std::optional<Date>& modified, std::string& err
 
 void RestoreTarget::discard() {
   fd_.reset();
-  if (!temporaryName_.empty() && folder_) ::unlinkat(folder_.get(), temporaryName_.c_str(), 0);
+  if (!temporaryName_.empty() && folder_) FileSystem::current().unlinkAt(folder_.get(), temporaryName_);
   temporaryName_.clear();
   temporaryPath_.clear();
   folder_.reset();
 }
 
 int RestoreTarget::removeLeftovers(const std::string& folder) {
-  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  FileSystem& fs = FileSystem::current();
+  UniqueFd fd(fs.open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) return 0;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(::dup(fd.get())), ::closedir);
   if (!dir) return 0;
@@ -244,8 +246,8 @@ int RestoreTarget::removeLeftovers(const std::string& folder) {
   int removed = 0;
   for (const auto& name : names) {
     struct stat st {};
-    if (::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (::unlinkat(fd.get(), name.c_str(), 0) == 0) ++removed;
+    if (fs.statusAt(fd.get(), name, st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (fs.unlinkAt(fd.get(), name) == 0) ++removed;
   }
   return removed;
 }

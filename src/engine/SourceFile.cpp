@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FileSystem.h"
+
 namespace palvero {
 namespace {
 
@@ -56,7 +58,7 @@ Date SourceFile::Identity::changeTime() const {
 
 SourceFile::Kind SourceFile::inspect(const std::string& path, Identity& identity, int* error) {
   struct statx st {};
-  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, kIdentityMask, &st) != 0) {
+  if (FileSystem::current().statusX(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, kIdentityMask, st) != 0) {
     int code = errno;
     if (error) *error = code;
     return code == ENOENT || code == ENOTDIR ? Kind::kMissing : Kind::kUnreadable;
@@ -67,14 +69,15 @@ SourceFile::Kind SourceFile::inspect(const std::string& path, Identity& identity
 }
 
 bool SourceFile::open(const std::string& path, const Identity& expected, std::string& reason) {
-  fd_ = UniqueFd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  FileSystem& fs = FileSystem::current();
+  fd_ = UniqueFd(fs.open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd_) {
     reason = std::strerror(errno);
     return false;
   }
   struct statx st {};
   Identity now;
-  if (::statx(fd_.get(), "", AT_EMPTY_PATH, kIdentityMask, &st) != 0) {
+  if (fs.statusX(fd_.get(), "", AT_EMPTY_PATH, kIdentityMask, st) != 0) {
     reason = std::strerror(errno);
   } else if (identityFrom(st, now) != Kind::kRegular) {
     reason = "not a regular file";
@@ -88,10 +91,11 @@ bool SourceFile::open(const std::string& path, const Identity& expected, std::st
 }
 
 bool SourceFile::readExactly(int64_t offset, int64_t length, Bytes& out, std::string& reason) {
+  FileSystem& fs = FileSystem::current();
   out.resize(static_cast<size_t>(length));
   size_t done = 0;
   while (done < out.size()) {
-    ssize_t n = ::pread(fd_.get(), out.data() + done, out.size() - done, static_cast<off_t>(offset) + done);
+    ssize_t n = fs.readAt(fd_.get(), out.data() + done, out.size() - done, offset + static_cast<int64_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       reason = std::strerror(errno);

@@ -1,13 +1,13 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
@@ -26,53 +26,34 @@ bool fail(std::string* error, const std::string& what) {
   return false;
 }
 
-bool writeAll(int fd, std::string_view data) {
-  const char* p = data.data();
-  size_t left = data.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool AtomicFile::write(const std::string& path, std::string_view data, unsigned mode, std::string* error) {
+  FileSystem& fs = FileSystem::current();
   std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(gTempCounter++);
-  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  UniqueFd fd(fs.open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
   if (!fd) return fail(error, "cannot create " + temp);
-  bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), data) && ::fsync(fd.get()) == 0;
-  if (!written || fd.close() != 0) {
+  bool written =
+      fs.chmod(fd.get(), mode) == 0 && fs.writeAll(fd.get(), data.data(), data.size()) && fs.sync(fd.get()) == 0;
+  if (!written || fs.close(fd.release()) != 0) {
     fail(error, "cannot write " + temp);
-    ::unlink(temp.c_str());
+    fs.unlink(temp);
     return false;
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
+  if (fs.rename(temp, path) != 0) {
     fail(error, "cannot rename " + temp + " to " + path);
-    ::unlink(temp.c_str());
+    fs.unlink(temp);
     return false;
   }
-  UniqueFd dir(::open(dirName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir) ::fsync(dir.get());
+  UniqueFd dir(fs.open(dirName(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir) fs.sync(dir.get());
   return true;
 }
 
 bool AtomicFile::read(const std::string& path, std::string& out) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return false;
-  out.clear();
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    out.append(buffer, static_cast<size_t>(n));
-  }
+  FileSystem& fs = FileSystem::current();
+  UniqueFd fd(fs.open(path, O_RDONLY | O_CLOEXEC));
+  return fd && fs.readAll(fd.get(), out);
 }
 
 }  // namespace palvero

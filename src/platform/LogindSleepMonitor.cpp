@@ -64,6 +64,7 @@ class LogindSleepMonitor : public SleepMonitor {
     onSleep_ = std::move(onSleep);
     onWake_ = std::move(onWake);
     sd_bus_slot* raw = nullptr;
+    // Synchronous: the bus daemon holds the match when this returns.
     if (sd_bus_match_signal(bus_.get(), &raw, "org.freedesktop.login1", "/org/freedesktop/login1",
                             "org.freedesktop.login1.Manager", "PrepareForSleep", &LogindSleepMonitor::onSignal,
                             this) < 0) {

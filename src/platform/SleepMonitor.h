@@ -27,7 +27,9 @@ class SleepMonitor {
   using Handler = std::function<void()>;
 
   virtual ~SleepMonitor() = default;
-  // Starts reporting; false when the source cannot be watched.
+  // Starts reporting; false when the source cannot be watched. On return
+  // the source is watched: logind's match is registered with the bus, so a
+  // signal sent from then on is reported.
   virtual bool start(Handler onSleep, Handler onWake) = 0;
   virtual void stop() = 0;
   // "logind" or "clock", for the log.

@@ -30,6 +30,8 @@ class UniqueFd {
   // released either way.
   int close() { return fd_ >= 0 ? ::close(std::exchange(fd_, -1)) : 0; }
   void reset() { close(); }
+  // Gives up ownership (to close it through FileSystem, say).
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;

@@ -30,11 +30,12 @@
 // Thread contract: an instance may be used from several threads at once. The
 // cookie list is read and replaced whole under the instance's lock; nothing
 // else changes after construction. Synchronous operations block the calling
-// thread (up to 60 seconds per attempt plus the designed waits, all taken
-// through Clock::current()). "get_ver", "check_block" and "upload_ver" wait
-// until "RequestPause" (a setting the service may send; 0.1 s by default)
-// has passed since the instance's previous exchange, and each listing
-// request until twice it has passed since the previous listing's reply. Completions of asynchronous requests run on the
+// thread (up to 60 seconds per attempt plus the pauses that space out
+// requests, all taken through Clock::current()). "get_ver", "check_block" and
+// "upload_ver" wait until "RequestPause" (a setting the service may send;
+// 0.1 s by default) has passed since the instance's previous exchange, and
+// each listing request until twice it has passed since the previous
+// listing's reply. Completions of asynchronous requests run on the
 // main run loop (RunLoop::main()), where their notifications are posted.
 // Notifications name the instance as their sender.
 #pragma once
@@ -62,6 +63,41 @@
 #include "protocol/RequestPacer.h"
 
 namespace palvero {
+
+// The request kinds of the catalogue, in its order (the value is the
+// request type number).
+enum class RequestKind : uint32_t {
+  kGetAccount,
+  kAuth,
+  kRegister,
+  kRegisterDevice,
+  kGetFolder,
+  kGetFolderPage,
+  kGetFolderPageOfDevice,
+  kGetFilesList,
+  kGetVersion,
+  kGetVersionOfDevice,
+  kGetSpeed,
+  kCheckBlock,
+  kUploadBlock,
+  kUploadBlocksMulti,
+  kGetBlock,
+  kDelete,
+  kUploadVersion,
+  kGetStatisticByCategories,
+  kSaveSettings,
+  kLoadSettings,
+  kForgotPassword,
+  kGetServerParams,
+  kGetTop10,
+  kSendLogs,
+  kCheckVersion,
+  kDownloadUpdate,
+  kPing,
+  kGetSupportInfo,
+  kStatus,
+  kSendSerialNumbers,
+};
 
 class CommunicationServer : public std::enable_shared_from_this<CommunicationServer> {
   struct Passkey {
@@ -126,6 +162,10 @@ class CommunicationServer : public std::enable_shared_from_this<CommunicationSer
   std::string getStringForRequest(uint32_t requestType, const std::string& WithParam1 = {},
                                   const std::string& Param2 = {}, const std::string& Param3 = {},
                                   const std::string& Param4 = {}) const;
+  std::string getStringForRequest(RequestKind kind, const std::string& WithParam1 = {}, const std::string& Param2 = {},
+                                  const std::string& Param3 = {}, const std::string& Param4 = {}) const {
+    return getStringForRequest(static_cast<uint32_t>(kind), WithParam1, Param2, Param3, Param4);
+  }
 
   // --- Session (CommunicationServerSession.cpp) ----------------------------
 

@@ -27,7 +27,7 @@ void CommunicationServer::registerUsername(const std::string& username, const st
   try {
     // Encoded, unlike the form's letter: a password holding "&", "+" or "%"
     // (or any non-ASCII letter) would otherwise reach the service changed.
-    std::string form = getStringForRequest(2, formValue(username), formValue(withPassword));
+    std::string form = getStringForRequest(RequestKind::kRegister, formValue(username), formValue(withPassword));
     sendFormAsync(std::move(form), [username, withPassword](CommunicationServer& self, const HttpResponse& response) {
       self.didRegisterUsername(username, withPassword, response);
     });
@@ -90,7 +90,8 @@ void CommunicationServer::registerDeviceThen(const std::string& clientId, const 
     // The device JSON goes into the form as it is: its text fields come
     // percent-encoded from the caller (encodedDeviceRecord).
     std::string deviceJson = LocalSettings::sharedManager().deviceToJSON(device);
-    std::string form = getStringForRequest(3, formValue(clientId), formValue(password), deviceJson);
+    std::string form =
+        getStringForRequest(RequestKind::kRegisterDevice, formValue(clientId), formValue(password), deviceJson);
     sendFormAsync(std::move(form), [thenSendSerialNumbers](CommunicationServer& self, const HttpResponse& response) {
       try {
         if (!response.completed() || response.status != 200) {
@@ -151,7 +152,7 @@ Value CommunicationServer::loginWithNewDevice() const {
 
 void CommunicationServer::forgotPassword(const std::string& user) {
   try {
-    std::string form = getStringForRequest(20, formValue(user));
+    std::string form = getStringForRequest(RequestKind::kForgotPassword, formValue(user));
     sendAsyncRenewing(
         "forgotPassword", [form](CommunicationServer& self) { return self.sendForm(form); },
         [user](CommunicationServer& self, const HttpResponse& response) {
@@ -181,8 +182,8 @@ void CommunicationServer::forgotPassword(const std::string& user) {
 
 void CommunicationServer::sendSerialNumbers(const std::string& serialNumber, const std::string& withComputerUUID) {
   try {
-    std::string form = getStringForRequest(29) + "&SerialNumber=" + formValue(serialNumber) +
-                       "&ComputerUUID=" + formValue(withComputerUUID);
+    std::string form = getStringForRequest(RequestKind::kSendSerialNumbers) +
+                       "&SerialNumber=" + formValue(serialNumber) + "&ComputerUUID=" + formValue(withComputerUUID);
     // Right after a device registration there is no session yet: a 401 is
     // renewed once and sent again; the reply itself is ignored.
     sendAsyncRenewing(

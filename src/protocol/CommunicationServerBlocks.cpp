@@ -23,7 +23,7 @@ std::string CommunicationServer::stringForBlocks(const std::vector<FileBlock>& b
 std::optional<std::vector<FileBlock>> CommunicationServer::hasServerFileBlocks(const std::vector<FileBlock>& blocks) {
   try {
     paceRequest();
-    HttpResponse response = sendForm(getStringForRequest(11, stringForBlocks(blocks)));
+    HttpResponse response = sendForm(getStringForRequest(RequestKind::kCheckBlock, stringForBlocks(blocks)));
     if (!response.completed() || response.status == 401) {
       if (!syncAuthorise()) return std::nullopt;
       return rerunAfterRenewal<std::optional<std::vector<FileBlock>>>("hasServerFileBlocks", std::nullopt,
@@ -270,7 +270,7 @@ bool CommunicationServer::downloadDataBlock(const std::string& checksum, const s
                                             bool& isCompressed, bool& OfflineBreak) {
   try {
     WorkerActivity::stamp(WorkerActivity::Kind::kRestore);
-    std::string form = getStringForRequest(14, checksum, sizeClass);
+    std::string form = getStringForRequest(RequestKind::kGetBlock, checksum, sizeClass);
     RetryPolicy policy;
     policy.special = [](const HttpResponse& r) {
       if (r.status != 429) return SpecialReply::kNone;

@@ -17,6 +17,8 @@ struct Entry {
   bool encodeFirst;  // the folder requests URL-encode their path
 };
 
+static_assert(static_cast<uint32_t>(RequestKind::kSendSerialNumbers) + 1 == CommunicationServer::kRequestTypeCount);
+
 constexpr std::array<Entry, CommunicationServer::kRequestTypeCount> kCatalogue = {{
     {"request=get_account&guid=%@&password=%@", Leading::kClientIdAndPassword, 0, false},
     {"request=auth&guid=%@&password=%@", Leading::kClientIdAndPassword, 0, false},

@@ -109,8 +109,9 @@ std::optional<BackupedFolder> CommunicationServer::getFolderWithPath(const std::
     int64_t page = 1;
     while (true) {
       std::string pageText = stringWithFormat("%lld", static_cast<long long>(page));
-      std::string form =
-          otherDevice ? getStringForRequest(6, path, pageText, *deviceID) : getStringForRequest(5, path, pageText);
+      std::string form = otherDevice
+                             ? getStringForRequest(RequestKind::kGetFolderPageOfDevice, path, pageText, *deviceID)
+                             : getStringForRequest(RequestKind::kGetFolderPage, path, pageText);
       pacer_.waitBeforeListing(RequestPacer::listingPause());
       HttpResponse response = sendForm(form, CookieChoice::kLast, kMaxListingReplyBytes);
       pacer_.listingEnded();
@@ -158,7 +159,8 @@ std::optional<BackupedFolder> CommunicationServer::getGetFilesList(const std::st
   try {
     const std::string device = andDeviceID && !andDeviceID->empty() ? *andDeviceID : clientId();
     pacer_.waitBeforeListing(RequestPacer::listingPause());
-    HttpResponse response = sendForm(getStringForRequest(7, path), CookieChoice::kLast, kMaxListingReplyBytes);
+    HttpResponse response =
+        sendForm(getStringForRequest(RequestKind::kGetFilesList, path), CookieChoice::kLast, kMaxListingReplyBytes);
     pacer_.listingEnded();
     if (response.completed() && response.status == 401) {
       if (!syncAuthorise()) return std::nullopt;

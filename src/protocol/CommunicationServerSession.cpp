@@ -11,7 +11,7 @@ bool CommunicationServer::syncAuthorise() {
     auto& settings = LocalSettings::sharedManager();
     for (int attempt = 0;; ++attempt) {
       LocalSettings::Credentials used = settings.credentials();
-      HttpResponse response = sendForm(getStringForRequest(1), CookieChoice::kEmpty);
+      HttpResponse response = sendForm(getStringForRequest(RequestKind::kAuth), CookieChoice::kEmpty);
       // A device registration that finished while this request was out has
       // replaced the identity: whatever the answer for the old one, the
       // session must be the device's. Bounded, as a registration is rare.
@@ -55,7 +55,7 @@ bool CommunicationServer::authorisationReply(const HttpResponse& response) {
 int32_t CommunicationServer::syncPing() {
   try {
     auto start = Clock::current()->monotonicNow();
-    HttpResponse response = sendForm(getStringForRequest(26));
+    HttpResponse response = sendForm(getStringForRequest(RequestKind::kPing));
     double elapsed = std::chrono::duration<double>(Clock::current()->monotonicNow() - start).count();
     if (!response.completed() || response.status != 200) {
       logEntry(kGeneralLogEvent, kSessionOther,

@@ -81,7 +81,7 @@ bool CommunicationServer::saveSettings(const std::string& type) {
     } else {
       throw std::invalid_argument("unknown settings type " + type);
     }
-    HttpResponse response = sendForm(getStringForRequest(18, type, formValue(body)));
+    HttpResponse response = sendForm(getStringForRequest(RequestKind::kSaveSettings, type, formValue(body)));
     if (response.completed() && response.status == 200 && response.body == "ok") {
       updateCookies(response);
       return true;
@@ -97,7 +97,7 @@ bool CommunicationServer::saveSettings(const std::string& type) {
 
 void CommunicationServer::loadSettings(const std::string& type) {
   try {
-    std::string form = getStringForRequest(19, type);
+    std::string form = getStringForRequest(RequestKind::kLoadSettings, type);
     sendAsyncRenewing(
         "loadSettings", [form](CommunicationServer& self) { return self.sendForm(form); },
         [type](CommunicationServer& self, const HttpResponse& response) { self.didLoadSettings(type, response); },
@@ -171,7 +171,7 @@ void CommunicationServer::didLoadSettings(const std::string& type, const HttpRes
 
 void CommunicationServer::loadExclusions() {
   try {
-    std::string form = getStringForRequest(19, "exclusions");
+    std::string form = getStringForRequest(RequestKind::kLoadSettings, "exclusions");
     sendAsyncRenewing(
         "loadExclusions", [form](CommunicationServer& self) { return self.sendForm(form); },
         [](CommunicationServer& self, const HttpResponse& response) { self.didLoadExclusions(response); }, nullptr);

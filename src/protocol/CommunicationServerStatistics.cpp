@@ -9,7 +9,7 @@ namespace palvero {
 
 std::optional<std::map<std::string, Value>> CommunicationServer::getStatisticByCategories() {
   try {
-    HttpResponse response = sendForm(getStringForRequest(17));
+    HttpResponse response = sendForm(getStringForRequest(RequestKind::kGetStatisticByCategories));
     if (response.completed() && response.status == 401) {
       if (!syncAuthorise()) return std::nullopt;
       return rerunAfterRenewal<std::optional<std::map<std::string, Value>>>(
@@ -42,8 +42,8 @@ std::optional<std::map<std::string, Value>> CommunicationServer::getStatisticByC
 std::optional<Value> CommunicationServer::getTop10Files(const std::string& category, int64_t Page) {
   try {
     std::string sent = category == "Other" || category == "other" ? "others" : category;
-    HttpResponse response =
-        sendForm(getStringForRequest(22, formValue(sent), stringWithFormat("%lld", static_cast<long long>(Page))));
+    HttpResponse response = sendForm(getStringForRequest(RequestKind::kGetTop10, formValue(sent),
+                                                         stringWithFormat("%lld", static_cast<long long>(Page))));
     if (response.completed() && response.status == 401) {
       if (!syncAuthorise()) return std::nullopt;
       return rerunAfterRenewal<std::optional<Value>>("getTop10Files", std::nullopt,
@@ -67,7 +67,7 @@ std::optional<Value> CommunicationServer::getTop10Files(const std::string& categ
 
 void CommunicationServer::getSupportInfo() {
   try {
-    std::string form = getStringForRequest(27);
+    std::string form = getStringForRequest(RequestKind::kGetSupportInfo);
     sendAsyncRenewing(
         "getSupportInfo", [form](CommunicationServer& self) { return self.sendForm(form); },
         [](CommunicationServer& self, const HttpResponse& response) {

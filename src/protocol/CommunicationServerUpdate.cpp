@@ -113,8 +113,8 @@ void CommunicationServer::sendLogsWithMessage(const std::string& message, bool I
 
 bool CommunicationServer::syncCheckVersion(int64_t clientType, std::string& versions) {
   try {
-    HttpResponse response =
-        sendForm(getStringForRequest(24, stringWithFormat("%lld", static_cast<long long>(clientType))));
+    HttpResponse response = sendForm(
+        getStringForRequest(RequestKind::kCheckVersion, stringWithFormat("%lld", static_cast<long long>(clientType))));
     if (response.completed() && response.status == 401) {
       if (!syncAuthorise()) return false;
       return rerunAfterRenewal<bool>("syncCheckVersion", false, [&] { return syncCheckVersion(clientType, versions); });
@@ -134,7 +134,8 @@ bool CommunicationServer::syncCheckVersion(int64_t clientType, std::string& vers
 
 void CommunicationServer::checkVersion(int64_t clientType) {
   try {
-    std::string form = getStringForRequest(24, stringWithFormat("%lld", static_cast<long long>(clientType)));
+    std::string form =
+        getStringForRequest(RequestKind::kCheckVersion, stringWithFormat("%lld", static_cast<long long>(clientType)));
     sendAsyncRenewing(
         "checkVersion", [form](CommunicationServer& self) { return self.sendForm(form); },
         [](CommunicationServer& self, const HttpResponse& response) {
@@ -155,7 +156,8 @@ void CommunicationServer::checkVersion(int64_t clientType) {
 
 void CommunicationServer::downloadUpdate(int64_t clientType) {
   try {
-    std::string form = getStringForRequest(25, stringWithFormat("%lld", static_cast<long long>(clientType)));
+    std::string form =
+        getStringForRequest(RequestKind::kDownloadUpdate, stringWithFormat("%lld", static_cast<long long>(clientType)));
     sendAsyncRenewing(
         "downloadUpdate",
         [form](CommunicationServer& self) { return self.sendForm(form, CookieChoice::kLast, kMaxUpdaterReplyBytes); },

@@ -11,8 +11,9 @@ bool CommunicationServer::GetFileVersionBin(const std::string& filePath, int32_t
     std::string version = stringWithFormat("%i", Version);
     std::string undelete = ToBackup ? "1" : "0";
     bool otherDevice = DeviceID && !DeviceID->empty() && DeviceID->find("null") == std::string::npos;
-    std::string form = otherDevice ? getStringForRequest(9, filePath, version, undelete, *DeviceID)
-                                   : getStringForRequest(8, filePath, version, undelete);
+    std::string form =
+        otherDevice ? getStringForRequest(RequestKind::kGetVersionOfDevice, filePath, version, undelete, *DeviceID)
+                    : getStringForRequest(RequestKind::kGetVersion, filePath, version, undelete);
     RetryPolicy policy;
     policy.special = [](const HttpResponse& r) {
       return r.status == 404 ? SpecialReply::kFailNow : SpecialReply::kNone;

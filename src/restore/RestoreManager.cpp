@@ -61,8 +61,7 @@ RestoreManager::~RestoreManager() {
   for (auto& token : observers_) NotificationCenter::defaultCenter().removeObserver(token);
   paused_.store(true);
   for (const auto& worker : workers()) worker->deltaHandler->setCancel(true);
-  std::unique_lock lock(threadsMutex_);
-  threadsDone_.wait_for(lock, std::chrono::minutes(1), [this] { return runningThreads_ == 0; });
+  threads_.waitForNone(std::chrono::minutes(1));
 }
 
 void RestoreManager::setWorkers(size_t count, const std::function<std::shared_ptr<BlockEngine>()>& makeEngine) {
@@ -335,18 +334,7 @@ void RestoreManager::startThread(const std::shared_ptr<RestoreThread>& worker, s
     hooks_.startThread(worker, std::move(body));
     return;
   }
-  {
-    std::lock_guard lock(threadsMutex_);
-    ++runningThreads_;
-  }
-  std::thread([this, worker, body = std::move(body)] {
-    auto self = std::this_thread::get_id();
-    worker->setThread(self);
-    body();
-    worker->clearThread(self);
-    std::lock_guard lock(threadsMutex_);
-    if (--runningThreads_ == 0) threadsDone_.notify_all();
-  }).detach();
+  threads_.start(worker, std::move(body));
 }
 
 void RestoreManager::log(uint32_t entryType, int32_t sessionType, const std::string& text, int level) {

@@ -42,6 +42,7 @@
 #include "protocol/BackupedFolder.h"
 #include "restore/RestoreChoice.h"
 #include "restore/RestoreThread.h"
+#include "restore/WorkerThreads.h"
 #include "state/FilesToRestore.h"
 
 namespace palvero {
@@ -259,9 +260,7 @@ class RestoreManager {
   std::vector<NotificationCenter::Token> observers_;
 
   // Threads the manager started itself (no startThread hook).
-  std::mutex threadsMutex_;
-  std::condition_variable threadsDone_;
-  int runningThreads_ = 0;  // guarded by threadsMutex_
+  WorkerThreads threads_;
   // Idle waits.
   std::condition_variable_any idle_;
   // Expires with the manager: tasks queued elsewhere check it first.

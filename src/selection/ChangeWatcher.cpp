@@ -238,12 +238,6 @@ void ChangeWatcher::recalculateBackupQueue(bool forFullBackup) {
   });
 }
 
-void ChangeWatcher::scanDifferenceFolders() {
-  folderChanges_.withBothLists([&](std::vector<std::string>& removed, std::vector<std::string>& added) {
-    scanDifferenceFoldersLocked(removed, added);
-  });
-}
-
 void ChangeWatcher::scanDifferenceFoldersLocked(std::vector<std::string>& removed, std::vector<std::string>& added) {
   auto& settings = LocalSettings::sharedManager();
   settings.setNeedRescanning(true);
@@ -271,7 +265,6 @@ void ChangeWatcher::scanDifferenceFoldersLocked(std::vector<std::string>& remove
     // A scan that returned nothing (a folder gone meanwhile) leaves the
     // batch to the database's waiting rows.
     queue.setFiles(lastRows ? std::move(*lastRows) : BackupQueueStore::current()->selectWaitingFiles());
-    queue.save();
   }
   if (delegate_) delegate_->setScanning(false);
   settings.setNeedRescanning(false);

@@ -82,7 +82,6 @@ class ChangeWatcher {
   // added or removed, or, when only rules changed, rebuilds the whole queue
   // from a scan of the home folder (full backup: status 10).
   void recalculateBackupQueue(bool forFullBackup);
-  void scanDifferenceFolders();
 
   FolderChanges& folderChanges() { return folderChanges_; }
   WatcherBuffer& buffer() { return buffer_; }

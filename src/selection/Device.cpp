@@ -55,6 +55,5 @@ Value Device::deviceToJson() const {
 
 const char* Device::typeLabel() const { return DeviceTypes::infoForType(deviceType).label; }
 const char* Device::typeIcon() const { return DeviceTypes::infoForType(deviceType).icon; }
-const char* Device::typeSmallIcon() const { return DeviceTypes::infoForType(deviceType).smallIcon; }
 
 }  // namespace palvero

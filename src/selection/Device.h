@@ -34,7 +34,6 @@ class Device {
   // The label and icons of this device's type.
   const char* typeLabel() const;
   const char* typeIcon() const;
-  const char* typeSmallIcon() const;
 };
 
 }  // namespace palvero

@@ -30,7 +30,6 @@ std::optional<std::vector<BackupFile>> QueueRebuild::rebuild(const std::string& 
   queue.setBackupedFiles({});
   auto rows = FileScanner::sharedFileScanner().firstScanFilesAtPath(folder, false, false, forFullBackup);
   queue.setFiles(rows ? *rows : store->selectWaitingFiles());
-  queue.save();
   return rows;
 }
 

@@ -132,12 +132,6 @@ bool DBManager::CreateDatabase() {
   return false;
 }
 
-void DBManager::AlterTables() {
-  std::lock_guard lock(mutex_);
-  if (!ensureOpenLocked()) return;
-  alterTablesLocked();
-}
-
 void DBManager::closeDatabase() {
   std::lock_guard lock(mutex_);
   closeLocked();

@@ -75,9 +75,6 @@ class DBManager {
   // (Re)opens the file, creating the folder, the tables and the version row
   // of a new file, or upgrading an older one. False when it cannot be opened.
   bool CreateDatabase();
-  // Adds the columns an older file may lack (ERROR, NUMBEROFTRIES, DEVICEID,
-  // REVISION), one by one.
-  void AlterTables();
   // Closes the connection; the next operation opens the file again.
   void closeDatabase();
   // Closes the connection and removes the file with its WAL and shared-memory

@@ -33,8 +33,6 @@ class FilesToBackup {
 
   // Loads both lists again, as a batch created now would.
   void load();
-  // Stores nothing: the database is the durable form of the queue.
-  void save() {}
 
   std::vector<BackupFile> files() const;
   void setFiles(std::vector<BackupFile> files);

@@ -17,6 +17,7 @@
 #include "base/FileURL.h"
 #include "base/StringFormat.h"
 #include "platform/Env.h"
+#include "platform/FileSystem.h"
 #include "platform/PreferencesStore.h"
 #include "platform/PrivateFiles.h"
 #include "platform/UniqueFd.h"
@@ -42,27 +43,23 @@ void reportToSystemLog(const std::string& what) {
 
 // Size of the file at `path`, creating it empty when it does not exist.
 int64_t sizeCreatingFile(const std::string& path) {
+  FileSystem& files = FileSystem::current();
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return st.st_size;
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, PrivateFiles::kFileMode));
+  if (files.status(path, st, true) == 0) return st.st_size;
+  UniqueFd fd(files.open(path, O_WRONLY | O_CREAT | O_CLOEXEC, PrivateFiles::kFileMode));
   if (!fd) throw std::runtime_error("cannot create " + path);
   return 0;
 }
 
 void appendToFile(const std::string& path, const std::string& line) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, PrivateFiles::kFileMode));
+  FileSystem& files = FileSystem::current();
+  UniqueFd fd(files.open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, PrivateFiles::kFileMode));
   if (!fd) throw std::runtime_error("cannot open " + path);
   struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && (st.st_mode & 07777) != PrivateFiles::kFileMode) {
-    ::fchmod(fd.get(), PrivateFiles::kFileMode);
+  if (files.status(fd.get(), st) == 0 && (st.st_mode & 07777) != PrivateFiles::kFileMode) {
+    files.chmod(fd.get(), PrivateFiles::kFileMode);
   }
-  size_t done = 0;
-  while (done < line.size()) {
-    ssize_t n = ::write(fd.get(), line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error("cannot write " + path);
-    done += static_cast<size_t>(n);
-  }
+  if (!files.writeAll(fd.get(), line.data(), line.size())) throw std::runtime_error("cannot write " + path);
 }
 
 }  // namespace
@@ -140,9 +137,9 @@ void LogWriter::createNewLogFile(int64_t logNum) {
   std::lock_guard lock(mutex_);
   if (logNum_ != logNum) return;
   std::string path = filePathForNumber(logNum + 1);
-  std::error_code ec;
-  fs::remove(path, ec);
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, PrivateFiles::kFileMode));
+  FileSystem& files = FileSystem::current();
+  files.unlink(path);
+  UniqueFd fd(files.open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, PrivateFiles::kFileMode));
   logNum_ = logNum + 1;
   currentLogFilepath_ = path;
   cleanLogFiles(folder_);
@@ -183,11 +180,6 @@ std::string LogWriter::currentLogFilepath() const {
 int64_t LogWriter::logNum() const {
   std::lock_guard lock(mutex_);
   return logNum_;
-}
-
-std::string LogWriter::logFolder() const {
-  std::lock_guard lock(mutex_);
-  return folder_;
 }
 
 }  // namespace palvero

@@ -67,7 +67,6 @@ class LogWriter {
 
   std::string currentLogFilepath() const;
   int64_t logNum() const;
-  std::string logFolder() const;
 
   static const char* entryTypeName(uint32_t type);
   static const char* sessionTypeName(int32_t type);

@@ -73,13 +73,6 @@ void SqliteStatement::reset() {
   sqlite3_clear_bindings(statement_);
 }
 
-int SqliteStatement::columnCount() const { return sqlite3_column_count(statement_); }
-
-std::string SqliteStatement::columnName(int column) const {
-  const char* name = sqlite3_column_name(statement_, column);
-  return name ? name : "";
-}
-
 bool SqliteStatement::columnIsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
 
 int64_t SqliteStatement::columnInt64(int column) const { return sqlite3_column_int64(statement_, column); }

@@ -36,8 +36,6 @@ class SqliteStatement {
   // Makes the statement ready to run again and clears its bindings.
   void reset();
 
-  int columnCount() const;
-  std::string columnName(int column) const;
   bool columnIsNull(int column) const;
   int64_t columnInt64(int column) const;
   // The column's bytes as stored (empty for NULL).

@@ -20,7 +20,7 @@
 
 namespace palvero {
 
-// The byte-buffer operations of the design, as free functions.
+// The byte-buffer operations the engine and the settings use, as free functions.
 std::optional<Bytes> AES256EncryptWithKey(std::span<const uint8_t> data, std::string_view key);
 std::optional<Bytes> AES256DecryptWithKey(std::span<const uint8_t> data, std::string_view key);
 

@@ -11,6 +11,7 @@
 
 #include "base/StringFormat.h"
 #include "engine/format/util/Functions.h"
+#include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
 #include "state/LogWriter.h"
 
@@ -30,10 +31,11 @@ void logFailure(const std::string& text) {
 // Opens a regular file for reading without following a final symbolic link
 // and without blocking on a FIFO; an invalid descriptor for anything else.
 UniqueFd openRegularFile(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  FileSystem& fs = FileSystem::current();
+  UniqueFd fd(fs.open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return fd;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
+  if (fs.status(fd.get(), st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
   int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
   ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -42,9 +44,10 @@ UniqueFd openRegularFile(const std::string& path) {
 
 // Reads until `size` bytes or the end of the file; throws on a read error.
 size_t readFully(int fd, uint8_t* out, size_t size) {
+  FileSystem& fs = FileSystem::current();
   size_t done = 0;
   while (done < size) {
-    ssize_t n = ::read(fd, out + done, size - done);
+    ssize_t n = fs.read(fd, out + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw std::runtime_error(std::string("read failed: ") + std::strerror(errno));
     if (n == 0) break;

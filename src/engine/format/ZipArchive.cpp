@@ -12,6 +12,7 @@
 #include "engine/format/ZipEntryName.h"
 #include "engine/format/ZipReader.h"
 #include "engine/format/ZipWriter.h"
+#include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
@@ -27,47 +28,24 @@ std::string parentOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Creates `path` and its missing parents (as mkdir -p).
-bool makeFolders(const std::string& path) {
-  std::string current;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || (path[i] == '/' && i > 0)) {
-      current = path.substr(0, i);
-      if (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    }
-  }
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Creates base/components[0]/... up to `count` components, refusing to pass
 // through anything that is not a real folder (a symbolic link in particular).
 bool makeInnerFolders(const std::string& base, const std::vector<std::string>& components, size_t count,
                       std::string& error) {
+  FileSystem& fs = FileSystem::current();
   std::string current = base;
   for (size_t i = 0; i < count; ++i) {
     current += "/" + components[i];
-    if (::mkdir(current.c_str(), 0755) == 0) continue;
+    if (fs.mkdir(current, 0755) == 0) continue;
     if (errno != EEXIST) {
       error = current + ": " + std::strerror(errno);
       return false;
     }
     struct stat st {};
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (fs.status(current, st, false) != 0 || !S_ISDIR(st.st_mode)) {
       error = current + " exists and is not a folder";
       return false;
     }
-  }
-  return true;
-}
-
-bool writeAll(int fd, std::span<const uint8_t> data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
   }
   return true;
 }
@@ -85,7 +63,7 @@ void ZipArchive::report(const char* message, const std::string& detail) {
 void ZipArchive::discardWriter() {
   if (writer_) {
     writer_.reset();
-    ::unlink(tempPath_.c_str());
+    FileSystem::current().unlink(tempPath_);
   }
   tempPath_.clear();
   finalPath_.clear();
@@ -98,10 +76,11 @@ bool ZipArchive::CreateZipFile2(const std::string& path) {
   // The archive replaces `path` with the mode `path` already has (a private
   // scratch file stays private); the writer keeps the mode of the file it
   // opens.
+  FileSystem& fs = FileSystem::current();
   struct stat existing {};
-  mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 0777) : 0666;
-  UniqueFd created(::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-  if (created) ::fchmod(created.get(), mode);
+  mode_t mode = fs.status(path, existing, true) == 0 ? (existing.st_mode & 0777) : 0666;
+  UniqueFd created(fs.open(tempPath_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (created) fs.chmod(created.get(), mode);
   writer_ = std::make_unique<ZipWriter>();
   if (!created || !writer_->openFile(tempPath_)) {
     report("Failed", "cannot create " + path + ": " + std::strerror(errno));
@@ -124,10 +103,11 @@ bool ZipArchive::CloseZipFile2() {
   if (!writer_) return false;
   bool ok = writer_->close();
   writer_.reset();
-  ok = ok && ::rename(tempPath_.c_str(), finalPath_.c_str()) == 0;
+  FileSystem& fs = FileSystem::current();
+  ok = ok && fs.rename(tempPath_, finalPath_) == 0;
   if (!ok) {
     report("Failed", "cannot finish " + finalPath_);
-    ::unlink(tempPath_.c_str());
+    fs.unlink(tempPath_);
   }
   tempPath_.clear();
   finalPath_.clear();
@@ -151,15 +131,7 @@ bool ZipArchive::UnzipCloseFile() {
   return ok;
 }
 
-bool ZipArchive::UnzipFileTo(const std::string& path, bool overWrite) {
-  if (!reader_) return false;
-
-  // Every name and the total size are checked before anything is written.
-  struct Planned {
-    std::vector<std::string> components;
-    bool directory;
-  };
-  std::vector<Planned> plan;
+bool ZipArchive::planExtraction(const std::string& path, std::vector<PlannedEntry>& plan) {
   uint64_t declared = 0;
   ZipReader::Step step = reader_->first();
   for (; step == ZipReader::Step::kEntry; step = reader_->next()) {
@@ -187,74 +159,82 @@ bool ZipArchive::UnzipFileTo(const std::string& path, bool overWrite) {
     report("Failed to reading zip file", path);
     return false;
   }
-  if (!makeFolders(path)) {
+  return true;
+}
+
+ZipArchive::Extracted ZipArchive::extractCurrent(const std::string& target, bool overWrite, uint64_t room,
+                                                 uint64_t& written) {
+  FileSystem& fs = FileSystem::current();
+  struct stat existing {};
+  if (!overWrite && fs.status(target, existing, false) == 0 && delegate_ && !delegate_->OverWriteOperation(target)) {
+    return Extracted::kSkipped;
+  }
+  auto info = reader_->currentInfo();
+  if (!info) {
+    report("Error occurs while getting file info", target);
+    return Extracted::kFailed;
+  }
+  std::string temp = parentOf(target) + "/.palvero-unzip-" + uniqueSuffix();
+  UniqueFd fd(fs.open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd) {
+    report("Error occurs", "cannot create " + temp + ": " + std::strerror(errno));
+    return Extracted::kFailed;
+  }
+  std::string error;
+  uint64_t entryBytes = 0;
+  bool ok = reader_->readCurrent(
+      [&](std::span<const uint8_t> chunk) {
+        entryBytes += chunk.size();
+        return fs.writeAll(fd.get(), chunk.data(), chunk.size());
+      },
+      room, error);
+  if (ok) {
+    if (auto mode = info->unixMode()) fs.chmod(fd.get(), (*mode & 0755) | 0600);
+    ok = fs.close(fd.release()) == 0;
+    if (!ok) error = "cannot write " + temp;
+  }
+  if (ok && fs.rename(temp, target) != 0) {
+    ok = false;
+    error = "cannot move into place " + target + ": " + std::strerror(errno);
+  }
+  if (!ok) {
+    fs.unlink(temp);
+    report("Failed to reading zip file", info->name + ": " + error);
+    return Extracted::kFailed;
+  }
+  written += entryBytes;
+  auto micros = info->date.timePoint().time_since_epoch().count();
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(micros / 1000000);
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  if (fs.setTimesAt(AT_FDCWD, target, times, AT_SYMLINK_NOFOLLOW) != 0) report("Failed to set attributes", target);
+  return Extracted::kWritten;
+}
+
+bool ZipArchive::UnzipFileTo(const std::string& path, bool overWrite) {
+  if (!reader_) return false;
+  // Every name and the total size are checked before anything is written.
+  std::vector<PlannedEntry> plan;
+  if (!planExtraction(path, plan)) return false;
+  if (!FileSystem::current().makeFolders(path, 0755)) {
     report("Error occurs", "cannot create " + path + ": " + std::strerror(errno));
     return false;
   }
-
   uint64_t written = 0;
   size_t index = 0;
-  for (step = reader_->first(); step == ZipReader::Step::kEntry; step = reader_->next(), ++index) {
-    if (index >= plan.size()) break;
-    const Planned& entry = plan[index];
+  ZipReader::Step step = reader_->first();
+  for (; step == ZipReader::Step::kEntry && index < plan.size(); step = reader_->next(), ++index) {
+    const PlannedEntry& entry = plan[index];
     std::string error;
-    if (entry.directory) {
-      if (!makeInnerFolders(path, entry.components, entry.components.size(), error)) {
-        report("Error occurs", error);
-        return false;
-      }
-      continue;
-    }
-    if (!makeInnerFolders(path, entry.components, entry.components.size() - 1, error)) {
+    size_t folders = entry.directory ? entry.components.size() : entry.components.size() - 1;
+    if (!makeInnerFolders(path, entry.components, folders, error)) {
       report("Error occurs", error);
       return false;
     }
+    if (entry.directory) continue;
     std::string target = path;
     for (const auto& c : entry.components) target += "/" + c;
-    struct stat existing {};
-    if (!overWrite && ::lstat(target.c_str(), &existing) == 0 && delegate_ && !delegate_->OverWriteOperation(target)) {
-      continue;
-    }
-    auto info = reader_->currentInfo();
-    if (!info) {
-      report("Error occurs while getting file info", target);
-      return false;
-    }
-    std::string temp = parentOf(target) + "/.palvero-unzip-" + uniqueSuffix();
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!fd) {
-      report("Error occurs", "cannot create " + temp + ": " + std::strerror(errno));
-      return false;
-    }
-    uint64_t entryBytes = 0;
-    bool ok = reader_->readCurrent(
-        [&](std::span<const uint8_t> chunk) {
-          entryBytes += chunk.size();
-          return writeAll(fd.get(), chunk);
-        },
-        maxExtractedSize_ - written, error);
-    if (ok) {
-      if (auto mode = info->unixMode()) ::fchmod(fd.get(), (*mode & 0755) | 0600);
-      ok = fd.close() == 0;
-      if (!ok) error = "cannot write " + temp;
-    }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-      ok = false;
-      error = "cannot move into place " + target + ": " + std::strerror(errno);
-    }
-    if (!ok) {
-      ::unlink(temp.c_str());
-      report("Failed to reading zip file", info->name + ": " + error);
-      return false;
-    }
-    written += entryBytes;
-    auto micros = info->date.timePoint().time_since_epoch().count();
-    struct timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(micros / 1000000);
-    times[0].tv_nsec = times[1].tv_nsec = 0;
-    if (::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-      report("Failed to set attributes", target);
-    }
+    if (extractCurrent(target, overWrite, maxExtractedSize_ - written, written) == Extracted::kFailed) return false;
   }
   if (step == ZipReader::Step::kError) {
     report("Failed to reading zip file", path);

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace palvero {
 
@@ -64,8 +65,20 @@ class ZipArchive {
   void setMaxExtractedSize(uint64_t bytes) { maxExtractedSize_ = bytes; }
 
  private:
+  struct PlannedEntry {
+    std::vector<std::string> components;
+    bool directory;
+  };
+  enum class Extracted { kWritten, kSkipped, kFailed };
+
   void report(const char* message, const std::string& detail);
   void discardWriter();
+  // The entries' names split and checked, and their total size; false (and
+  // reported) when one is unsafe or the archive is too large or unreadable.
+  bool planExtraction(const std::string& path, std::vector<PlannedEntry>& plan);
+  // Writes the reader's current entry to `target` through a temporary file,
+  // at most `room` bytes; adds what it wrote to `written`.
+  Extracted extractCurrent(const std::string& target, bool overWrite, uint64_t room, uint64_t& written);
 
   ZipArchiveDelegate* const delegate_;
   std::unique_ptr<ZipWriter> writer_;

@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/format/FileZipIO.h"
 #include "engine/format/MemoryZipIO.h"
 #include "engine/format/ZipReader.h"
+#include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
@@ -54,16 +56,17 @@ ZipReader::~ZipReader() { close(); }
 bool ZipReader::openFile(const std::string& path) {
   close();
   {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileSystem& fs = FileSystem::current();
+    UniqueFd fd(fs.open(path, O_RDONLY | O_CLOEXEC));
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (!fd || fs.status(fd.get(), st) != 0 || !S_ISREG(st.st_mode)) return false;
     size_t size = static_cast<size_t>(st.st_size);
     std::vector<uint8_t> tail(std::min(size, kLongestEndSearch));
     off_t from = static_cast<off_t>(size - tail.size());
-    if (::pread(fd.get(), tail.data(), tail.size(), from) != static_cast<ssize_t>(tail.size())) return false;
+    if (fs.readAt(fd.get(), tail.data(), tail.size(), from) != static_cast<ssize_t>(tail.size())) return false;
     if (!endsWithCompleteEndRecord(tail)) return false;
   }
-  handle_ = unzOpen64(path.c_str());
+  handle_ = unzOpen2_64(path.c_str(), FileZipIO::functions());
   return handle_ != nullptr;
 }
 

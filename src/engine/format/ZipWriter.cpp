@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <ctime>
 
+#include "engine/format/FileZipIO.h"
 #include "engine/format/MemoryZipIO.h"
 #include "engine/format/ZipWriter.h"
+#include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
@@ -57,7 +59,7 @@ ZipWriter::~ZipWriter() { abandon(); }
 
 bool ZipWriter::openFile(const std::string& path) {
   abandon();
-  handle_ = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+  handle_ = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, FileZipIO::functions());
   return handle_ != nullptr;
 }
 
@@ -105,16 +107,17 @@ bool ZipWriter::addDeflatedEntry(const std::string& name, std::span<const uint8_
 
 bool ZipWriter::addFile(const std::string& name, const std::string& sourcePath) {
   if (!handle_) return false;
-  UniqueFd fd(::open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  FileSystem& fs = FileSystem::current();
+  UniqueFd fd(fs.open(sourcePath, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat st {};
-  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (!fd || fs.status(fd.get(), st) != 0 || !S_ISREG(st.st_mode)) return false;
   Date modified(Date::TimePoint(
       std::chrono::microseconds(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000)));
   if (!openEntry(name, modified, static_cast<uint64_t>(st.st_size))) return false;
   Bytes buffer(kWriteSlice);
   bool ok = true;
   for (;;) {
-    ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+    ssize_t n = fs.read(fd.get(), buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ok = false;

@@ -53,23 +53,6 @@ TEST_F(BrowsingIntegrationTest, DeletedEntriesAppearWhenAsked) {
   EXPECT_FALSE(folder->files[0].toDelete);
 }
 
-TEST_F(BrowsingIntegrationTest, VersionsCarryTheirDatesInEitherForm) {
-  auto folder = server_->getFolderWithPath("/home/ann/docs", std::nullopt, false);
-  ASSERT_TRUE(folder);
-  ASSERT_EQ(folder->files.size(), 2u);
-  const auto& a = folder->files[0];
-  ASSERT_EQ(a.versions.size(), 2u);
-  Date expected = Date::fromLocalComponents(2024, 1, 31, 17, 5, 9);
-  EXPECT_EQ(a.versions[0].number, 1);
-  EXPECT_EQ(a.versions[0].size, 10);
-  EXPECT_EQ(a.versions[0].date, expected);
-  EXPECT_EQ(a.versions[1].number, 2);
-  EXPECT_FALSE(a.versions[1].date);
-  EXPECT_EQ(a.size, 11);
-  ASSERT_EQ(folder->files[1].versions.size(), 1u);
-  EXPECT_EQ(folder->files[1].versions[0].date, expected);
-}
-
 TEST_F(BrowsingIntegrationTest, TheTreeStartsAtTheAccountsDevices) {
   auto second = service_->enrolDevice("ann", "secret", "laptop");
   auto root = server_->getFolderWithPath("", std::nullopt, false);
@@ -139,15 +122,6 @@ TEST_F(BrowsingIntegrationTest, AnExpiredSessionIsRenewedAndTheListingStartsOver
   EXPECT_EQ(kinds(), (std::vector<std::string>{"get_folder_page", "get_folder_page", "auth", "get_folder_page",
                                                "get_folder_page", "get_folder_page"}));
   EXPECT_EQ(names(folder->files), (std::vector<std::string>{"a.txt", "b.txt"}));
-}
-
-TEST_F(BrowsingIntegrationTest, AFailedPageGivesNoListing) {
-  ASSERT_TRUE(server_->syncAuthorise());
-  service_->addFault("get_folder_page:500:1:skip=2");
-  EXPECT_FALSE(server_->getFolderWithPath("/home/ann/docs", std::nullopt, false));
-  service_->addFault("get_files_list:malformed");
-  EXPECT_FALSE(server_->getGetFilesList("/home/ann/docs", std::nullopt));
-  EXPECT_EQ(loggedTextsStartingWith("Exception in method getFilesList").size(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "CliFixture.h"
+#include "NotifySocket.h"
 
 namespace palvero::testing {
 namespace {
@@ -183,16 +184,15 @@ TEST_F(CliTest, LocalDeletionsAreMarkedOnTheService) {
   ASSERT_EQ(run({"backup"}).code, 0);
   std::string device = deviceId();
 
+  // Ready (as a service manager hears it) only once its watches are set.
+  NotifySocket manager;
+  ASSERT_TRUE(manager.ready());
   pid_t daemon = start({"daemon"});
-  std::string log = home_ / ".local/share/com.palvero.desktop/log0.log";
-  ASSERT_TRUE(waitFor([&] { return readFile(log).find("Application is initialized") != std::string::npos; },
-                      std::chrono::seconds(20)));  // the daemon's line; "palvero backup" does not write it
+  ASSERT_NE(manager.next(std::chrono::seconds(30)).find("READY=1"), std::string::npos);
   CliResult second = run({"daemon"});
   EXPECT_EQ(second.code, 1);
   EXPECT_NE(second.err.find("another Palvero is running"), std::string::npos) << second.err;
 
-  // The stream sets its watches up on its own thread, after that line.
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   for (int i : {0, 1, 2}) ASSERT_EQ(::unlink(paths[static_cast<size_t>(i)].c_str()), 0);
   ::kill(daemon, SIGTERM);
   CliResult stopped = finish(daemon);

@@ -79,20 +79,6 @@ TEST_F(BlocksIntegrationTest, ElevenSmallBlocksGoAsTenAndOne) {
   for (int i = 0; i < 11; ++i) EXPECT_EQ(service_.block(checksumFor(i))["size"], 3000 + i);
 }
 
-TEST_F(BlocksIntegrationTest, ADuplicateIsSentOnce) {
-  ASSERT_TRUE(upload({record(1, 4000), record(2, 4000), record(1, 4000)}));
-  EXPECT_EQ(filesPerUpload(), (std::vector<size_t>{2}));
-}
-
-TEST_F(BlocksIntegrationTest, TheLastRecordMayOverflowTheByteBudget) {
-  ASSERT_TRUE(upload({record(1, 1500000), record(2, 1500000), record(3, 1500000)}));
-  EXPECT_EQ(filesPerUpload(), (std::vector<size_t>{3}));
-  EXPECT_GT(std::stoll(sent("upload_blocks_multi").back()["headers"]["Content-Length"].get<std::string>()),
-            CommunicationServer::kBatchByteBudget);
-  ASSERT_TRUE(upload({record(4, 1500000), record(5, 1500000), record(6, 1500000), record(7, 1500000)}));
-  EXPECT_EQ(filesPerUpload(), (std::vector<size_t>{2, 2, 3}));
-}
-
 TEST_F(BlocksIntegrationTest, DownloadsReturnTheStoredBytesAndThePackedMark) {
   auto packed = record(1, 70000, true);
   auto plain = record(2, 80000);

@@ -36,13 +36,6 @@ TEST_F(SessionIntegrationTest, AWrongPasswordIsReported) {
   EXPECT_TRUE(server_->cookies().empty());
 }
 
-TEST_F(SessionIntegrationTest, ABlockedUserIsRefusedAndLogged) {
-  service_.blockUser("ann");
-  EXPECT_FALSE(server_->syncAuthorise());
-  EXPECT_EQ(logLinesStartingWith("syncAuthorise FAIL"),
-            std::vector<std::string>{"syncAuthorise FAIL. Response: userblocked with status code: 200"});
-}
-
 TEST_F(SessionIntegrationTest, TheFirstRequestIsRefusedThenRenewedTransparently) {
   auto missing = server_->hasServerFileBlocks({FileBlock::initWithSize(300, std::string(64, 'A'))});
   ASSERT_TRUE(missing);
@@ -99,18 +92,6 @@ class PingIntegrationTest : public ServiceFixture {
     Clock::setCurrent(nullptr);
   }
 };
-
-TEST_F(PingIntegrationTest, PongAtOnceIsGood) { EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionGood); }
-
-TEST_F(PingIntegrationTest, PongAfterOneAndAHalfSecondsIsSlow) {
-  service_.addFault("ping:delay=1500");
-  EXPECT_EQ(server_->syncPing(), CommunicationServer::kConnectionSlow);
-  auto lines = logLinesStartingWith("Slow connection: ");
-  ASSERT_EQ(lines.size(), 1u);
-  double elapsed = std::stod(lines[0].substr(17));
-  EXPECT_GE(elapsed, 1.5);
-  EXPECT_LT(elapsed, 10.0);
-}
 
 TEST_F(PingIntegrationTest, AnotherReplyOrNoServiceIsOffline) {
   service_.addFault("ping:malformed");

@@ -154,12 +154,6 @@ TEST_F(DeletionIntegrationTest, APathAndASizeSendOnlyThePath) {
             std::vector<std::string>{"Deleting file versions. Path %2Fa removed successfully"});
 }
 
-TEST_F(DeletionIntegrationTest, NoCriterionSendsNothing) {
-  ASSERT_TRUE(server_->syncAuthorise());
-  EXPECT_FALSE(server_->syncDeleteVerFile(std::nullopt, 0, std::nullopt, false));
-  EXPECT_TRUE(sent("delete").empty());
-}
-
 TEST_F(DeletionIntegrationTest, ALaterDeletionMarksInsteadOfRemoving) {
   ASSERT_TRUE(uploadVersion("/keep/small.txt", bytesFromString("s"), 10));
   ASSERT_TRUE(uploadVersion("/keep/large.iso", bytesFromString("l"), 900000));

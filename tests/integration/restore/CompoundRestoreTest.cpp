@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "engine/CompoundFileOperations.h"
-#include "platform/Env.h"
 #include "integration/restore/RestoreFixture.h"
+#include "platform/Env.h"
+#include "platform/FaultyFileSystem.h"
 
 namespace palvero::testing {
 namespace {
@@ -81,6 +83,46 @@ TEST_F(CompoundRestoreTest, AMissingBlockFailsTheWholeFileAndLeavesNoScratch) {
   EXPECT_EQ(readFile(home_ / "out/report.docx"), "previous") << "no broken container under the real name";
   EXPECT_TRUE(filesBelow(scratchRoot()).empty());
   EXPECT_TRUE(leftovers(home_ / "out").empty());
+}
+
+// The disk fails at the 1st, 2nd, 3rd, 5th, 8th ... file operation in the
+// scratch folder (members and the joined archive) or in the target folder:
+// until no call fails, the restore fails and leaves the old file alone; a
+// restore that reports success has every member right.
+TEST_F(CompoundRestoreTest, ADiskFailingAtAnyStepFailsTheFileAndKeepsTheOldOne) {
+  const std::string path = home_ / "docs/report.docx";
+  uploadCompound(path, members_, "20240131 17:05:09");
+  const std::string target = home_ / "out/report.docx";
+  std::string expected;
+  for (const auto& [name, content] : members_) expected += name + "\t" + sha256Hex(content) + "\n";
+  for (const std::string& where : {scratchRoot(), home_ / "out"}) {
+    int failed = 0;
+    for (int step = 1, previous = 1;; std::tie(step, previous) = std::pair(step + previous, step)) {
+      SCOPED_TRACE(where + ": call " + std::to_string(step));
+      writeFile(target, "previous");
+      // Older than the revision, so the restore replaces it rather than keep it beside.
+      setModificationTime(target, 1000000000);
+      FaultyFileSystem faults;
+      faults.add(FsFaultRule().under(where).from(step).with(FsFault::kNoSpace));
+      bool restored;
+      {
+        ScopedFileSystem installed(faults);
+        restored = restore(path, target);
+      }
+      EXPECT_TRUE(filesBelow(scratchRoot()).empty());
+      EXPECT_TRUE(leftovers(home_ / "out").empty());
+      if (restored) {
+        EXPECT_EQ(pythonListing(target), expected);
+        if (faults.injected() == 0) break;
+        continue;
+      }
+      ++failed;
+      EXPECT_EQ(lastPosted().name, "RestoreFail");
+      EXPECT_EQ(readFile(target), "previous");
+      ASSERT_LT(step, 100000);
+    }
+    EXPECT_GE(failed, 2) << where;
+  }
 }
 
 TEST_F(CompoundRestoreTest, MemberNamesThatLeaveTheScratchFolderAreRefused) {

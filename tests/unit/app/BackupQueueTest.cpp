@@ -149,9 +149,9 @@ TEST_F(BackupQueueTest, StartWithAFileModifiedJustNowReturnsAtOnceAndStartsItTen
   auto paths = queueFiles(1);
   touchAgo(paths[0], 0);
   auto& controller = makeController(1);
-  auto before = std::chrono::steady_clock::now();
+  auto slept = clock_->totalSlept();
   ASSERT_TRUE(controller.startBackup());
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2)) << "no 10-second freeze";
+  EXPECT_EQ(clock_->totalSlept(), slept) << "the wait is a timer, not a sleep of the main thread";
   loop_->runPending();
   EXPECT_EQ(script_->startedCount(), 0u);
   advance(std::chrono::seconds(9));

@@ -1,13 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 
 #include "base/Bytes.h"
 #include "engine/RestoreTarget.h"
+#include "platform/FaultyFileSystem.h"
 #include "support/TempHome.h"
 
 namespace palvero::testing {
@@ -79,26 +78,57 @@ TEST_F(RestoreTargetUnitTest, AMissingFolderIsReported) {
   EXPECT_NE(error.find("No such file"), std::string::npos);
 }
 
-TEST_F(RestoreTargetUnitTest, AWriteThatFailsIsReportedAndLeavesNothing) {
-  std::string target = home_ / "big.bin";
+// Each file operation of a restore that replaces a file fails in turn (the
+// 1st, the 2nd, ...): until one gets through, the restore reports the
+// failure, the user's file keeps its content and no temporary file stays.
+TEST_F(RestoreTargetUnitTest, ADiskFailingAtAnyStepLeavesTheOldFileAndNothingElse) {
+  std::string target = home_ / "out/big.bin";
   writeFile(target, "kept");
+  const Bytes data(200000, 7);
+  for (FsFault fault : {FsFault::kNoSpace, FsFault::kIOError}) {
+    int step = 1;
+    for (;; ++step) {
+      SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(step));
+      FaultyFileSystem faults;
+      faults.add(FsFaultRule().under("/out").from(step).with(fault));
+      std::string error;
+      bool restored;
+      {
+        ScopedFileSystem installed(faults);
+        RestoreTarget output;
+        restored = output.create(target, error, home_.path()) && output.append(data, error) &&
+                   output.append(data, error) && output.commit(Date::now(), error);
+      }
+      EXPECT_EQ(entriesIn(home_ / "out"), 1u);
+      if (restored) {
+        // Only a step the file does not depend on may fail without failing it.
+        EXPECT_EQ(readFile(target).size(), 2 * data.size());
+        if (faults.injected() == 0) break;
+        writeFile(target, "kept");
+        continue;
+      }
+      EXPECT_EQ(readFile(target), "kept");
+      EXPECT_FALSE(error.empty());
+    }
+    EXPECT_GE(step, 8);
+    writeFile(target, "kept");
+  }
+}
+
+TEST_F(RestoreTargetUnitTest, ShortWritesStillWriteEveryByte) {
+  std::string target = home_ / "file.bin";
+  Bytes data(100000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31);
+  FaultyFileSystem faults;
+  faults.add(FsFaultRule().on(FsOperation::kWrite).times(FsFaultRule::kForever).with(FsFault::kShortWrite));
+  ScopedFileSystem installed(faults);
   RestoreTarget output;
   std::string error;
-  ASSERT_TRUE(output.create(target, error));
-  // A file-size limit makes the write fail as a full disk would.
-  ::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limited = saved;
-  limited.rlim_cur = 1000;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-  bool appended = output.append(Bytes(4000, 7), error);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  EXPECT_FALSE(appended);
-  EXPECT_NE(error.find("too large"), std::string::npos) << error;
-  output.discard();
-  EXPECT_EQ(readFile(target), "kept");
-  EXPECT_EQ(entriesIn(home_.path()), 1u);
+  ASSERT_TRUE(output.create(target, error) && output.append(data, error) && output.commit(std::nullopt, error))
+      << error;
+  std::string written = readFile(target);
+  EXPECT_EQ(Bytes(written.begin(), written.end()), data);
+  EXPECT_GT(faults.calls(FsOperation::kWrite), 10);
 }
 
 }  // namespace

@@ -157,7 +157,9 @@ TEST_F(InotifyEventStreamTest, RepeatedWritesOfOneFileArriveOnceABatch) {
     for (int i = 0; i < 200; ++i) out << "line " << i << std::endl;  // a write (IN_MODIFY) per line
   }
   ASSERT_TRUE(collector_.waitFor({root_ + "/log.txt", kItemModified | kItemIsFile}));
-  std::this_thread::sleep_for(100ms);
+  // Events come in order: once a later file's arrives, every write's has.
+  writeFile(root_ + "/marker.txt", "m");
+  ASSERT_TRUE(collector_.waitFor({root_ + "/marker.txt", kItemCreated | kItemIsFile}));
   auto events = collector_.events();
   auto modified = std::count(events.begin(), events.end(), FileEvent{root_ + "/log.txt", kItemModified | kItemIsFile});
   EXPECT_LE(modified, 3) << "writes of one file within the latency are reported once";
@@ -183,8 +185,8 @@ TEST_F(InotifyEventStreamTest, FolderCreatedAfterStartIsWatchedWithoutAGap) {
   fs::create_directories(root_ + "/new/deeper");
   writeFile(root_ + "/new/deeper/early.txt", "x");
   EXPECT_TRUE(collector_.waitFor({root_ + "/new", kItemCreated | kItemIsDir}));
+  // The look into the new folder found this file: its watch was set before.
   EXPECT_TRUE(collector_.waitFor({root_ + "/new/deeper/early.txt", kItemCreated | kItemIsFile}));
-  std::this_thread::sleep_for(50ms);
   writeFile(root_ + "/new/deeper/late.txt", "x");
   EXPECT_TRUE(collector_.waitFor({root_ + "/new/deeper/late.txt", kItemModified | kItemIsFile}));
 }
@@ -197,7 +199,6 @@ TEST_F(InotifyEventStreamTest, FolderMovedOutIsForgottenAndFolderMovedInIsWatche
   fs::rename(home_ / "outside/arriving", root_ + "/arrived");
   EXPECT_TRUE(collector_.waitFor({root_ + "/leaving", 0x20800}));
   EXPECT_TRUE(collector_.waitFor({root_ + "/arrived", 0x20800}));
-  std::this_thread::sleep_for(50ms);
   collector_.clear();
   writeFile(home_ / "outside/left/c.txt", "c");
   writeFile(root_ + "/arrived/sub/d.txt", "d");
@@ -218,8 +219,8 @@ TEST_F(InotifyEventStreamTest, IgnoredFoldersReportNothing) {
   writeFile(root_ + "/own/db/palverofiles.db", "x");
   writeFile(root_ + "/own/new/log1.log", "x");
   writeFile(root_ + "/user/doc.txt", "x");
+  // Written before it: anything of /own would have come first.
   ASSERT_TRUE(collector_.waitFor({root_ + "/user/doc.txt", kItemModified | kItemIsFile}));
-  std::this_thread::sleep_for(50ms);
   for (const auto& event : collector_.events()) EXPECT_EQ(event.path.find("/own"), std::string::npos) << event.path;
 }
 

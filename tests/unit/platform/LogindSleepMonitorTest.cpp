@@ -69,7 +69,6 @@ TEST(LogindSleepMonitorTest, PrepareForSleepReportsSleepThenWake) {
   ASSERT_STREQ(monitor->sourceName(), "logind");
   std::atomic<int> sleeps{0}, wakes{0};
   ASSERT_TRUE(monitor->start([&] { ++sleeps; }, [&] { ++wakes; }));
-  std::this_thread::sleep_for(100ms);  // the match is registered by the bus daemon
   ASSERT_TRUE(logind.prepareForSleep(true));
   ASSERT_TRUE(waitFor(sleeps, 1));
   EXPECT_EQ(wakes.load(), 0);
@@ -77,9 +76,15 @@ TEST(LogindSleepMonitorTest, PrepareForSleepReportsSleepThenWake) {
   ASSERT_TRUE(waitFor(wakes, 1));
   EXPECT_EQ(sleeps.load(), 1);
   monitor->stop();
-  // Stopped: nothing more is reported.
+  // Stopped: nothing more is reported. A second monitor hearing a later
+  // signal shows the earlier one was delivered by then.
   ASSERT_TRUE(logind.prepareForSleep(true));
-  std::this_thread::sleep_for(100ms);
+  auto witness = SleepMonitor::create();
+  ASSERT_NE(witness, nullptr);
+  std::atomic<int> witnessed{0};
+  ASSERT_TRUE(witness->start([&] { ++witnessed; }, nullptr));
+  ASSERT_TRUE(logind.prepareForSleep(true));
+  ASSERT_TRUE(waitFor(witnessed, 1));
   EXPECT_EQ(sleeps.load(), 1);
 }
 

@@ -127,29 +127,6 @@ TEST_F(AccountRequestsTest, UserAndPasswordAreEncodedSoNoCharacterIsLost) {
             "request=register&username=ann%2B1%40example.com&password=p%26w%3Dd%25%2B+%C3%A9");
 }
 
-TEST_F(AccountRequestsTest, AnAccountWithoutDevicesIsReadyAfterLogin) {
-  transport_->push(reply(200, loginReply({}).dump()));
-  server_->registerUsername("ann", "pw");
-  settleAsyncWork();
-  EXPECT_EQ(posted(), std::vector<std::string>{"RegUserOK"});
-  EXPECT_EQ(transport_->count(), 1u);
-  auto& settings = LocalSettings::sharedManager();
-  EXPECT_EQ(settings.clientId(), "ACCOUNT-1");
-  EXPECT_EQ(settings.password(), "ACCOUNT-KEY");
-  EXPECT_TRUE(settings.isInitialized());
-}
-
-TEST_F(AccountRequestsTest, SeveralDevicesAndRoomForMoreLetTheUserChoose) {
-  Value devices = Value::array({device("D1", "old laptop"), device("D2", "desk")});
-  transport_->push(
-      reply(200, loginReply({{"DeviceSupport", "true"}, {"MaxDeviceCount", 3}, {"Devices", devices}}).dump()));
-  server_->registerUsername("ann", "pw");
-  settleAsyncWork();
-  EXPECT_EQ(posted(), std::vector<std::string>{"RegDeviceOK"});
-  EXPECT_EQ(notifications_->userInfo("RegDeviceOK"), (Value{{"devices", devices}}));
-  EXPECT_EQ(transport_->count(), 1u);
-}
-
 TEST_F(AccountRequestsTest, ASingleDeviceAccountTakesOverTheFirstDevice) {
   Value devices = Value::array({device("D1", "old laptop"), device("D2", "desk")});
   transport_->push(
@@ -240,17 +217,6 @@ TEST_F(AccountRequestsTest, TheRegistrationFormCarriesTheDeviceJsonAsItIs) {
     // The service's identifiers and types are not the user's text: as they are.
     EXPECT_NE(body.find("\"DeviceType\": \"31\""), std::string::npos) << body;
   }
-}
-
-TEST_F(AccountRequestsTest, ARegistrationWithoutDeviceIdKeepsTheAccountIdentity) {
-  transport_->push(reply(200, "{}"));
-  server_->registerDevice("GUID-1", "pw", device("", "this"));
-  settleAsyncWork();
-  EXPECT_EQ(posted(), std::vector<std::string>{"RegDevicePassedOK"});
-  EXPECT_EQ(LocalSettings::sharedManager().clientId(), "GUID-1");
-  EXPECT_EQ(LocalSettings::sharedManager().password(), "PASS-1");
-  // Only a registration started by login sends the identifiers.
-  EXPECT_EQ(transport_->kinds(), std::vector<std::string>{"register_device"});
 }
 
 TEST_F(AccountRequestsTest, ARefusedRegistrationCarriesTheServiceText) {

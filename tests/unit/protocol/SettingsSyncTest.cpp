@@ -121,19 +121,6 @@ TEST_F(SettingsSyncTest, ExclusionsCannotBeSavedWithoutACatalogue) {
 
 // --- loadSettings ---------------------------------------------------------------
 
-TEST_F(SettingsSyncTest, TheDailyTimeBecomesTodayAtThatTime) {
-  loadSettings({{"BackupTimingTime", "21:30:00"}, {"BackupTimingType", "3"}, {"BackupOnSetTime", "true"}});
-  EXPECT_EQ(posted(), std::vector<std::string>{"LoadSettingsOK"});
-  auto& settings = LocalSettings::sharedManager();
-  Date now = Date::now();
-  Date expected = *Date::parse(now.format("yyyyMMdd") + " 21:30:00", Date::kSettingsPattern);
-  EXPECT_EQ(settings.backupTimingTime(), expected);
-  EXPECT_EQ(settings.backupTimingTime()->format("HH:mm:ss"), "21:30:00");
-  EXPECT_EQ(settings.backupTimingType(), 3);
-  EXPECT_TRUE(settings.backupOnSetTime());
-  EXPECT_EQ(transport_->sent()[0].body, "request=load_settings&guid=GUID-1&type=backup");
-}
-
 TEST_F(SettingsSyncTest, TheServicesPacingIsTakenFromTheReply) {
   loadSettings({{"RequestPause", 0}, {"BackupTimingType", "1"}});
   EXPECT_DOUBLE_EQ(LocalSettings::sharedManager().requestPause(), 0);
@@ -211,17 +198,6 @@ TEST_F(SettingsSyncTest, FailedLoads) {
 }
 
 // --- loadExclusions -------------------------------------------------------------
-
-TEST_F(SettingsSyncTest, AReplyWithoutExclusionsChangesNothing) {
-  for (const char* body : {"{}", R"({"Exclusions":{}})", R"({"Exclusions":[]})", "oops"}) {
-    SCOPED_TRACE(body);
-    notifications_ = std::make_unique<NotificationLog>(
-        server_.get(), std::vector<std::string>{"LoadExclusionsOK", "LoadExclusionsFail"});
-    loadExclusions(body);
-    EXPECT_EQ(posted(), std::vector<std::string>{"LoadExclusionsFail"});
-    EXPECT_TRUE(catalogue_->calls.empty());
-  }
-}
 
 TEST_F(SettingsSyncTest, AnUnansweredLoadPostsNothing) {
   for (const auto& answer : {reply(502, "gateway"), transportError(-1009)}) {

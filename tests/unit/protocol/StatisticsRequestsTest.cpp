@@ -6,18 +6,6 @@ namespace {
 
 using StatisticsRequestsTest = ProtocolTest;
 
-TEST_F(StatisticsRequestsTest, SizesAreMappedByName) {
-  transport_->push(reply(200, R"({"statistic":[{"name":"music","size":10},{"name":"video","size":"20"},
-                                  {"name":"music","size":30},{"size":5},{"name":"total_files_count","size":3}]})"));
-  auto sizes = server_->getStatisticByCategories();
-  ASSERT_TRUE(sizes);
-  EXPECT_EQ(sizes->size(), 3u);
-  EXPECT_EQ(sizes->at("music"), 30);
-  EXPECT_EQ(sizes->at("video"), "20");
-  EXPECT_EQ(sizes->at("total_files_count"), 3);
-  EXPECT_EQ(transport_->sent()[0].body, "request=get_statistic_by_categories&guid=GUID-1");
-}
-
 TEST_F(StatisticsRequestsTest, NoStatisticIsAnEmptyMapAndNoFailure) {
   for (const char* body : {R"({"statistic":[]})", "{}"}) {
     SCOPED_TRACE(body);
@@ -75,18 +63,6 @@ TEST_F(StatisticsRequestsTest, ATopTenFailureIsNotRetried) {
   EXPECT_EQ(logLinesStartingWith("Get top 10 Files FAIL"),
             std::vector<std::string>{
                 "Get top 10 Files FAIL. Category: others. Page: 0. Response: boom with status code: 500"});
-}
-
-TEST_F(StatisticsRequestsTest, SupportContactIsStored) {
-  NotificationLog log(server_.get(), {"GetSupportInfoOK", "GetSupportInfoFail"});
-  transport_->push(reply(200, R"({"organisation":"Acme IT","email":"help@acme.test","phone":"+358 1"})"));
-  server_->getSupportInfo();
-  settleAsyncWork();
-  EXPECT_EQ(log.names(), std::vector<std::string>{"GetSupportInfoOK"});
-  auto& settings = LocalSettings::sharedManager();
-  EXPECT_EQ(settings.support(), "Acme IT");
-  EXPECT_EQ(settings.supportEmail(), "help@acme.test");
-  EXPECT_EQ(settings.supportPhone(), "+358 1");
 }
 
 TEST_F(StatisticsRequestsTest, AFailedSupportRequestKeepsTheContact) {

@@ -121,17 +121,6 @@ TEST_F(UpdateRequestsTest, TheUpdaterReplacesAStaleOneForItsOwnerOnly) {
   EXPECT_EQ(transport_->sent()[0].body, "request=download_update&guid=GUID-1&type=31");
 }
 
-TEST_F(UpdateRequestsTest, AHostileArchiveIsRefusedAndWritesNothingOutside) {
-  download(reply(200, archive({{"PalveroUpdater.app", "fine"}, {"../../x", "escaped"}})));
-  EXPECT_TRUE(posted().empty());
-  EXPECT_FALSE(fs::exists(support() + "/PalveroUpdater.app"));
-  EXPECT_FALSE(fs::exists(support() + "/../x"));
-  EXPECT_FALSE(fs::exists(fs::path(support()).parent_path().parent_path() / "x"));
-  EXPECT_FALSE(fs::exists(support() + "/Updater"));
-  EXPECT_FALSE(fs::exists(support() + "/updater.zip"));
-  EXPECT_FALSE(logLinesStartingWith("downloadUpdate Fail").empty());
-}
-
 TEST_F(UpdateRequestsTest, DownloadsThatPutNothingInPlace) {
   struct Case {
     std::string name;

@@ -24,31 +24,6 @@ class CommonExtensionsTest : public ::testing::Test {
   testing::SelectionHome home_;
 };
 
-TEST_F(CommonExtensionsTest, FreshStoreHasTheDefaultSelection) {
-  auto s = catalogue().selection();
-  EXPECT_EQ(s->foldersToBeExcludedFromBackup, (std::vector<std::string>{home("Applications"), home(".Trash")}));
-  EXPECT_EQ(s->foldersToBeIncludedToBackupSeparately, (std::vector<std::string>{home("Library")}));
-  EXPECT_TRUE(s->filesToBeExcludedFromBackup.empty());
-  EXPECT_EQ(s->forbiddenFolders, (std::vector<std::string>{home("Applications"), home("Library"), home(".Trash")}));
-  EXPECT_EQ(s->forbiddenFoldersExceptions.size(), 7u);
-  EXPECT_EQ(s->diskImages, std::optional<std::string>(".ISO;.CUE;.BIN;.DMG;"));
-  EXPECT_EQ(s->binary, std::optional<std::string>(".EXE;.MSI;.DLL;"));
-  EXPECT_EQ(s->additional, std::optional<std::string>(CommonExtensions::kDefaultAdditional));
-  EXPECT_EQ(s->picture, std::nullopt);
-  EXPECT_EQ(s->diskImagesValues, (Value{{".ISO", true}, {".BIN", true}, {".CUE", true}, {".DMG", true}}));
-  EXPECT_EQ(s->binaryValues, (Value{{".EXE", true}, {".MSI", true}, {".DLL", true}}));
-  EXPECT_EQ(s->pictureValues, Value::object());
-  EXPECT_TRUE(s->replaceFiles);
-  EXPECT_FALSE(s->emptyfiles);
-  EXPECT_FALSE(s->maxSize.has_value());
-  EXPECT_EQ(s->maxSizeBytes(), 0);
-  EXPECT_EQ(s->defaultBackupFolder, home_.path());
-  EXPECT_EQ(s->adminFolders.front(), "<Desktop>");
-  // The parsed form follows the text.
-  EXPECT_TRUE(s->diskImagesList.containsEntry(".dmg"));
-  EXPECT_TRUE(s->additionalList.matchesFileName("disk.vmdk"));
-}
-
 TEST_F(CommonExtensionsTest, EmptyOrMissingStoredValuesLoadTheDefaults) {
   auto& store = PreferencesStore::sharedStore();
   store.setObject("diskImages", "");
@@ -135,22 +110,6 @@ TEST_F(CommonExtensionsTest, UnwritableStoreMakesSaveFail) {
   PreferencesStore::resetForTesting();
   EXPECT_FALSE(catalogue().saveParameter("emptyfiles", 1));
   EXPECT_TRUE(catalogue().emptyfiles()) << "memory keeps the value";
-}
-
-TEST_F(CommonExtensionsTest, ExclusionsJSONOfAFreshStore) {
-  std::string home = home_.path();
-  std::string expected =
-      "{\"Exclusions\":{\"items\":{\"extensions\":{\"picture\":[],\"music\":[],\"video\":[],\"email\":[],"
-      "\"diskimages\":[\".bin\",\".cue\",\".dmg\",\".iso\"],\"compressedfiles\":[],\"backup\":[],\"temporary\":[],"
-      "\"binary\":[\".dll\",\".exe\",\".msi\"],\"complexFiles\":[],\"additional\":[\".wab~\",\".vmc\",\".vhd\","
-      "\".vo1\",\".vo2\",\".vsv\",\".vud\",\".sparseimage\",\".sys\",\".cab\",\".dl_\",\".wim\",\".ost\",\".o\","
-      "\".qtch\",\".ithmb\",\".vmdk\",\".vmem\",\".vmsd\",\".vmsn\",\".vmx\",\".vmxf\",\".menudata\",\".appicon\","
-      "\".appinfo\",\".pva\",\".pvs\",\".pvi\",\".pvm\",\".fdd\",\".hds\",\".drk\",\".mem\",\".nvram\",\".hdd\"]},"
-      "\"externalhd\":false,\"externalhdid\":false,\"size\":(null),\"emptyfiles\":false,\"emptyextension\":false},"
-      "\"excludefolders\":[\"" +
-      home + "/Library\"], \"includefolders\":[\"" + home + "/Applications\",\"" + home +
-      "/.Trash\"], \"BackupHiddenFiles\":false}}";
-  EXPECT_EQ(catalogue().exclusionsToJSON(), expected);
 }
 
 TEST_F(CommonExtensionsTest, ExclusionsJSONWithValues) {

@@ -25,21 +25,6 @@ class LocalSettingsTest : public ::testing::Test {
   testing::TempHome home_;
 };
 
-TEST_F(LocalSettingsTest, FreshInstallationDefaults) {
-  auto& s = settings();
-  EXPECT_FALSE(s.isInitialized());
-  EXPECT_EQ(s.backupTimingType(), 0);
-  EXPECT_EQ(s.numberOfThreads(), 3);
-  EXPECT_EQ(s.localAppVersion(), "2.0.0.0");
-  EXPECT_FALSE(s.applicationVersion()->empty());
-  EXPECT_TRUE(s.filesAndFoldersForRestore().is_object() && s.filesAndFoldersForRestore().empty());
-  EXPECT_TRUE(s.devices().is_array() && s.devices().empty());
-  EXPECT_FALSE(s.clientId());
-  EXPECT_FALSE(s.backupTimingTime());
-  EXPECT_TRUE(s.multiplyBlockUpload());
-  EXPECT_FALSE(s.wrongPassInProgress());
-}
-
 TEST_F(LocalSettingsTest, EveryStoredKeySurvivesAReload) {
   auto& s = settings();
   Date when = Date::fromLocalComponents(2024, 1, 31, 21, 30, 0);

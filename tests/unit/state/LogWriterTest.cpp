@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Env.h"
+#include "platform/FaultyFileSystem.h"
 #include "platform/PreferencesStore.h"
 #include "state/LogWriter.h"
 #include "support/TempHome.h"
@@ -135,16 +136,29 @@ TEST_F(LogWriterTest, AfterARestartAppendsToTheSameFile) {
   EXPECT_NE(text.find("second run"), std::string::npos);
 }
 
-TEST_F(LogWriterTest, UnwritableFolderLosesTheEntryWithoutThrowing) {
+TEST_F(LogWriterTest, AFailingDiskLosesTheEntryWithoutThrowingAndTheNextOneIsKept) {
   auto& log = LogWriter::sharedLogger();
-  fs::remove_all(folder());
+  log.logEntry(kGeneralLogEvent, kSessionOther, "first", kLogEvent);
+  for (FsOperation operation : {FsOperation::kOpen, FsOperation::kWrite}) {
+    SCOPED_TRACE(static_cast<int>(operation));
+    FaultyFileSystem faults;
+    faults.add(FsFaultRule().on(operation).under("/log0.log").times(FsFaultRule::kForever).with(FsFault::kNoSpace));
+    {
+      ScopedFileSystem installed(faults);
+      EXPECT_NO_THROW(log.logEntry(kGeneralLogEvent, kSessionOther, "lost", kLogFailure));
+    }
+    EXPECT_GT(faults.injected(), 0);
+  }
   // A file where the folder should be: nothing can be created inside it.
+  fs::remove_all(folder());
   makeFile(folder(), 1);
   EXPECT_NO_THROW(log.logEntry(kGeneralLogEvent, kSessionOther, "lost", kLogFailure));
   fs::remove(folder());
   fs::create_directories(folder());
   log.logEntry(kGeneralLogEvent, kSessionOther, "kept", kLogFailure);
-  EXPECT_NE(testing::readFile(file(0)).find("kept"), std::string::npos);
+  std::string text = testing::readFile(file(0));
+  EXPECT_NE(text.find("kept"), std::string::npos);
+  EXPECT_EQ(text.find("lost"), std::string::npos) << text;
 }
 
 }  // namespace

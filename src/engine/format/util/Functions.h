@@ -74,12 +74,6 @@ class Functions {
   // `path`. A path that does not exist yet is measured at its nearest
   // existing parent folder. -1 when nothing can be measured.
   static int64_t getFreeDiskspaceForPath(const std::string& path);
-
-  // --- Sizes for display (FunctionsSize.cpp) ---
-
-  // "%.2f GB" from 1,073,741,824 bytes up, else "%.2f MB" (1,048,576 bytes
-  // to the megabyte).
-  static std::string stringSizeForBytes(int64_t bytes);
 };
 
 }  // namespace palvero

@@ -138,18 +138,6 @@ TEST_F(SecurityTest, UnencodableCharactersGiveZeroFields) {
             iconvHex("стПарольТестПарольТестПарольТест", "WINDOWS-1251"));
 }
 
-TEST_F(SecurityTest, PaddingSizes) {
-  Bytes fifteen(15, 0x41);
-  Bytes sixteen(16, 0x42);
-  auto a = AES256EncryptWithKey(fifteen, "secret-cipher");
-  auto b = AES256EncryptWithKey(sixteen, "secret-cipher");
-  ASSERT_TRUE(a && b);
-  EXPECT_EQ(a->size(), 16u);
-  EXPECT_EQ(b->size(), 32u);
-  EXPECT_EQ(AES256DecryptWithKey(*a, "secret-cipher"), fifteen);
-  EXPECT_EQ(AES256DecryptWithKey(*b, "secret-cipher"), sixteen);
-}
-
 TEST_F(SecurityTest, WrongCipherTextAlmostNeverDecrypts) {
   Bytes plain = testing::randomBytes(rng_, 4096);
   auto encrypted = AES256EncryptWithKey(plain, "the right cipher text");

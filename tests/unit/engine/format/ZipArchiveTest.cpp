@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "ZipTestSupport.h"
 #include "engine/format/BlockCutter.h"
@@ -12,6 +13,7 @@
 #include "engine/format/ZipArchive.h"
 #include "engine/format/ZipWriter.h"
 #include "platform/Env.h"
+#include "platform/FaultyFileSystem.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
@@ -271,6 +273,69 @@ TEST_F(ZipArchiveTest, FailedCompoundJoinLeavesTheTargetAlone) {
   for (const auto& name : everything()) EXPECT_EQ(name.find(".palvero-"), std::string::npos) << name;
   EXPECT_FALSE(
       compressor.CompressFromStreamCompound({FilePart("a.xml", 1)}, home_ / "no/such/folder/x.docx", scratch, "r0"));
+}
+
+// A disk failing at the 1st, 2nd, 3rd, 5th, 8th ... call while an archive is
+// written, then while it is extracted: every failure is reported, no torn
+// archive or file sits under a final name and no temporary file stays.
+TEST_F(ZipArchiveTest, ADiskFailingAtAnyStepReportsItAndLeavesNothingTorn) {
+  std::string member = home_ / "member.bin";
+  std::string content(300000, '\0');
+  for (char& c : content) c = static_cast<char>(rng_());
+  testing::writeFile(member, content);
+  fs::create_directories(home_ / "zips");
+  int madeAt = 0;
+  for (int step = 1, previous = 1;; std::tie(step, previous) = std::pair(step + previous, step)) {
+    SCOPED_TRACE("write, call " + std::to_string(step));
+    FaultyFileSystem faults;
+    faults.add(FsFaultRule().under("/zips").from(step).with(FsFault::kNoSpace));
+    bool made;
+    {
+      ScopedFileSystem installed(faults);
+      ZipArchive archive(&delegate_);
+      made = archive.CreateZipFile2(home_ / "zips/made.zip") && archive.addFileToZip(member, "m.bin") &&
+             archive.CloseZipFile2();
+    }
+    for (const auto& name : everything()) EXPECT_EQ(name.find(".palvero-"), std::string::npos) << name;
+    if (made) {
+      EXPECT_EQ(testing::pythonDescribe(home_, home_ / "zips/made.zip")["entries"][0]["size"], content.size());
+      if (faults.injected() == 0) {
+        madeAt = step;
+        break;
+      }
+      fs::remove(home_ / "zips/made.zip");
+      continue;
+    }
+    EXPECT_FALSE(fs::exists(home_ / "zips/made.zip"));
+    ASSERT_LT(step, 100000);
+  }
+  EXPECT_GE(madeAt, 13) << "the temporary archive's creation, writes, close and rename were each failed";
+  int extractedAt = 0;
+  for (int step = 1, previous = 1;; std::tie(step, previous) = std::pair(step + previous, step)) {
+    SCOPED_TRACE("extract, call " + std::to_string(step));
+    fs::remove_all(home_ / "out");
+    testing::writeFile(home_ / "out/m.bin", "previous");
+    FaultyFileSystem faults;
+    faults.add(FsFaultRule().under("/out").from(step).with(FsFault::kIOError));
+    bool extracted;
+    {
+      ScopedFileSystem installed(faults);
+      extracted = extract(home_ / "zips/made.zip", home_ / "out");
+    }
+    for (const auto& name : everything()) EXPECT_EQ(name.find(".palvero-"), std::string::npos) << name;
+    std::string now = testing::readFile(home_ / "out/m.bin");
+    if (extracted) {
+      EXPECT_EQ(now, content);
+      if (faults.injected() == 0) {
+        extractedAt = step;
+        break;
+      }
+      continue;
+    }
+    EXPECT_EQ(now, "previous");
+    ASSERT_LT(step, 100000);
+  }
+  EXPECT_GE(extractedAt, 5) << "the extraction's folder, file, writes and rename were each failed";
 }
 
 class UpdaterTest : public ZipArchiveTest {
