@@ -25,6 +25,7 @@
 #include "ui/Fonts.h"
 #include "ui/Images.h"
 #include "ui/Text.h"
+#include "ui/widgets/RestoreDestinationBox.h"
 #include "ui/widgets/ExclusionEditor.h"
 
 namespace palvero::ui {
@@ -348,26 +349,13 @@ RestorePresetsPage::RestorePresetsPage(QWidget* parent) : QWidget(parent) {
   allData_->setChecked(true);
   whatLayout->addWidget(allData_);
 
-  auto* where = new QGroupBox(T("restoreWhere"), this);
-  auto* whereLayout = new QGridLayout(where);
-  original_ = new QRadioButton(T("restoreOriginalPlace"), where);
-  original_->setObjectName(QStringLiteral("restoreOriginalRadio"));
-  other_ = new QRadioButton(T("restoreOtherFolder"), where);
-  other_->setObjectName(QStringLiteral("restoreOtherFolderRadio"));
-  original_->setChecked(true);
-  destination_ = new QLineEdit(where);
-  destination_->setObjectName(QStringLiteral("restoreDestinationField"));
-  destination_->setAccessibleName(T("restoreOtherFolder"));
-  choose_ = new QPushButton(T("chooseFolder"), where);
-  choose_->setObjectName(QStringLiteral("chooseRestoreFolderButton"));
-  whereLayout->addWidget(original_, 0, 0, 1, 3);
-  whereLayout->addWidget(other_, 1, 0);
-  whereLayout->addWidget(destination_, 1, 1);
-  whereLayout->addWidget(choose_, 1, 2);
-  whereLayout->setColumnStretch(1, 1);
-  replace_ = new QCheckBox(T("replaceFiles"), this);
-  replace_->setObjectName(QStringLiteral("replaceFilesCheckbox"));
-  replace_->setChecked(true);
+  RestoreDestinationBox destination = RestoreDestinationBox::make(this);
+  QGroupBox* where = destination.group;
+  original_ = destination.original;
+  other_ = destination.other;
+  destination_ = destination.destination;
+  choose_ = destination.choose;
+  replace_ = destination.replace;
 
   auto* columns = new QHBoxLayout();
   auto* left = new QVBoxLayout();
