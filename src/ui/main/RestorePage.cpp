@@ -206,6 +206,7 @@ void RestorePage::reloadTree() {
       source, [source](const std::string& key) { return source->stateOf(key); },
       [source](const std::string& key, bool checked) { source->setChecked(key, checked); }, tree_);
   tree_->setFolderModel(model);
+  connect(model, &FolderTreeModel::fetchFailed, this, [this] { problem_->setText(T("restoreListingFailed")); });
   if (model_) model_->deleteLater();
   model_ = model;
   model_->setRoot(RestoreTreeSource::rootKey());

@@ -31,15 +31,12 @@ RestoreTreeSource::RestoreTreeSource(std::shared_ptr<RemoteBrowser> browser) : b
   nodes_[rootKey()] = RemoteBrowser::account();
 }
 
-std::vector<FolderSource::Entry> RestoreTreeSource::children(const std::string& key) {
+std::optional<std::vector<FolderSource::Entry>> RestoreTreeSource::children(const std::string& key) {
   std::optional<RemoteNode> parent = nodeOf(key);
-  if (!parent) return {};
+  if (!parent) return std::nullopt;
   auto listed = browser_->children(*parent);
+  if (!listed) return std::nullopt;
   std::lock_guard lock(mutex_);
-  if (!listed) {
-    ++failedListings_;
-    return {};
-  }
   std::vector<Entry> out;
   std::vector<std::string> keys;
   for (const RemoteNode& node : *listed) {
@@ -77,11 +74,6 @@ Qt::CheckState RestoreTreeSource::stateOf(const std::string& key) const {
 
 void RestoreTreeSource::setChecked(const std::string& key, bool checked) {
   if (std::optional<RemoteNode> node = nodeOf(key)) selection_.setChecked(*node, checked);
-}
-
-int RestoreTreeSource::failedListings() const {
-  std::lock_guard lock(mutex_);
-  return failedListings_;
 }
 
 }  // namespace palvero::ui

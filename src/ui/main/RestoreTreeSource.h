@@ -28,13 +28,11 @@ class RestoreTreeSource : public FolderSource {
   // The key of the account row (the tree's root).
   static std::string rootKey() { return std::string(); }
 
-  std::vector<Entry> children(const std::string& key) override;
+  std::optional<std::vector<Entry>> children(const std::string& key) override;
 
   std::optional<RemoteNode> nodeOf(const std::string& key) const;
   Qt::CheckState stateOf(const std::string& key) const;
   void setChecked(const std::string& key, bool checked);
-  // Listings that failed since the tree was shown (not the same as empty).
-  int failedListings() const;
 
   RestoreSelection& selection() { return selection_; }
   RemoteBrowser& browser() { return *browser_; }
@@ -46,7 +44,6 @@ class RestoreTreeSource : public FolderSource {
   mutable std::mutex mutex_;
   std::map<std::string, RemoteNode> nodes_;                 // guarded by mutex_
   std::map<std::string, std::vector<std::string>> listed_;  // guarded by mutex_; key → child keys
-  int failedListings_ = 0;                                  // guarded by mutex_
 };
 
 }  // namespace palvero::ui

@@ -15,10 +15,10 @@
 
 namespace palvero::ui {
 
-std::vector<FolderSource::Entry> LocalFolderSource::children(const std::string& path) {
+std::optional<std::vector<FolderSource::Entry>> LocalFolderSource::children(const std::string& path) {
   std::vector<Entry> out;
   DIR* dir = ::opendir(path.c_str());
-  if (!dir) return out;
+  if (!dir) return std::nullopt;
   while (dirent* item = ::readdir(dir)) {
     std::string name = item->d_name;
     if (name == "." || name == "..") continue;
@@ -114,12 +114,20 @@ void FolderTreeModel::fetch(Node* node) {
   uint64_t generation = generation_;
   runInBackground(
       this, [source, path] { return source->children(path); },
-      [this, node, generation](std::vector<FolderSource::Entry> entries) {
+      [this, node, generation, path](std::optional<std::vector<FolderSource::Entry>> listed) {
         if (generation != generation_) return;
         --pending_;
         node->fetching = false;
-        node->fetched = true;
         QModelIndex parentIndex = indexOfNode(node);
+        if (!listed) {
+          // Left unfetched so that opening the folder again asks once more.
+          if (parentIndex.isValid()) emit dataChanged(parentIndex, parentIndex);
+          emit fetchFailed(QString::fromStdString(path));
+          emit fetched();
+          return;
+        }
+        node->fetched = true;
+        std::vector<FolderSource::Entry>& entries = *listed;
         if (!entries.empty()) {
           beginInsertRows(parentIndex, 0, static_cast<int>(entries.size()) - 1);
           for (auto& entry : entries) {

@@ -13,6 +13,7 @@
 #include <QTreeView>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,15 +28,16 @@ class FolderSource {
     bool isDeleted = false;
   };
   virtual ~FolderSource() = default;
-  // The entries directly inside `path`, sorted for display. Any thread.
-  virtual std::vector<Entry> children(const std::string& path) = 0;
+  // The entries directly inside `path`, sorted for display; nothing when
+  // the folder could not be listed (not the same as an empty one). Any thread.
+  virtual std::optional<std::vector<Entry>> children(const std::string& path) = 0;
 };
 
 // The folders of the local disk below a root; hidden ones only when asked.
 class LocalFolderSource : public FolderSource {
  public:
   explicit LocalFolderSource(bool showHidden = false) : showHidden_(showHidden) {}
-  std::vector<Entry> children(const std::string& path) override;
+  std::optional<std::vector<Entry>> children(const std::string& path) override;
 
  private:
   bool showHidden_;
@@ -74,6 +76,8 @@ class FolderTreeModel : public QAbstractItemModel {
 
  signals:
   void fetched();
+  // The folder could not be listed; it stays closed and opening it again retries.
+  void fetchFailed(const QString& path);
 
  private:
   struct Node;
