@@ -76,7 +76,7 @@ TEST_F(RestorePageModelTest, BrowsesAnotherDeviceAndShowsDeletedFilesOnlyWhenAsk
   auto shown = browser.children(docs);
   ASSERT_TRUE(shown);
   EXPECT_EQ(names(*shown), (std::vector<std::string>{"cache", "report.txt"}));
-  const RemoteNode& report = shown->back();
+  const RemoteNode report = shown->back();
   EXPECT_EQ(report.kind, RemoteNode::Kind::kFile);
   EXPECT_EQ(report.path, "/home/bob/Documents/report.txt");
   EXPECT_EQ(report.versions.size(), 2u);
