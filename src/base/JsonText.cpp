@@ -31,4 +31,22 @@ Value parseJson(std::string_view text, size_t maxDepth) {
   return Value::parse(text.begin(), text.end(), nullptr, false);
 }
 
+bool forEachJsonArrayElement(std::string_view text, const std::function<void(const Value&)>& each,
+                             size_t maxDepth) {
+  if (!jsonDepthWithin(text, maxDepth)) return false;
+  bool topIsArray = false;
+  auto handOver = [&](int depth, Value::parse_event_t event, Value& parsed) {
+    if (depth == 0 && event == Value::parse_event_t::array_start) topIsArray = true;
+    if (depth != 1 || !topIsArray) return true;
+    if (event == Value::parse_event_t::object_end || event == Value::parse_event_t::array_end ||
+        event == Value::parse_event_t::value) {
+      each(parsed);
+      return false;  // not kept in the array
+    }
+    return true;
+  };
+  Value top = Value::parse(text.begin(), text.end(), handOver, false);
+  return topIsArray && top.is_array();
+}
+
 }  // namespace palvero

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string_view>
 
 #include "base/Value.h"
@@ -23,5 +24,12 @@ bool jsonDepthWithin(std::string_view text, size_t maxDepth = kMaxJsonDepth);
 // The parsed value, or a discarded value (is_discarded()) when `text` is
 // not JSON or nests deeper than `maxDepth`. Never throws for bad input.
 Value parseJson(std::string_view text, size_t maxDepth = kMaxJsonDepth);
+
+// Reads `text` as a JSON array and hands each element to `each` as soon as
+// it is complete, keeping none: a listing of a whole tree would otherwise
+// be held twice, as text and as a far larger parsed value. False when
+// `text` is not such an array (elements before the fault were handed over).
+bool forEachJsonArrayElement(std::string_view text, const std::function<void(const Value&)>& each,
+                             size_t maxDepth = kMaxJsonDepth);
 
 }  // namespace palvero

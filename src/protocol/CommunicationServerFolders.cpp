@@ -178,12 +178,14 @@ std::optional<BackupedFolder> CommunicationServer::getGetFilesList(const std::st
     if (!compressor.DecompressFromStream(bytesOfBody(response), plain, true, "tempDir", "r0")) {
       throw std::runtime_error("the reply could not be unpacked");
     }
-    Value entries = parseJson(std::string_view(reinterpret_cast<const char*>(plain.data()), plain.size()));
-    if (!entries.is_array()) throw std::runtime_error("the unpacked reply is not a JSON array");
+    response = HttpResponse();
     BackupedFolder result;
     result.path = path;
     result.deviceId = device;
-    for (const Value& entry : entries) appendListingEntry(result, entry, device, false, true);
+    // Entry by entry: the listing of a whole home is large.
+    bool whole = forEachJsonArrayElement(std::string_view(reinterpret_cast<const char*>(plain.data()), plain.size()),
+                                         [&](const Value& entry) { appendListingEntry(result, entry, device, false, true); });
+    if (!whole) throw std::runtime_error("the unpacked reply is not a JSON array");
     return result;
   } catch (const std::exception& e) {
     logFailure(std::string("Exception in method getFilesList: ") + e.what());

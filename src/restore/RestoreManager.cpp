@@ -188,8 +188,13 @@ void RestoreManager::restore() {
 void RestoreManager::buildAndStart() {
   RestoreChoice c = choice();
   std::string runRoot = root();
-  std::vector<RestoreEntry> files = c.restoreAllData ? getFilesToRestoreAllData(runRoot, c.restoreLatest)
-                                                     : getFilesToRestoreChooseData(c.restoreLatest);
+  // The plan is written to the database as it is made; the list returned
+  // goes at once, before the pending rows are read back.
+  if (c.restoreAllData) {
+    getFilesToRestoreAllData(runRoot, c.restoreLatest);
+  } else {
+    getFilesToRestoreChooseData(c.restoreLatest);
+  }
   // A pause during the listing leaves it incomplete: the next start lists again.
   if (!paused_.load()) markListComplete();
   filesToRestore_.setFiles(readPending());

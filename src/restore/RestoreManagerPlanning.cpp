@@ -243,16 +243,18 @@ std::vector<RestoreEntry> RestoreManager::collectWholeList(const std::string& ro
     refuse(root, "The folder could not be listed");
     return all;
   }
-  for (const BackupedFile& file : listed->files) {
+  all.reserve(listed->files.size());
+  for (BackupedFile& file : listed->files) {
     if (paused_.load()) break;
-    std::string path = "/" + file.name;
+    // Moved out so that the listing shrinks while the plan grows.
+    BackupedFile named = std::move(file);
+    std::string path = "/" + named.name;
     // A name that is no clean path, or a path outside the folder asked
     // for, is never written anywhere.
-    if (!acceptableListedPath(file.name) || !PathRules::isBeneath(path, root.empty() ? "/" : root)) {
+    if (!acceptableListedPath(named.name) || !PathRules::isBeneath(path, root.empty() ? "/" : root)) {
       refuse(path, kRefusedName);
       continue;
     }
-    BackupedFile named = file;
     named.name = PathRules::lastComponent(path);
     addFileEntry(named, PathRules::parentOf(path), "", true, group, all);
   }

@@ -40,5 +40,18 @@ TEST(JsonTextTest, TextThatIsNoJsonIsDiscarded) {
   EXPECT_EQ(parseJson(R"({"a":[1,"]"]})")["a"][1], "]");
 }
 
+TEST(JsonTextTest, ArrayElementsAreHandedOverOneByOneAndAFaultySourceIsRefused) {
+  std::vector<std::string> seen;
+  auto collect = [&](const Value& element) { seen.push_back(element.dump()); };
+  EXPECT_TRUE(forEachJsonArrayElement(R"([{"name":"a","v":[1,{"x":2}]}, 7, "s", [], {}])", collect));
+  EXPECT_EQ(seen, (std::vector<std::string>{R"({"name":"a","v":[1,{"x":2}]})", "7", "\"s\"", "[]", "{}"}));
+  for (const char* text : {R"({"a":[1,2]})", "[1, 2", "[1,]", "3", "", "[1] [2]"}) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(forEachJsonArrayElement(text, [](const Value&) {}));
+  }
+  EXPECT_FALSE(forEachJsonArrayElement(std::string(kMaxJsonDepth + 1, '[') + std::string(kMaxJsonDepth + 1, ']'),
+                                       [](const Value&) {}));
+}
+
 }  // namespace
 }  // namespace palvero

@@ -1,0 +1,124 @@
+// The flows a new user runs, with the palvero command against
+// palvero-service: login, scan and the daemon backing everything up; a full
+// backup ordered by the service that loses nothing; exclusions that travel
+// both ways.
+#include <signal.h>
+
+#include "CliFixture.h"
+#include "base/Date.h"
+#include "platform/Env.h"
+
+namespace palvero::testing {
+namespace {
+
+class UserFlowTest : public CliFixture {
+ protected:
+  static std::string preferencesPath() { return Env::configDirectory() + "/preferences.json"; }
+  static Value preferences() { return Value::parse(readFile(preferencesPath()), nullptr, false); }
+  static void editPreferences(const std::function<void(Value&)>& edit) {
+    Value all = preferences();
+    edit(all);
+    writeFile(preferencesPath(), all.dump());
+  }
+  std::string logPath() { return Env::supportDirectory() + "/log0.log"; }
+  // Every path has `revisions` revisions on the service (at most `timeout`).
+  bool revisionsReach(const std::string& device, const std::vector<std::string>& paths, size_t revisions,
+                      std::chrono::seconds timeout) {
+    return waitFor(
+        [&] {
+          for (const auto& path : paths) {
+            if (versions(device, path).size() < revisions) return false;
+          }
+          return true;
+        },
+        timeout);
+  }
+  CliResult stop(pid_t daemon) {
+    ::kill(daemon, SIGTERM);
+    return finish(daemon);
+  }
+};
+
+TEST_F(UserFlowTest, LoginScanAndTheDaemonBackUpEverythingAndAFullBackupLosesNothing) {
+  ASSERT_EQ(login({"--new-device", "box"}).code, 0);
+  // What the first run stores, as the wizard does.
+  Value stored = preferences();
+  EXPECT_EQ(stored.value("defaultExclusions", ""), ".DS_Store;");
+  EXPECT_EQ(stored.value("complexFiles", ""), ".APP;.IPA;.DMG;.LPDF;");
+  for (const char* ext : {".APP", ".IPA", ".DMG", ".LPDF"}) EXPECT_EQ(stored["complexValues"][ext], true) << ext;
+  EXPECT_EQ(stored.value("BackupTimingType", -1), 0) << "manual until the user chooses";
+  EXPECT_EQ(stored["maxSize"], 0);
+  EXPECT_FALSE(stored.contains("lastFullBackup")) << "set by the first scan";
+  ASSERT_EQ(run({"settings", "set", "BackupTimingType", "1"}).code, 0);
+
+  auto paths = makeFiles("flow", 12);
+  std::string package = home_ / "Desktop/Tool.app/Contents/Resources/data.txt";
+  writeFile(package, "inside a package");
+  age(package);
+  CliResult scan = run({"scan"});
+  ASSERT_EQ(scan.code, 0) << scan.err;
+  EXPECT_NE(scan.out.find(": 12 files"), std::string::npos) << scan.out << "the package stays out";
+  EXPECT_TRUE(preferences().contains("lastFullBackup"));
+  std::string device = deviceId();
+
+  pid_t daemon = start({"daemon"});
+  ASSERT_TRUE(revisionsReach(device, paths, 1, std::chrono::seconds(90))) << readFile(logPath());
+  EXPECT_TRUE(versions(device, package).empty());
+  CliResult stopped = stop(daemon);
+  EXPECT_EQ(stopped.code, 0) << stopped.err;
+  EXPECT_EQ(statusJSON().value("pendingFiles", -1), 0);
+
+  // The service orders a full backup; the last run was just now, so the
+  // continuous rule (900 s) is moved out of the way.
+  service_.setAdminSettings(kUser, "clientfull", R"({"NeedFullBackup":"1"})");
+  editPreferences([](Value& all) {
+    all["dateBackupStarted"] = Date::now().addingTimeInterval(-3600).format(Date::kSettingsPattern);
+  });
+  daemon = start({"daemon"});
+  bool twice = revisionsReach(device, paths, 2, std::chrono::seconds(120));
+  service_.setAdminSettings(kUser, "clientfull", "");
+  stopped = stop(daemon);
+  ASSERT_TRUE(twice) << readFile(logPath());
+  EXPECT_EQ(stopped.code, 0) << stopped.err;
+  for (const auto& path : paths) EXPECT_EQ(versions(device, path).size(), 2u) << path;
+  Value status = statusJSON();
+  EXPECT_EQ(status.value("pendingFiles", -1), 0) << status.dump();
+  EXPECT_EQ(status.value("failedRetrying", -1) + status.value("failedFiles", -1), 0) << status.dump();
+  EXPECT_EQ(preferences().value("needFullBackup", true), false);
+  EXPECT_EQ(readFile(logPath()).find("already queued"), std::string::npos);
+}
+
+TEST_F(UserFlowTest, ExclusionsTravelToTheServiceAndBack) {
+  ASSERT_EQ(login({"--new-device", "box"}).code, 0);
+  std::string device = deviceId();
+  CliResult set = run({"settings", "set", "emptyfiles", "true"});
+  ASSERT_EQ(set.code, 0) << set.err;
+  EXPECT_EQ(set.err, "") << "the service was told";
+  Value saved = service_.savedSettings(device, "exclusions");
+  EXPECT_EQ(saved["Exclusions"]["items"]["emptyfiles"], true) << saved.dump();
+
+  // Changed on the service side: the daemon's refresh at its start brings it.
+  service_.setAdminSettings(kUser, "exclusions", R"({"Exclusions":{"items":{"size":123456789,"emptyfiles":false}}})");
+  pid_t daemon = start({"daemon"});
+  bool arrived = waitFor([&] { return preferences().value("maxSize", Value()) == Value(123456789); },
+                         std::chrono::seconds(30));
+  CliResult stopped = stop(daemon);
+  ASSERT_TRUE(arrived) << readFile(logPath());
+  EXPECT_EQ(stopped.code, 0) << stopped.err;
+  EXPECT_EQ(run({"settings", "get", "maxSize"}).out, "123456789\n");
+  EXPECT_EQ(preferences().value("emptyfiles", true), false);
+  EXPECT_EQ(readFile(logPath()).find("no extension catalogue"), std::string::npos);
+}
+
+TEST_F(UserFlowTest, TheDaemonSaysWhenBackupsAreManual) {
+  ASSERT_EQ(login({"--new-device", "box"}).code, 0);
+  pid_t daemon = start({"daemon"});
+  ASSERT_TRUE(waitFor([&] { return readFile(logPath()).find("Application is initialized") != std::string::npos; },
+                      std::chrono::seconds(20)));
+  CliResult stopped = stop(daemon);
+  EXPECT_EQ(stopped.code, 0);
+  EXPECT_NE(stopped.err.find("backups are manual"), std::string::npos) << stopped.err;
+}
+
+}  // namespace
+}  // namespace palvero::testing

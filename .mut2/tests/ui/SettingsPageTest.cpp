@@ -1,0 +1,243 @@
+// The settings page on the real widgets, with a main window controller that
+// talks to palvero-service: what each control stores, the proxy port rule,
+// the administrator's locks, the thread positions, the upload limit, and the
+// service asked to drop what new exclusions leave out.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <QTimeEdit>
+
+#include "UiFixture.h"
+#include "app/ApplicationHooks.h"
+#include "app/CommunicationServerLink.h"
+#include "app/MainViewController.h"
+#include "base/DispatchQueue.h"
+#include "engine/DeltaHandler.h"
+#include "protocol/CommunicationServer.h"
+#include "selection/CommonExtensions.h"
+#include "state/LocalSettings.h"
+#include "ui/Text.h"
+#include "ui/main/SettingsPage.h"
+#include "ui/widgets/ExclusionEditor.h"
+#include "ui/widgets/FitLabel.h"
+
+namespace palvero::testing {
+namespace {
+
+using ui::T;
+
+class Hooks : public ApplicationHooks {
+ public:
+  bool isInSleep() const override { return false; }
+  void setIsInSleep(bool) override {}
+  void relaunchAfterDelay() override {}
+};
+
+class SettingsPageTest : public UiFixture {
+ protected:
+  void SetUp() override {
+    UiFixture::SetUp();
+    logIn();
+    MainViewController::Options options;
+    options.periodicTimers = false;
+    options.requestSupportInfo = false;
+    options.checkStatusAtStart = false;
+    controller_ = std::make_unique<MainViewController>(
+        std::make_shared<CommunicationServerLink>(), [] { return std::make_shared<DeltaHandler>(); }, nullptr,
+        &hooks_, options);
+    controller_->initialize();
+    page_ = std::make_unique<ui::SettingsPage>();
+    page_->setCore(controller_.get(), nullptr, CommunicationServer::create());
+    page_->resize(760, 720);
+    page_->show();
+  }
+  void TearDown() override {
+    page_.reset();
+    controller_.reset();
+    UiFixture::TearDown();
+  }
+
+  static void type(QLineEdit* field, const QString& text) {
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, text);
+    emit field->editingFinished();
+  }
+
+  static LocalSettings& settings() { return LocalSettings::sharedManager(); }
+
+  Hooks hooks_;
+  std::unique_ptr<MainViewController> controller_;
+  std::unique_ptr<ui::SettingsPage> page_;
+};
+
+TEST_F(SettingsPageTest, TheProxyPortIsStoredOnlyWhenItIsANumber) {
+  page_->proxyTypeCombo()->setCurrentIndex(2);
+  EXPECT_EQ(settings().proxyType(), 2);
+  ASSERT_TRUE(page_->proxyPortField()->isEnabled());
+  type(page_->proxyPortField(), QStringLiteral("8080"));
+  EXPECT_EQ(settings().proxyPort().value_or(""), "8080");
+  EXPECT_EQ(page_->proxyPortField()->text(), QStringLiteral("8080"));
+  for (const char* bad : {"80a", "70000", "-1", "0"}) {
+    SCOPED_TRACE(bad);
+    type(page_->proxyPortField(), QString::fromLatin1(bad));
+    EXPECT_TRUE(page_->proxyPortField()->text().isEmpty()) << "a text that is no port clears the field";
+    EXPECT_EQ(settings().proxyPort().value_or(""), "8080") << "and stores nothing";
+  }
+  type(page_->proxyServerField(), QStringLiteral("proxy.example"));
+  EXPECT_EQ(settings().proxyServer().value_or(""), "proxy.example");
+  // Types 0 and 1 have no server of their own.
+  for (int typeIndex : {0, 1}) {
+    page_->proxyTypeCombo()->setCurrentIndex(typeIndex);
+    EXPECT_EQ(settings().proxyType(), typeIndex);
+    EXPECT_FALSE(page_->proxyServerField()->isEnabled());
+    EXPECT_FALSE(page_->proxyPortField()->isEnabled());
+  }
+}
+
+TEST_F(SettingsPageTest, AccessRightsLockTheThreeAreasAndOtherValuesChangeNothing) {
+  auto lock = [&](const char* name) { return page_->findChild<QLabel*>(QString::fromLatin1(name)); };
+  auto expectLocked = [&](bool locked) {
+    EXPECT_EQ(page_->timingCombo()->isEnabled(), !locked);
+    EXPECT_EQ(page_->exclusionsButton()->isEnabled(), !locked);
+    EXPECT_EQ(page_->advancedButton()->isEnabled(), !locked);
+    for (const char* name : {"timingLock", "exclusionsLock", "advancedLock"}) {
+      SCOPED_TRACE(name);
+      ASSERT_NE(lock(name), nullptr);
+      EXPECT_EQ(lock(name)->isVisible(), locked);
+    }
+    EXPECT_EQ(page_->notice()->isVisible(), locked);
+    if (locked) {
+      EXPECT_FALSE(page_->advancedView()->isVisible());
+    }
+  };
+  expectLocked(false);
+  page_->advancedButton()->setChecked(true);
+  ASSERT_TRUE(page_->advancedView()->isVisible());
+  settings().saveParameter("AccessRights", 2);
+  page_->setSettingsValues();
+  expectLocked(true);
+  settings().saveParameter("AccessRights", 7);
+  page_->setSettingsValues();
+  expectLocked(true);
+  settings().saveParameter("AccessRights", 0);
+  page_->setSettingsValues();
+  expectLocked(false);
+  settings().saveParameter("AccessRights", 1);
+  page_->setSettingsValues();
+  expectLocked(true);
+}
+
+TEST_F(SettingsPageTest, ThreadPositionsStandForOneTwoFourFiveAndTenWorkers) {
+  page_->advancedButton()->setChecked(true);
+  const int workers[] = {1, 2, 4, 5, 10};
+  for (int position = 5; position >= 1; --position) {
+    SCOPED_TRACE(position);
+    page_->threadSlider()->setValue(position);
+    EXPECT_EQ(settings().numberOfThreads(), workers[position - 1]);
+    EXPECT_EQ(page_->threadLabel()->text(), QString::number(workers[position - 1]));
+  }
+  settings().saveParameter("numberOfThreads", 5);
+  page_->setSettingsValues();
+  EXPECT_EQ(page_->threadSlider()->value(), 4);
+  EXPECT_EQ(settings().numberOfThreads(), 5) << "filling the page stores nothing";
+}
+
+TEST_F(SettingsPageTest, TheUploadLimitIsStoredAndShown) {
+  page_->advancedButton()->setChecked(true);
+  EXPECT_EQ(page_->bandwidthSlider()->value(), 100);
+  EXPECT_EQ(page_->bandwidthLabel()->text(), T("UnlimitedSpeed"));
+  page_->bandwidthSlider()->setValue(25);
+  EXPECT_EQ(settings().bandwidthLimit(), 25);
+  EXPECT_EQ(page_->bandwidthLabel()->text(), QStringLiteral("25 %"));
+  LocalSettings::resetForTesting();
+  page_->setSettingsValues();
+  EXPECT_EQ(page_->bandwidthSlider()->value(), 25) << "kept across a restart";
+  page_->bandwidthSlider()->setValue(100);
+  EXPECT_EQ(settings().bandwidthLimit(), 100);
+  EXPECT_EQ(page_->bandwidthLabel()->text(), T("UnlimitedSpeed"));
+}
+
+TEST_F(SettingsPageTest, SwitchesAndTimingAreStoredAtOnce) {
+  auto& catalogue = CommonExtensions::sharedExtensionsManager();
+  page_->emptyFilesBox()->setChecked(!page_->emptyFilesBox()->isChecked());
+  EXPECT_EQ(catalogue.emptyfiles(), page_->emptyFilesBox()->isChecked());
+  page_->emptyExtensionBox()->setChecked(!page_->emptyExtensionBox()->isChecked());
+  EXPECT_EQ(catalogue.emptyExtension(), page_->emptyExtensionBox()->isChecked());
+  page_->showAlertsBox()->setChecked(!page_->showAlertsBox()->isChecked());
+  EXPECT_EQ(settings().showAlerts(), page_->showAlertsBox()->isChecked());
+  page_->timingCombo()->setCurrentIndex(2);
+  EXPECT_EQ(settings().backupTimingType(), LocalSettings::kTimingDaily);
+  EXPECT_TRUE(page_->dailyTimeEdit()->isEnabled());
+  page_->timingCombo()->setCurrentIndex(0);
+  EXPECT_EQ(settings().backupTimingType(), 0);
+  EXPECT_FALSE(page_->dailyTimeEdit()->isEnabled());
+}
+
+TEST_F(SettingsPageTest, ASizeLimitIsStoredInBytesAndTheLargerVersionsAreDeleted) {
+  page_->openExclusions();
+  ui::ExclusionEditor* editor = page_->exclusionEditor();
+  ASSERT_NE(editor, nullptr);
+  QSignalSpy sent(page_.get(), &ui::SettingsPage::cleanupSent);
+  editor->sizeField()->setText(QStringLiteral("10"));
+  editor->sizeUnit()->setCurrentIndex(1);
+  QTest::mouseClick(editor->sizeOkButton(), Qt::LeftButton);
+  auto& catalogue = CommonExtensions::sharedExtensionsManager();
+  EXPECT_EQ(catalogue.maxSize().value_or(Value()).get<int64_t>(), 10'737'418'240LL);
+  ASSERT_TRUE(waitFor([&] { return sent.count() == 1; }));
+  EXPECT_TRUE(sent.at(0).at(0).toBool());
+  auto deletes = service_->requests("delete");
+  ASSERT_EQ(deletes.size(), 1u);
+  EXPECT_EQ(deletes[0]["fields"].value("size", ""), "10737418240");
+  EXPECT_EQ(deletes[0]["fields"].value("immediately", ""), "0");
+
+  // 0 is no limit: stored as -1, and nothing is deleted.
+  editor->sizeField()->setText(QStringLiteral("0"));
+  QTest::mouseClick(editor->sizeOkButton(), Qt::LeftButton);
+  EXPECT_EQ(catalogue.maxSize().value_or(Value()).get<int64_t>(), -1);
+  QTest::qWait(200);
+  DispatchQueue::global().waitUntilIdle();
+  QTest::qWait(0);
+  EXPECT_EQ(service_->requests("delete").size(), 1u);
+  page_->closeExclusions();
+}
+
+TEST_F(SettingsPageTest, ClosingTheEditorDeletesOnlyTheNewlyExcludedTypes) {
+  page_->openExclusions();
+  ui::ExclusionEditor* editor = page_->exclusionEditor();
+  QCheckBox* mp4 = editor->extensionBox(QStringLiteral("videoValues"), QStringLiteral(".MP4"));
+  QCheckBox* iso = editor->extensionBox(QStringLiteral("diskImagesValues"), QStringLiteral(".ISO"));
+  ASSERT_NE(mp4, nullptr);
+  ASSERT_NE(iso, nullptr);
+  ASSERT_FALSE(mp4->isChecked()) << "video files are backed up by default";
+  const bool isoWasExcluded = iso->isChecked();
+  QSignalSpy sent(page_.get(), &ui::SettingsPage::cleanupSent);
+  mp4->setChecked(true);
+  iso->setChecked(!isoWasExcluded);
+  iso->setChecked(isoWasExcluded);  // back as it was: not new
+  page_->closeExclusions();
+  EXPECT_FALSE(page_->exclusionsDialog()->isVisible());
+  ASSERT_TRUE(waitFor([&] { return sent.count() == 1; }));
+  auto deletes = service_->requests("delete");
+  ASSERT_EQ(deletes.size(), 1u);
+  std::string extension = deletes[0]["fields"].value("extension", "");
+  EXPECT_NE(extension.find(".mp4"), std::string::npos) << extension;
+  EXPECT_EQ(extension.find(".iso"), std::string::npos) << extension;
+  EXPECT_EQ(extension.find(".avi"), std::string::npos) << extension;
+
+  // Opened and closed again without a change: nothing more.
+  page_->openExclusions();
+  page_->closeExclusions();
+  QTest::qWait(200);
+  DispatchQueue::global().waitUntilIdle();
+  EXPECT_EQ(service_->requests("delete").size(), 1u);
+}
+
+}  // namespace
+}  // namespace palvero::testing

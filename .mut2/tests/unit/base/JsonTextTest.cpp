@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include "base/JsonText.h"
+
+namespace palvero {
+namespace {
+
+TEST(JsonTextTest, NestingIsCountedOutsideStringsOnly) {
+  struct Case {
+    std::string text;
+    size_t maxDepth;
+    bool within;
+  };
+  for (const Case& c : {Case{"[[1]]", 2, true}, Case{"[[1]]", 1, false}, Case{R"({"a":{"b":[]}})", 3, true},
+                        Case{R"({"a":{"b":[]}})", 2, false}, Case{R"(["[[[[[[", "\"[[[["])", 1, true},
+                        Case{R"(["\\", [[]]])", 2, false}, Case{"]]]][", 1, true}, Case{"", 0, true}}) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(jsonDepthWithin(c.text, c.maxDepth), c.within);
+  }
+}
+
+TEST(JsonTextTest, ADocumentNestedTooDeepIsRefusedInsteadOfParsed) {
+  // Parsed, a million levels would overflow the stack when the value is
+  // copied or written.
+  std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+  EXPECT_TRUE(parseJson(deep).is_discarded());
+  std::string atLimit = std::string(kMaxJsonDepth, '[') + std::string(kMaxJsonDepth, ']');
+  Value value = parseJson(atLimit);
+  ASSERT_FALSE(value.is_discarded());
+  Value copy = value;
+  EXPECT_EQ(copy.dump(), atLimit);
+  EXPECT_TRUE(parseJson(std::string(kMaxJsonDepth + 1, '[') + std::string(kMaxJsonDepth + 1, ']')).is_discarded());
+}
+
+TEST(JsonTextTest, TextThatIsNoJsonIsDiscarded) {
+  for (const char* text : {"", "{", "[1,]", "ok", "{\"a\":1} trailing"}) {
+    SCOPED_TRACE(text);
+    EXPECT_TRUE(parseJson(text).is_discarded());
+  }
+  EXPECT_EQ(parseJson(R"({"a":[1,"]"]})")["a"][1], "]");
+}
+
+}  // namespace
+}  // namespace palvero

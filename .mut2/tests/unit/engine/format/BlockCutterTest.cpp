@@ -1,0 +1,295 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "FormatTestSupport.h"
+#include "engine/format/BlockCutter.h"
+#include "engine/format/util/Functions.h"
+#include "state/LogWriter.h"
+#include "support/TempHome.h"
+
+namespace palvero {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BlockCutterTest : public ::testing::Test {
+ protected:
+  std::string makeFile(const std::string& name, const Bytes& data) {
+    std::string path = home_ / name;
+    testing::writeFile(path, stringFromBytes(data));
+    return path;
+  }
+  // A sparse file of `size` bytes with a few distinct bytes at `marks`.
+  std::string makeSparse(const std::string& name, int64_t size, const std::vector<int64_t>& marks) {
+    std::string path = home_ / name;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, size), 0);
+    for (int64_t mark : marks) {
+      uint8_t byte = static_cast<uint8_t>(mark % 251 + 1);
+      EXPECT_EQ(::pwrite(fd, &byte, 1, mark), 1);
+    }
+    ::close(fd);
+    return path;
+  }
+  std::string log() const { return testing::readFile(LogWriter::sharedLogger().currentLogFilepath()); }
+
+  testing::TempHome home_;
+  BlockCutter cutter_;
+  std::mt19937_64 rng_{20240131};
+};
+
+struct Expected {
+  int64_t length;
+  int64_t position;
+  int64_t offset;
+};
+
+void expectLayout(const std::vector<FileBlock>& blocks, const std::vector<Expected>& expected) {
+  ASSERT_EQ(blocks.size(), expected.size());
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    SCOPED_TRACE("block " + std::to_string(i));
+    EXPECT_EQ(blocks[i].length, expected[i].length);
+    EXPECT_EQ(blocks[i].position, expected[i].position);
+    EXPECT_EQ(blocks[i].offset, expected[i].offset);
+  }
+}
+
+TEST_F(BlockCutterTest, SizeRules) {
+  struct Case {
+    int64_t length, cut, ladder;
+  };
+  for (const Case& c :
+       {Case{0, 256000, 0}, Case{1, 256000, 1}, Case{255999, 256000, 255999}, Case{256000, 256000, 256000},
+        Case{1023999, 256000, 256000}, Case{1024000, 256000, 1024000}, Case{2047999, 256000, 1024000},
+        Case{2048000, 256000, 2048000}, Case{102399999, 256000, 2048000}, Case{102400000, 1024000, 2048000},
+        Case{204799999, 1024000, 2048000}, Case{204800000, 2048000, 2048000}}) {
+    SCOPED_TRACE(c.length);
+    EXPECT_EQ(BlockCutter::GetOptimumBlockSize(c.length), c.cut);
+    EXPECT_EQ(BlockCutter::GetBlockSize(c.length), c.ladder);
+  }
+}
+
+TEST_F(BlockCutterTest, SmallFilesAreOneBlock) {
+  for (int64_t size : {int64_t{1}, int64_t{7}, int64_t{256}, int64_t{257}, int64_t{255999}, int64_t{256000}}) {
+    SCOPED_TRACE(size);
+    std::string path = makeFile("f" + std::to_string(size), testing::randomBytes(rng_, static_cast<size_t>(size)));
+    auto blocks = cutter_.CreateBlocksList(size, path);
+    ASSERT_TRUE(blocks);
+    expectLayout(*blocks, {{size, 0, 0}});
+  }
+}
+
+TEST_F(BlockCutterTest, ShortTailSkipsOnePosition) {
+  std::string path = makeFile("f", testing::randomBytes(rng_, 300000));
+  auto blocks = cutter_.CreateBlocksList(300000, path);
+  ASSERT_TRUE(blocks);
+  expectLayout(*blocks, {{256000, 0, 0}, {44000, 2, 256000}});
+}
+
+TEST_F(BlockCutterTest, EmptyFileGivesNoBlocks) {
+  std::string path = makeFile("empty", {});
+  bool opened = false;
+  auto blocks = cutter_.CreateBlocksList(0, path, &opened);
+  ASSERT_TRUE(blocks);
+  EXPECT_TRUE(blocks->empty());
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(FileBlock::blockListString(*blocks), "[]");
+}
+
+TEST_F(BlockCutterTest, MediumCutWithTailLadder) {
+  // 146 full blocks of 1,024,000, then a 496,000-byte tail: 256,000 + 240,000.
+  std::vector<int64_t> marks;
+  for (int64_t at = 5; at < 150000000; at += 999983) marks.push_back(at);
+  std::string path = makeSparse("big", 150000000, marks);
+  auto blocks = cutter_.CreateBlocksList(150000000, path);
+  ASSERT_TRUE(blocks);
+  ASSERT_EQ(blocks->size(), 148u);
+  for (size_t i = 0; i < 146; ++i) {
+    ASSERT_EQ((*blocks)[i].length, 1024000) << i;
+    ASSERT_EQ((*blocks)[i].position, static_cast<int64_t>(i));
+    ASSERT_EQ((*blocks)[i].offset, static_cast<int64_t>(i) * 1024000);
+  }
+  expectLayout({(*blocks)[146], (*blocks)[147]}, {{256000, 147, 149504000}, {240000, 148, 149760000}});
+}
+
+TEST_F(BlockCutterTest, LargeCutTailLadderAndTheEmptyLastPiece) {
+  // Cut at 2,048,000 with a tail of 1,280,000 = 1,024,000 + 256,000 + an
+  // empty last piece, which the ladder makes into an empty block.
+  int64_t size = 2048000 + 1280000;
+  std::string path = makeFile("f", testing::randomBytes(rng_, static_cast<size_t>(size)));
+  auto blocks = cutter_.CreateBlocksList(204800000, path);
+  ASSERT_TRUE(blocks);
+  expectLayout(*blocks, {{2048000, 0, 0}, {1024000, 2, 2048000}, {256000, 3, 3072000}, {0, 4, 3328000}});
+  EXPECT_EQ(blocks->back().checksum, "");
+  EXPECT_EQ(blocks->back().smallChecksum, "");
+}
+
+TEST_F(BlockCutterTest, ExactMultipleHasNoTailPass) {
+  std::string path = makeFile("f", testing::randomBytes(rng_, 512000));
+  auto blocks = cutter_.CreateBlocksList(512000, path);
+  ASSERT_TRUE(blocks);
+  expectLayout(*blocks, {{256000, 0, 0}, {256000, 1, 256000}});
+}
+
+TEST_F(BlockCutterTest, StaleLengthCutsWhatIsThere) {
+  // The length given says "cut at 1,024,000", the file holds 600,000 bytes:
+  // the first read sets the block size to the ladder of 600,000 (256,000).
+  std::string path = makeFile("f", testing::randomBytes(rng_, 600000));
+  auto blocks = cutter_.CreateBlocksList(150000000, path);
+  ASSERT_TRUE(blocks);
+  expectLayout(*blocks, {{256000, 0, 0}, {256000, 1, 256000}, {88000, 3, 512000}});
+  Bytes data = bytesFromString(testing::readFile(path));
+  EXPECT_EQ(blocks->at(2).checksum, BlockCutter::sha256StringFromData({data.data() + 512000, 88000}));
+}
+
+TEST_F(BlockCutterTest, ShortBlocksCarryTheirBytesAsHex) {
+  Bytes data = testing::randomBytes(rng_, 256);
+  auto block = cutter_.CreateNewBlocks(data, 77, 3);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->checksum, testing::hexOf(data));
+  EXPECT_EQ(block->smallChecksum, "");
+  EXPECT_EQ(block->offset, 77);
+  EXPECT_EQ(block->position, 3);
+
+  data.push_back(0x42);
+  block = cutter_.CreateNewBlocks(data, 0, 0);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->checksum.size(), 64u);
+  EXPECT_EQ(block->smallChecksum.size(), 32u);
+  EXPECT_EQ(block->checksum.find_first_of("abcdef"), std::string::npos);
+  EXPECT_EQ(block->checksum, cutter_.GetChecksum(data, 0, 257, false));
+  EXPECT_EQ(block->smallChecksum, cutter_.GetChecksum(data, 0, 257, true));
+}
+
+TEST_F(BlockCutterTest, CheckIntegers) {
+  Bytes seven = {1, 2, 3, 4, 5, 6, 7};
+  auto block = cutter_.CreateNewBlocks(seven, 0, 0);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->FirstCheckInt, 0);
+  EXPECT_EQ(block->LastCheckInt, 0);
+
+  Bytes eight = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x88};
+  block = cutter_.CreateNewBlocks(eight, 0, 0);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->FirstCheckInt, static_cast<int32_t>(0x88070605u));
+  EXPECT_EQ(block->LastCheckInt, 0x04030201);
+
+  Bytes twelve = {0, 0, 0, 0, 0xff, 0xff, 0xff, 0x7f, 9, 8, 7, 6};
+  block = cutter_.CreateNewBlocks(twelve, 0, 0);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block->FirstCheckInt, 0x7fffffff);
+  EXPECT_EQ(block->LastCheckInt, static_cast<int32_t>(0x7fffffffu));
+
+  EXPECT_EQ(BlockCutter::GetIntFromBytes(twelve, 8), 0x06070809);
+  EXPECT_EQ(BlockCutter::GetIntFromBytes(twelve, 9), 0);
+  EXPECT_EQ(BlockCutter::GetIntFromBytes(twelve, -1), 0);
+  EXPECT_EQ(BlockCutter::GetFirstCheckInt(twelve, 4), BlockCutter::GetIntFromBytes(twelve, 8));
+  EXPECT_EQ(BlockCutter::GetFirstCheckInt(twelve, 5), 0);
+  EXPECT_EQ(BlockCutter::GetLastCheckInt(twelve, 2, 10), BlockCutter::GetIntFromBytes(twelve, 4));
+  EXPECT_EQ(BlockCutter::GetLastCheckInt(twelve, 2, 7), 0);
+}
+
+TEST_F(BlockCutterTest, DigestsMatchCoreutils) {
+  for (size_t size : {size_t{257}, size_t{4096}, size_t{256000}, size_t{1024000}}) {
+    SCOPED_TRACE(size);
+    Bytes data = testing::randomBytes(rng_, size);
+    std::string path = makeFile("d", data);
+    auto sha = testing::runCommand("sha256sum " + testing::shellQuote(path));
+    auto md5 = testing::runCommand("md5sum " + testing::shellQuote(path));
+    ASSERT_EQ(sha.exitCode, 0);
+    ASSERT_EQ(md5.exitCode, 0);
+    auto upper = [](std::string s) {
+      for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      return s;
+    };
+    EXPECT_EQ(BlockCutter::sha256StringFromData(data), upper(sha.output.substr(0, 64)));
+    EXPECT_EQ(BlockCutter::md5StringFromData(data), upper(md5.output.substr(0, 32)));
+    auto blocks = cutter_.CreateBlocksList(static_cast<int64_t>(size), path);
+    ASSERT_TRUE(blocks);
+    if (size <= 256000) {
+      ASSERT_EQ(blocks->size(), 1u);
+      EXPECT_EQ(blocks->front().checksum, upper(sha.output.substr(0, 64)));
+      EXPECT_EQ(blocks->front().smallChecksum, upper(md5.output.substr(0, 32)));
+    }
+  }
+}
+
+TEST_F(BlockCutterTest, ZeroBlocksOfTheMediumCutMatchSha256sum) {
+  auto expected = testing::runCommand("head -c 1024000 /dev/zero | sha256sum");
+  ASSERT_EQ(expected.exitCode, 0);
+  std::string path = makeSparse("zeros", 102400000 + 1024000, {});
+  auto blocks = cutter_.CreateBlocksList(102400000 + 1024000, path);
+  ASSERT_TRUE(blocks);
+  ASSERT_EQ(blocks->size(), 101u);
+  std::string sha = expected.output.substr(0, 64);
+  for (char& c : sha) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const FileBlock& b : *blocks) ASSERT_EQ(b.checksum, sha);
+}
+
+TEST_F(BlockCutterTest, FilesThatCannotBeOpenedGiveAnEmptyList) {
+  std::string regular = makeFile("regular", bytesFromString("content that is there"));
+  std::string fifo = home_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::string link = home_ / "link";
+  fs::create_symlink(regular, link);
+  std::string folder = home_ / "folder";
+  fs::create_directory(folder);
+  for (const std::string& path : {fifo, link, folder, home_ / "missing", std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    bool opened = true;
+    auto blocks = cutter_.CreateBlocksList(100, path, &opened);
+    ASSERT_TRUE(blocks);
+    EXPECT_TRUE(blocks->empty());
+    EXPECT_FALSE(opened);
+  }
+  EXPECT_NE(log().find("Starting DeltaHandler CreateBlocksList: " + fifo), std::string::npos);
+}
+
+TEST_F(BlockCutterTest, UnreadableFileGivesAnEmptyList) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads files regardless of permissions";
+  std::string path = makeFile("secret", bytesFromString("x"));
+  ::chmod(path.c_str(), 0);
+  auto blocks = cutter_.CreateBlocksList(1, path);
+  ASSERT_TRUE(blocks);
+  EXPECT_TRUE(blocks->empty());
+}
+
+TEST_F(BlockCutterTest, ReadErrorGivesNoListAndIsLogged) {
+  // /proc/self/mem is a regular file whose reads fail at offset 0, where
+  // nothing is mapped.
+  std::string mem = "/proc/self/mem";
+  struct stat st {};
+  if (::stat(mem.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) GTEST_SKIP() << "no /proc/self/mem";
+  auto blocks = cutter_.CreateBlocksList(1000, mem);
+  EXPECT_FALSE(blocks);
+  EXPECT_NE(log().find("CreateBlocksList exception: /proc/self/mem"), std::string::npos);
+}
+
+TEST_F(BlockCutterTest, CuttersOnSeveralThreadsAgree) {
+  Bytes data = testing::randomBytes(rng_, 1300000);
+  std::string path = makeFile("shared", data);
+  auto reference = cutter_.CreateBlocksList(static_cast<int64_t>(data.size()), path);
+  ASSERT_TRUE(reference);
+  std::vector<std::optional<std::vector<FileBlock>>> results(4);
+  std::vector<std::thread> threads;
+  for (auto& result : results) {
+    threads.emplace_back([&result, &path, &data] {
+      BlockCutter own;
+      result = own.CreateBlocksList(static_cast<int64_t>(data.size()), path);
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (const auto& result : results) {
+    ASSERT_TRUE(result);
+    EXPECT_EQ(*result, *reference);
+  }
+}
+
+}  // namespace
+}  // namespace palvero

@@ -1,0 +1,314 @@
+#include "ProtocolTestSupport.h"
+#include "platform/SystemInfo.h"
+#include "support/AsyncWork.h"
+
+namespace palvero::testing {
+namespace {
+
+const std::vector<std::string> kAccountNotifications = {"RegUserOK",
+                                                        "RegUserFail",
+                                                        "RegUserWrongPassword",
+                                                        "RegUserEmptyPassword",
+                                                        "RegDeviceOK",
+                                                        "RegDevicePassedOK",
+                                                        "RegDevicePassedFail",
+                                                        "ForgotPasswordOK",
+                                                        "ForgotPasswordFail",
+                                                        "ForgotPasswordUserDeleted",
+                                                        "WrongPassword",
+                                                        "AuthoriseFail"};
+
+// The value of one field of a URL-encoded form, still encoded.
+std::string formField(const std::string& body, const std::string& name) {
+  size_t at = 0;
+  while ((at = body.find(name + "=", at)) != std::string::npos) {
+    if (at == 0 || body[at - 1] == '&') {
+      size_t start = at + name.size() + 1;
+      return body.substr(start, body.find('&', start) - start);
+    }
+    at += name.size();
+  }
+  return {};
+}
+
+Value loginReply(Value extra) {
+  Value reply = {{"ClientId", "ACCOUNT-1"},
+                 {"Password", "ACCOUNT-KEY"},
+                 {"UserCipher", "uc"},
+                 {"AccountCipher", "ac"},
+                 {"Username", "ann"}};
+  if (extra.is_object()) reply.update(extra);
+  return reply;
+}
+
+Value device(const std::string& id, const std::string& name) {
+  return {{"DeviceID", id},
+          {"Name", name},
+          {"ComputerName", name},
+          {"DeviceType", "31"},
+          {"ClientVersion", "2.0.0.1"},
+          {"DeviceEncripting", ""}};
+}
+
+class AccountRequestsTest : public ProtocolTest {
+ protected:
+  void SetUp() override {
+    ProtocolTest::SetUp();
+    notifications_ = std::make_unique<NotificationLog>(server_.get(), kAccountNotifications);
+  }
+  std::vector<std::string> posted() const { return notifications_->names(); }
+
+  std::unique_ptr<NotificationLog> notifications_;
+};
+
+// --- Login ---------------------------------------------------------------
+
+struct RefusalCase {
+  std::string body;
+  std::vector<std::string> notifications;
+  bool logsFailLine;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.body; }
+
+class LoginRefusalTest : public AccountRequestsTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(LoginRefusalTest, PostsTheFailureAndItsReason) {
+  const auto& c = GetParam();
+  transport_->push(reply(200, c.body));
+  server_->registerUsername("ann", "pw");
+  settleAsyncWork();
+  EXPECT_EQ(posted(), c.notifications);
+  EXPECT_EQ(transport_->count(), 1u);
+  auto lines = logLinesStartingWith("registerUsername FAIL");
+  if (c.logsFailLine) {
+    EXPECT_EQ(lines, std::vector<std::string>{"registerUsername FAIL. Username: ann. Response: " + c.body});
+  } else {
+    EXPECT_TRUE(lines.empty());
+  }
+  EXPECT_FALSE(LocalSettings::sharedManager().isInitialized());
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, LoginRefusalTest,
+                         ::testing::Values(RefusalCase{"wrongpas", {"RegUserFail", "RegUserWrongPassword"}, false},
+                                           RefusalCase{"passwordempty", {"RegUserFail", "RegUserEmptyPassword"}, false},
+                                           RefusalCase{"userblocked", {"RegUserFail", "RegUserFail"}, true},
+                                           RefusalCase{"[1,2]", {"RegUserFail", "RegUserFail"}, true},
+                                           RefusalCase{"", {"RegUserFail", "RegUserFail"}, true}));
+
+TEST_F(AccountRequestsTest, ALoginReplyNestedTwoMegabytesDeepIsARefusalWithABoundedLogLine) {
+  // Parsed and then copied, this reply overflowed the stack.
+  std::string nested = std::string(1000000, '[') + std::string(1000000, ']');
+  transport_->push(reply(200, nested));
+  server_->registerUsername("ann", "pw");
+  settleAsyncWork();
+  EXPECT_EQ(posted(), (std::vector<std::string>{"RegUserFail", "RegUserFail"}));
+  auto lines = logLinesStartingWith("registerUsername FAIL");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_LE(lines[0].size(), CommunicationServer::kMaxServerTextInLog + 100);
+  EXPECT_FALSE(LocalSettings::sharedManager().isInitialized());
+}
+
+TEST_F(AccountRequestsTest, AnErrorPageThatIsJsonIsNotStoredAsTheAccount) {
+  transport_->push(reply(500, loginReply({{"DeviceSupport", "false"}}).dump()));
+  server_->registerUsername("ann", "pw");
+  settleAsyncWork();
+  EXPECT_EQ(posted(), (std::vector<std::string>{"RegUserFail", "RegUserFail"}));
+  EXPECT_FALSE(LocalSettings::sharedManager().clientId().has_value() &&
+               *LocalSettings::sharedManager().clientId() == "ACCOUNT-1");
+}
+
+TEST_F(AccountRequestsTest, UserAndPasswordAreEncodedSoNoCharacterIsLost) {
+  transport_->push(reply(200, "wrongpas"));
+  server_->registerUsername("ann+1@example.com", "p&w=d%+ é");
+  settleAsyncWork();
+  ASSERT_EQ(transport_->count(), 1u);
+  EXPECT_EQ(transport_->sent()[0].body,
+            "request=register&username=ann%2B1%40example.com&password=p%26w%3Dd%25%2B+%C3%A9");
+}
+
+TEST_F(AccountRequestsTest, ASingleDeviceAccountTakesOverTheFirstDevice) {
+  Value devices = Value::array({device("D1", "old laptop"), device("D2", "desk")});
+  transport_->push(
+      reply(200, loginReply({{"DeviceSupport", "true"}, {"MaxDeviceCount", "1"}, {"Devices", devices}}).dump()));
+  transport_->push(reply(200, R"({"DeviceID":"D1","Pass":"D1-PASS"})"));
+  transport_->push(reply(401, ""));
+  transport_->push(authOk());
+  transport_->push(reply(200, "ok"));
+  server_->registerUsername("ann", "p w");
+  settleAsyncWork();
+  EXPECT_EQ(posted(), std::vector<std::string>{"RegDevicePassedOK"});
+  ASSERT_EQ(transport_->kinds(), (std::vector<std::string>{"register", "register_device", "send_serial_numbers", "auth",
+                                                           "send_serial_numbers"}));
+  auto sent = transport_->sent();
+  EXPECT_EQ(formField(sent[1].body, "clientId"), "ACCOUNT-1");
+  EXPECT_EQ(formField(sent[1].body, "password"), "p+w");
+  std::string deviceJson = formField(sent[1].body, "device");
+  EXPECT_NE(deviceJson.find("\"DeviceID\": \"D1\""), std::string::npos) << deviceJson;
+  EXPECT_NE(deviceJson.find("\"Name\": \"old+laptop\""), std::string::npos) << deviceJson;
+  // The identifiers go with the device's own identity.
+  EXPECT_EQ(formField(sent[3].body, "guid"), "D1");
+  EXPECT_EQ(formField(sent[3].body, "password"), "D1-PASS");
+  EXPECT_EQ(formField(sent[4].body, "guid"), "D1");
+  EXPECT_EQ(LocalSettings::sharedManager().clientId(), "D1");
+  EXPECT_EQ(LocalSettings::sharedManager().password(), "D1-PASS");
+}
+
+TEST_F(AccountRequestsTest, AnEmptyDeviceListRegistersThisComputer) {
+  for (Value devicesField : {Value::array(), Value()}) {
+    SCOPED_TRACE(devicesField.dump());
+    startOver();
+    NotificationLog log(server_.get(), kAccountNotifications);
+    Value extra = {{"DeviceSupport", "true"}, {"MaxDeviceCount", 5}};
+    if (!devicesField.is_null()) extra["Devices"] = devicesField;
+    transport_->push(reply(200, loginReply(extra).dump()));
+    transport_->push(reply(200, R"({"DeviceID":"NEW","Pass":"NEW-PASS"})"));
+    transport_->setFallback([](const SentRequest&) { return reply(200, "ok"); });
+    server_->registerUsername("ann", "pw");
+    settleAsyncWork();
+    EXPECT_EQ(log.names(), std::vector<std::string>{"RegDevicePassedOK"});
+    auto sent = transport_->sent();
+    ASSERT_GE(sent.size(), 2u);
+    std::string deviceJson = formField(sent[1].body, "device");
+    EXPECT_NE(deviceJson.find("\"DeviceType\": \"" + std::to_string(SystemInfo::kDeviceType) + "\""),
+              std::string::npos)
+        << deviceJson;
+    EXPECT_NE(deviceJson.find("\"DeviceID\": \"\""), std::string::npos) << deviceJson;
+    EXPECT_EQ(LocalSettings::sharedManager().clientId(), "NEW");
+  }
+}
+
+TEST_F(AccountRequestsTest, ANewDeviceRecordDescribesThisComputer) {
+  Value record = server_->loginWithNewDevice();
+  EXPECT_EQ(record["DeviceID"], "");
+  EXPECT_EQ(record["DeviceEncripting"], "");
+  EXPECT_EQ(record["DeviceType"], "31");
+  EXPECT_EQ(record["ClientVersion"], Env::applicationVersion());
+  EXPECT_EQ(record["Name"], SystemInfo::localizedHostName());
+  EXPECT_EQ(record["ComputerName"], record["Name"]);
+}
+
+// --- Device registration ----------------------------------------------------
+
+// The device JSON goes into the form as it is; the texts in it arrive
+// percent-encoded from the caller, so a name with blanks, "&", "+", "%" or
+// quotes can neither cut the form nor break the JSON.
+TEST_F(AccountRequestsTest, TheRegistrationFormCarriesTheDeviceJsonAsItIs) {
+  struct Case {
+    std::string name;
+    std::string sentName;
+  };
+  for (const Case& c : {Case{"desk", "desk"}, Case{"my laptop", "my+laptop"}, Case{"A&B=C+D%", "A%26B%3DC%2BD%25"},
+                        Case{"\"quoted\" \xC3\xA9", "%22quoted%22+%C3%A9"}}) {
+    SCOPED_TRACE(c.name);
+    startOver();
+    transport_->push(reply(200, R"({"DeviceID":"NEW","Pass":"NEW-PASS"})"));
+    Value record = device("", c.name);
+    server_->registerDevice("ACCOUNT 1", "p&w", CommunicationServer::encodedDeviceRecord(record));
+    settleAsyncWork();
+    ASSERT_EQ(transport_->count(), 1u);
+    const std::string body = transport_->sent()[0].body;
+    EXPECT_EQ(formField(body, "clientId"), "ACCOUNT+1");
+    EXPECT_EQ(formField(body, "password"), "p%26w");
+    EXPECT_EQ(formField(body, "device"), LocalSettings::sharedManager().deviceToJSON(
+                                             CommunicationServer::encodedDeviceRecord(record)));
+    EXPECT_NE(body.find("\"Name\": \"" + c.sentName + "\""), std::string::npos) << body;
+    EXPECT_NE(body.find("\"ComputerName\": \"" + c.sentName + "\""), std::string::npos) << body;
+    // The service's identifiers and types are not the user's text: as they are.
+    EXPECT_NE(body.find("\"DeviceType\": \"31\""), std::string::npos) << body;
+  }
+}
+
+TEST_F(AccountRequestsTest, ARefusedRegistrationCarriesTheServiceText) {
+  for (const auto& answer : {reply(403, "device limit reached"), transportError(-1004)}) {
+    SCOPED_TRACE(describe(answer));
+    NotificationLog log(server_.get(), {"RegDevicePassedOK", "RegDevicePassedFail"});
+    transport_->push(answer);
+    server_->registerDevice("GUID-1", "pw", device("", "this"));
+    settleAsyncWork();
+    EXPECT_EQ(log.names(), std::vector<std::string>{"RegDevicePassedFail"});
+    EXPECT_EQ(log.userInfo("RegDevicePassedFail"), (Value{{"message", answer.body}}));
+    EXPECT_EQ(LocalSettings::sharedManager().clientId(), "GUID-1");
+  }
+}
+
+// --- Forgotten password -------------------------------------------------------
+
+struct ForgotCase {
+  std::string name;
+  std::vector<HttpResponse> replies;
+  std::vector<std::string> notifications;
+  std::vector<std::string> kinds;
+  size_t failLines;
+};
+
+void PrintTo(const ForgotCase& c, std::ostream* os) { *os << c.name; }
+
+class ForgotPasswordTest : public AccountRequestsTest, public ::testing::WithParamInterface<ForgotCase> {};
+
+TEST_P(ForgotPasswordTest, PostsTheOutcome) {
+  const auto& c = GetParam();
+  for (const auto& r : c.replies) transport_->push(r);
+  server_->forgotPassword("ann@example.com");
+  settleAsyncWork();
+  EXPECT_EQ(posted(), c.notifications);
+  EXPECT_EQ(transport_->kinds(), c.kinds);
+  EXPECT_EQ(logLinesStartingWith("forgotPassword FAIL").size(), c.failLines);
+  EXPECT_EQ(transport_->sent()[0].body, "request=forgot_pas&user=ann%40example.com");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ForgotPasswordTest,
+    ::testing::Values(
+        ForgotCase{"ok", {reply(200, "ok")}, {"ForgotPasswordOK"}, {"forgot_pas"}, 0},
+        ForgotCase{"userdeleted", {reply(200, "userdeleted")}, {"ForgotPasswordUserDeleted"}, {"forgot_pas"}, 1},
+        ForgotCase{"other word", {reply(200, "nope")}, {"ForgotPasswordFail"}, {"forgot_pas"}, 1},
+        ForgotCase{"500", {reply(500, "boom")}, {"ForgotPasswordFail"}, {"forgot_pas"}, 1},
+        ForgotCase{"401 renewed",
+                   {reply(401, ""), authOk(), reply(200, "ok")},
+                   {"ForgotPasswordOK"},
+                   {"forgot_pas", "auth", "forgot_pas"},
+                   0},
+        ForgotCase{"401 not renewed",
+                   {reply(401, ""), reply(200, "wrongpas")},
+                   {"WrongPassword", "ForgotPasswordFail"},
+                   {"forgot_pas", "auth"},
+                   0},
+        ForgotCase{"401 forever",
+                   {reply(401, ""), authOk(), reply(401, ""), authOk(), reply(401, ""), authOk(), reply(401, "")},
+                   {"ForgotPasswordFail"},
+                   {"forgot_pas", "auth", "forgot_pas", "auth", "forgot_pas", "auth", "forgot_pas"},
+                   1}));
+
+TEST_F(AccountRequestsTest, TheFailLineNamesUserReplyAndStatus) {
+  transport_->push(reply(503, "maintenance"));
+  server_->forgotPassword("ann");
+  settleAsyncWork();
+  EXPECT_EQ(
+      logLinesStartingWith("forgotPassword FAIL"),
+      std::vector<std::string>{"forgotPassword FAIL. Username: ann. Response: maintenance with status code: 503"});
+}
+
+// --- Hardware identifiers -------------------------------------------------------
+
+TEST_F(AccountRequestsTest, SerialNumbersAreSentEncodedAndTheReplyIgnored) {
+  transport_->push(reply(500, "boom"));
+  server_->sendSerialNumbers("C02X 1&2", "4C4C4544-0042");
+  settleAsyncWork();
+  ASSERT_EQ(transport_->count(), 1u);
+  EXPECT_EQ(transport_->sent()[0].body,
+            "request=send_serial_numbers&guid=GUID-1&SerialNumber=C02X+1%262&ComputerUUID=4C4C4544-0042");
+  EXPECT_TRUE(posted().empty());
+}
+
+TEST_F(AccountRequestsTest, SerialNumbersRenewASessionOnceOnly) {
+  transport_->push(reply(401, ""));
+  transport_->push(authOk());
+  transport_->push(reply(401, ""));
+  server_->sendSerialNumbers("S", "U");
+  settleAsyncWork();
+  EXPECT_EQ(transport_->kinds(), (std::vector<std::string>{"send_serial_numbers", "auth", "send_serial_numbers"}));
+}
+
+}  // namespace
+}  // namespace palvero::testing

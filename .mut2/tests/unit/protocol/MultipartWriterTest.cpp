@@ -1,0 +1,239 @@
+#include "ProtocolTestSupport.h"
+
+namespace palvero::testing {
+namespace {
+
+Bytes patterned(size_t size) {
+  Bytes out(size);
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>((i * 131 + i / 977) & 0xFF);
+  return out;
+}
+
+std::map<std::string, std::string> versionParams() {
+  return {{"request", "upload_ver"},
+          {"file_name", "/home/ann/r\xC3\xA9sum\xC3\xA9.txt"},
+          {"size", "12"},
+          {"modified", "20240131 17:05:09"},
+          {"guid", "GUID-1"},
+          {"cookie", "PVSESSID=S9"}};
+}
+
+TEST_F(ProtocolTest, SingleSendBodyIsExactlyFieldsFileAndClosing) {
+  transport_->push(reply(200, "ok"));
+  bool offline = true;
+  Bytes file = bytesFromString(std::string("v1\0\r\n--x", 9));
+  ASSERT_TRUE(server_->sendFilePostHTTP("/home/ann/r\xC3\xA9sum\xC3\xA9.txt", versionParams(), file, true, offline));
+  EXPECT_FALSE(offline);
+  ASSERT_EQ(transport_->count(), 1u);
+  const auto sent = transport_->sent()[0];
+  std::string b = boundaryOf(sent);
+  ASSERT_EQ(b.rfind("------", 0), 0u);
+  EXPECT_GT(b.size(), 6u + 30u);
+  EXPECT_EQ(sent.header("Content-Type"), "multipart/form-data; boundary=" + b);
+  // The map's own order, "cookie" left out, then the file, then the closing.
+  std::string expected;
+  for (auto [key, value] :
+       std::vector<std::pair<std::string, std::string>>{{"file_name", "/home/ann/r\xC3\xA9sum\xC3\xA9.txt"},
+                                                        {"guid", "GUID-1"},
+                                                        {"modified", "20240131 17:05:09"},
+                                                        {"request", "upload_ver"},
+                                                        {"size", "12"}}) {
+    expected += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + key + "\"\r\n\r\n" + value + "\r\n";
+  }
+  expected += "--" + b +
+              "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"/home/ann/r\xC3\xA9sum\xC3\xA9.txt\"\r\n"
+              "Content-Type: application/octet-stream\r\n\r\n";
+  expected += std::string("v1\0\r\n--x", 9);
+  expected += "\r\n--" + b + "--\r\n";
+  EXPECT_EQ(sent.body, expected);
+  EXPECT_EQ(sent.header("Content-Length"), std::to_string(expected.size()));
+  EXPECT_EQ(sent.header("User-Agent"), "Palvero OS X Client / " + Env::applicationVersion());
+}
+
+// The part's file name is a quoted header value: a carriage return, a line
+// feed or a quote in a path would end it; the text field keeps the path whole.
+TEST_F(ProtocolTest, AFileNameCannotBreakThePartHeader) {
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  const std::string path = "/home/ann/Icon\r \"q\".txt";
+  ASSERT_TRUE(server_->sendFilePostHTTP(path, {{"file_name", path}}, bytesFromString("v"), false, offline));
+  const auto sent = transport_->sent()[0];
+  auto parts = parseMultipart(sent.body, boundaryOf(sent));
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].content, path);
+  EXPECT_EQ(parts[1].filename, "/home/ann/Icon%0D %22q%22.txt");
+  EXPECT_EQ(parts[1].content, "v");
+}
+
+TEST_F(ProtocolTest, EachCallUsesAFreshBoundary) {
+  transport_->pushMany(2, reply(200, "ok"));
+  bool offline = false;
+  server_->sendFilePostHTTP("a", {}, bytesFromString("x"), false, offline);
+  server_->sendFilePostHTTP("a", {}, bytesFromString("x"), false, offline);
+  EXPECT_NE(boundaryOf(transport_->sent()[0]), boundaryOf(transport_->sent()[1]));
+}
+
+TEST_F(ProtocolTest, AnEmptyUploadSendsNothingAndSucceeds) {
+  bool offline = true;
+  EXPECT_TRUE(server_->sendFilePostHTTP("f", versionParams(), {}, true, offline));
+  EXPECT_EQ(transport_->count(), 0u);
+}
+
+TEST_F(ProtocolTest, FiveMillionBytesGoInOnePartWithoutFinalpart) {
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  Bytes file = patterned(5000000);
+  ASSERT_TRUE(server_->sendFilePostHTTP("f", versionParams(), file, true, offline));
+  ASSERT_EQ(transport_->count(), 1u);
+  auto parts = parseMultipart(transport_->sent()[0].body, boundaryOf(transport_->sent()[0]));
+  ASSERT_EQ(parts.size(), 6u);
+  for (const auto& part : parts) EXPECT_NE(part.name, "finalpart");
+  EXPECT_EQ(parts.back().content, stringFromBytes(file));
+}
+
+TEST_F(ProtocolTest, OneByteMoreGoesInTwoPartsTheSecondFinal) {
+  transport_->push(reply(200, "part"));
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  Bytes file = patterned(5000001);
+  ASSERT_TRUE(server_->sendFilePostHTTP("f", versionParams(), file, true, offline));
+  ASSERT_EQ(transport_->count(), 2u);
+  std::string joined;
+  for (int i = 0; i < 2; ++i) {
+    const auto sent = transport_->sent()[i];
+    auto parts = parseMultipart(sent.body, boundaryOf(sent));
+    std::map<std::string, std::string> fields;
+    for (const auto& p : parts) {
+      if (!p.isFile) fields[p.name] = p.content;
+    }
+    EXPECT_EQ(fields["finalpart"], i == 0 ? "False" : "True");
+    EXPECT_EQ(fields["offset"], i == 0 ? "0" : "5000000");
+    EXPECT_EQ(fields["request"], "upload_ver");
+    EXPECT_EQ(fields.count("cookie"), 0u);
+    // Split parts carry the cookie stored in the map.
+    EXPECT_EQ(sent.header("Cookie"), "PVSESSID=S9");
+    ASSERT_TRUE(parts.back().isFile);
+    EXPECT_EQ(parts.back().content.size(), i == 0 ? 5000000u : 1u);
+    joined += parts.back().content;
+  }
+  EXPECT_EQ(joined, stringFromBytes(file));
+}
+
+TEST_F(ProtocolTest, WithoutTheMultipartFlagABigFileGoesInOneRequest) {
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  ASSERT_TRUE(server_->sendFilePostHTTP("f", {}, patterned(5000001), false, offline));
+  EXPECT_EQ(transport_->count(), 1u);
+}
+
+TEST_F(ProtocolTest, OkToAnEarlyPartEndsTheSplitUpload) {
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  EXPECT_TRUE(server_->sendFilePostHTTP("f", versionParams(), patterned(12000000), true, offline));
+  EXPECT_EQ(transport_->count(), 1u);
+}
+
+TEST_F(ProtocolTest, SplitUploadWithoutOkIsAFailure) {
+  transport_->pushMany(3, reply(200, "part"));
+  bool offline = false;
+  EXPECT_FALSE(server_->sendFilePostHTTP("f", versionParams(), patterned(12000000), true, offline));
+  EXPECT_EQ(transport_->count(), 3u);
+}
+
+TEST_F(ProtocolTest, APartRefusedFiveTimesStopsTheUploadInsteadOfLeavingAHole) {
+  transport_->push(reply(200, "part"));
+  transport_->pushMany(5, reply(500, "disk full"));
+  transport_->setFallback([](const SentRequest&) { return reply(200, "ok"); });
+  bool offline = false;
+  EXPECT_FALSE(server_->sendFilePostHTTP("f", versionParams(), patterned(12000000), true, offline));
+  EXPECT_EQ(transport_->count(), 6u);
+  EXPECT_FALSE(offline);
+  EXPECT_EQ(logLinesStartingWith("sendFilePostHTTP FAIL").size(), 1u);
+}
+
+TEST_F(ProtocolTest, ARetriedPartIsSentAgainWithTheSameBytes) {
+  transport_->push(reply(200, "part"));
+  transport_->push(reply(500, "busy"));
+  transport_->push(transportError(-1001));
+  transport_->push(reply(200, "part"));
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  Bytes file = patterned(12000000);
+  ASSERT_TRUE(server_->sendFilePostHTTP("f", versionParams(), file, true, offline));
+  auto sent = transport_->sent();
+  ASSERT_EQ(sent.size(), 5u);
+  auto second = parseMultipart(sent[1].body, boundaryOf(sent[1])).back().content;
+  for (int i = 2; i < 4; ++i) EXPECT_EQ(parseMultipart(sent[i].body, boundaryOf(sent[i])).back().content, second);
+  EXPECT_EQ(second, stringFromBytes(Bytes(file.begin() + 5000000, file.begin() + 10000000)));
+}
+
+TEST_F(ProtocolTest, A401DuringASplitUploadRenewsAndStartsOverWithTheNewCookie) {
+  transport_->push(reply(200, "part"));
+  transport_->push(reply(401, "session expired"));
+  transport_->push(authOk("NEW"));
+  transport_->push(reply(200, "part"));
+  transport_->push(reply(200, "part"));
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  ASSERT_TRUE(server_->sendFilePostHTTP("f", versionParams(), patterned(12000000), true, offline));
+  auto sent = transport_->sent();
+  ASSERT_EQ(sent.size(), 6u);
+  EXPECT_EQ(sent[2].body, "request=auth&guid=GUID-1&password=PASS-1");
+  EXPECT_EQ(sent[1].header("Cookie"), "PVSESSID=S9");
+  for (int i = 3; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(sent[i].header("Cookie"), "PVSESSID=NEW");
+    auto parts = parseMultipart(sent[i].body, boundaryOf(sent[i]));
+    std::map<std::string, std::string> fields;
+    for (const auto& p : parts) fields[p.name] = p.content;
+    EXPECT_EQ(fields["offset"], std::to_string((i - 3) * 5000000));
+  }
+}
+
+struct SingleSendCase {
+  std::vector<HttpResponse> replies;
+  bool result;
+  bool offline;
+  size_t requests;
+};
+
+void PrintTo(const SingleSendCase& c, std::ostream* os) { *os << describe(c.replies); }
+
+class SingleSendTest : public ProtocolTest, public ::testing::WithParamInterface<SingleSendCase> {};
+
+TEST_P(SingleSendTest, FollowsTheRetryRules) {
+  for (const auto& r : GetParam().replies) transport_->push(r);
+  bool offline = !GetParam().offline;
+  EXPECT_EQ(server_->sendFilePostHTTP("f", versionParams(), bytesFromString("data"), true, offline), GetParam().result);
+  EXPECT_EQ(offline, GetParam().offline);
+  EXPECT_EQ(transport_->count(), GetParam().requests);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, SingleSendTest,
+    ::testing::Values(
+        // Outage: offline break at once.
+        SingleSendCase{{transportError(-1009)}, false, true, 1}, SingleSendCase{{reply(503, "")}, false, true, 1},
+        // 200 with another body: refused at once.
+        SingleSendCase{{reply(200, "error")}, false, false, 1},
+        // Five failed attempts.
+        SingleSendCase{
+            {reply(500, ""), reply(500, ""), reply(500, ""), reply(500, ""), reply(500, "")}, false, false, 5},
+        // 502 is retried.
+        SingleSendCase{{reply(502, ""), reply(200, "ok")}, true, false, 2},
+        // No answer that is not an outage: a renewal, then another attempt.
+        SingleSendCase{{transportError(-1001), authOk(), reply(200, "ok")}, true, false, 3},
+        // 401: renewal and a fresh call.
+        SingleSendCase{{reply(401, ""), authOk(), reply(200, "ok")}, true, false, 3},
+        SingleSendCase{{reply(401, ""), reply(200, "wrongpas")}, false, false, 2}));
+
+TEST_F(ProtocolTest, A502CostsOneSecond) {
+  transport_->push(reply(502, ""));
+  transport_->push(reply(200, "ok"));
+  bool offline = false;
+  ASSERT_TRUE(server_->sendFilePostHTTP("f", {}, bytesFromString("x"), false, offline));
+  EXPECT_EQ(clock_->totalSlept(), std::chrono::seconds(1));
+}
+
+}  // namespace
+}  // namespace palvero::testing
