@@ -83,14 +83,16 @@ TEST_F(PlanningTest, AThousandFilesGoToTheTableInGroupsOf400) {
 
 TEST_F(PlanningTest, ItemsTakenOutOfAChosenFolderAreSkippedUnlessChosenAgainBelow) {
   const std::string docs = home_ / "docs";
-  for (const char* name : {"/a.txt", "/old/b.txt", "/old/keep/c.txt", "/older/d.txt", "/sub/e.txt"}) {
+  for (const char* name : {"/a.txt", "/old/b.txt", "/old/keep/c.txt", "/old/keep/tmp/f.txt", "/older/d.txt", "/sub/e.txt"}) {
     uploadRevision(docs + name, "20240131 10:00:00");
   }
   RestoreChoice choice;
   choice.filesAndFoldersForRestore =
       Value{{docs, Value::array({"folder", ""})}, {docs + "/old/keep", Value::array({"folder", ""})}};
-  choice.filesAndFoldersRemovedFromRestore =
-      Value{{docs + "/old", Value::array({"folder", ""})}, {docs + "/sub/e.txt", Value::array({"file", ""})}};
+  // The deepest removed item above a path decides, not the first one.
+  choice.filesAndFoldersRemovedFromRestore = Value{{docs + "/old", Value::array({"folder", ""})},
+                                                   {docs + "/old/keep/tmp", Value::array({"folder", ""})},
+                                                   {docs + "/sub/e.txt", Value::array({"file", ""})}};
   manager().setChoice(choice);
   std::set<std::string> paths;
   for (const auto& entry : manager().getFilesToRestoreChooseData(true)) paths.insert(entry.path);

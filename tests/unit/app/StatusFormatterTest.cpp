@@ -36,7 +36,8 @@ TEST(StatusFormatterTest, EstimateIsWithheldUntilItCanBeTrusted) {
 }
 
 TEST(StatusFormatterTest, TimeSince) {
-  EXPECT_EQ(StatusFormatter::timeSince(-5), L("moreThan9Hours"));
+  // A date in the future (the clock was set back), however slightly.
+  for (double ahead : {-5.0, -1.0}) EXPECT_EQ(StatusFormatter::timeSince(ahead), L("moreThan9Hours")) << ahead;
   EXPECT_EQ(StatusFormatter::timeSince(0.2), "");
   EXPECT_EQ(StatusFormatter::timeSince(42), StatusFormatter::fillNumber(L("xSeconds"), 42));
   EXPECT_EQ(StatusFormatter::timeSince(3599), StatusFormatter::fillNumber(L("xMinutes"), 59));

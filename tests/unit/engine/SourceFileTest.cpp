@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <thread>
 
 #include "engine/SourceFile.h"
 #include "support/TempHome.h"
@@ -79,13 +78,37 @@ TEST_F(SourceFileTest, AnyChangeAfterTheIdentityWasTakenRefusesTheOpen) {
     writeFile(path, "0123456789");
     SourceFile::Identity identity = identityOf(path);
     // Coarse file-system clocks could leave a quick rewrite with the same
-    // times; wait for the next tick.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // times: wait until the clock has moved on.
+    for (bool ticked = false; !ticked;) {
+      writeFile(home_ / "probe", "x");
+      ticked = identityOf(home_ / "probe").statusChanged.tv_nsec != identity.statusChanged.tv_nsec ||
+               identityOf(home_ / "probe").statusChanged.tv_sec != identity.statusChanged.tv_sec;
+    }
     change.apply(path);
     SourceFile source;
     std::string reason;
     EXPECT_FALSE(source.open(path, identity, reason));
     EXPECT_FALSE(reason.empty());
+  }
+}
+
+// A file replaced within one tick of a coarse clock can match in size and
+// times: any one field apart makes another file.
+TEST_F(SourceFileTest, IdentitiesApartInAnyOneFieldAreDifferentFiles) {
+  writeFile(home_ / "file", "0123456789");
+  const SourceFile::Identity taken = identityOf(home_ / "file");
+  EXPECT_TRUE(taken.sameAs(identityOf(home_ / "file")));
+  std::vector<std::pair<const char*, std::function<void(SourceFile::Identity&)>>> changes = {
+      {"device", [](auto& i) { ++i.device; }},
+      {"inode", [](auto& i) { ++i.inode; }},
+      {"size", [](auto& i) { ++i.size; }},
+      {"modified", [](auto& i) { i.modified.tv_nsec ^= 1; }},
+      {"status changed", [](auto& i) { i.statusChanged.tv_nsec ^= 1; }},
+  };
+  for (const auto& [field, change] : changes) {
+    SourceFile::Identity other = taken;
+    change(other);
+    EXPECT_FALSE(other.sameAs(taken)) << field;
   }
 }
 
