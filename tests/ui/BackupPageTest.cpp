@@ -8,12 +8,9 @@
 #include <QTest>
 
 #include "UiFixture.h"
-#include "app/ApplicationHooks.h"
-#include "app/CommunicationServerLink.h"
 #include "app/Localization.h"
 #include "app/MainViewController.h"
 #include "app/StatusFormatter.h"
-#include "engine/DeltaHandler.h"
 #include "state/DBManager.h"
 #include "state/LocalSettings.h"
 #include "ui/Fonts.h"
@@ -28,12 +25,6 @@ namespace {
 
 using ui::MainWindow;
 
-class Hooks : public ApplicationHooks {
- public:
-  bool isInSleep() const override { return false; }
-  void setIsInSleep(bool) override {}
-  void relaunchAfterDelay() override {}
-};
 
 class BackupPageTest : public UiFixture {
  protected:
@@ -42,14 +33,7 @@ class BackupPageTest : public UiFixture {
     logIn();
     window_ = std::make_unique<MainWindow>();
     window_->resize(900, 640);
-    MainViewController::Options options;
-    options.periodicTimers = false;
-    options.requestSupportInfo = false;
-    options.checkStatusAtStart = false;
-    controller_ = std::make_unique<MainViewController>(
-        std::make_shared<CommunicationServerLink>(), [] { return std::make_shared<DeltaHandler>(); }, window_.get(),
-        &hooks_, options);
-    controller_->initialize();
+    controller_ = startQuietController(window_.get(), &hooks_);
     window_->setController(controller_.get());
     window_->show();
     controller_->setStatusForTesting(true, 2);
@@ -65,7 +49,7 @@ class BackupPageTest : public UiFixture {
   ui::StatusArea* area() { return window_->backupPage()->statusArea(); }
   QString filesText() { return area()->filesLabel()->text(); }
 
-  Hooks hooks_;
+  AwakeHooks hooks_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<MainViewController> controller_;
 };

@@ -17,13 +17,10 @@
 #include <fstream>
 
 #include "UiFixture.h"
-#include "app/ApplicationHooks.h"
-#include "app/CommunicationServerLink.h"
 #include "app/Localization.h"
 #include "platform/Env.h"
 #include "support/LogLines.h"
 #include "app/MainViewController.h"
-#include "engine/DeltaHandler.h"
 #include "selection/CommonExtensions.h"
 #include "ui/Alerts.h"
 #include "ui/main/BackupPage.h"
@@ -37,12 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Hooks : public ApplicationHooks {
- public:
-  bool isInSleep() const override { return false; }
-  void setIsInSleep(bool) override {}
-  void relaunchAfterDelay() override {}
-};
 
 class MainWindowDialogsTest : public UiFixture {
  protected:
@@ -76,14 +67,7 @@ class MainWindowDialogsTest : public UiFixture {
 
   void openWindow() {
     window_ = std::make_unique<ui::MainWindow>();
-    MainViewController::Options options;
-    options.periodicTimers = false;
-    options.requestSupportInfo = false;
-    options.checkStatusAtStart = false;
-    controller_ = std::make_unique<MainViewController>(
-        std::make_shared<CommunicationServerLink>(), [] { return std::make_shared<DeltaHandler>(); },
-        window_.get(), &hooks_, options);
-    controller_->initialize();
+    controller_ = startQuietController(window_.get(), &hooks_);
     window_->setController(controller_.get());
     window_->resize(900, 640);
     window_->show();
@@ -98,7 +82,7 @@ class MainWindowDialogsTest : public UiFixture {
   }
 
   ServiceProcess::Credentials credentials_;
-  Hooks hooks_;
+  AwakeHooks hooks_;
   std::unique_ptr<ui::MainWindow> window_;
   std::unique_ptr<MainViewController> controller_;
 };

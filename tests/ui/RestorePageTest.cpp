@@ -16,13 +16,10 @@
 #include <random>
 
 #include "UiFixture.h"
-#include "app/ApplicationHooks.h"
-#include "app/CommunicationServerLink.h"
 #include "app/MainViewController.h"
 #include "app/RestoreForm.h"
 #include "app/RestoreQueueControl.h"
 #include "base/StringFormat.h"
-#include "engine/DeltaHandler.h"
 #include "engine/format/BlockCutter.h"
 #include "engine/format/FileDesc.h"
 #include "engine/format/Security.h"
@@ -43,12 +40,6 @@ namespace {
 
 using ui::T;
 
-class Hooks : public ApplicationHooks {
- public:
-  bool isInSleep() const override { return false; }
-  void setIsInSleep(bool) override {}
-  void relaunchAfterDelay() override {}
-};
 
 std::string randomText(size_t size, unsigned seed) {
   std::mt19937 random(seed);
@@ -75,14 +66,7 @@ class RestorePageTest : public UiFixture {
       ASSERT_TRUE(server->syncDeleteVerFile(*Functions::UrlEncode(gone), 0, std::nullopt, false));
     }
     ServiceProcess::useCredentials(own_);
-    MainViewController::Options options;
-    options.periodicTimers = false;
-    options.requestSupportInfo = false;
-    options.checkStatusAtStart = false;
-    controller_ = std::make_unique<MainViewController>(
-        std::make_shared<CommunicationServerLink>(), [] { return std::make_shared<DeltaHandler>(); }, nullptr,
-        &hooks_, options);
-    controller_->initialize();
+    controller_ = startQuietController(nullptr, &hooks_);
     control_ = std::make_unique<RestoreQueueControl>(CommunicationServer::create());
     controller_->setRestoreControl(control_.get());
     destination_ = home_->path() + "/restored";
@@ -173,7 +157,7 @@ class RestorePageTest : public UiFixture {
   std::string restored(const std::string& relative) { return readFile(destination_ + relative); }
 
   const std::string reportText_ = randomText(70000, 7);
-  Hooks hooks_;
+  AwakeHooks hooks_;
   ServiceProcess::Credentials own_;
   ServiceProcess::Credentials laptop_;
   std::unique_ptr<MainViewController> controller_;

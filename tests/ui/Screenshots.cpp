@@ -31,12 +31,9 @@
 #include "support/ServiceProcess.h"
 #include "support/TempHome.h"
 #include "UiFixture.h"
-#include "app/ApplicationHooks.h"
-#include "app/CommunicationServerLink.h"
 #include "app/MainViewController.h"
 #include "app/RestoreQueueControl.h"
 #include "base/RunLoop.h"
-#include "engine/DeltaHandler.h"
 #include "protocol/CommunicationServer.h"
 #include "state/DBManager.h"
 #include "state/LocalSettings.h"
@@ -78,12 +75,6 @@ class Shots {
   int count_ = 0;
 };
 
-class Hooks : public ApplicationHooks {
- public:
-  bool isInSleep() const override { return false; }
-  void setIsInSleep(bool) override {}
-  void relaunchAfterDelay() override {}
-};
 
 void writeSample(const fs::path& path, size_t size, std::mt19937& random) {
   fs::create_directories(path.parent_path());
@@ -221,15 +212,10 @@ int run(QApplication& app, const QString& out, const QString& suffix) {
   if (!runCli({QStringLiteral("scan")}) || !runCli({QStringLiteral("backup"), QStringLiteral("--quiet")})) return 1;
   resetCoreSingletons();
   LocalSettings::sharedManager().setDateBackupStarted(Date::now().addingTimeInterval(-3 * 3600));
-  Hooks hooks;
+  AwakeHooks hooks;
   ui::MainWindow* main = window.mainWindow();
-  MainViewController::Options options;
-  options.periodicTimers = false;
-  options.requestSupportInfo = false;
-  options.checkStatusAtStart = false;
-  MainViewController controller(std::make_shared<CommunicationServerLink>(),
-                                [] { return std::make_shared<DeltaHandler>(); }, main, &hooks, options);
-  controller.initialize();
+  auto started = startQuietController(main, &hooks);
+  MainViewController& controller = *started;
   // Two files that keep failing, for the failed-files list.
   std::vector<BackupFile> failing = {BackupFile{home.path() + "/Documents/locked.db", 1, "2024-03-02 09:14", 81920, "Permission denied"},
                                      BackupFile{home.path() + "/Projects/palvero-notes/huge.iso", 1, "2024-03-02 09:15", 734003200, "The file changed while it was read"}};

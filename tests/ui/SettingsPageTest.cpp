@@ -4,6 +4,7 @@
 // service asked to drop what new exclusions leave out.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,11 +15,8 @@
 #include <QTimeEdit>
 
 #include "UiFixture.h"
-#include "app/ApplicationHooks.h"
-#include "app/CommunicationServerLink.h"
 #include "app/MainViewController.h"
 #include "base/DispatchQueue.h"
-#include "engine/DeltaHandler.h"
 #include "protocol/CommunicationServer.h"
 #include "selection/CommonExtensions.h"
 #include "state/LocalSettings.h"
@@ -32,26 +30,13 @@ namespace {
 
 using ui::T;
 
-class Hooks : public ApplicationHooks {
- public:
-  bool isInSleep() const override { return false; }
-  void setIsInSleep(bool) override {}
-  void relaunchAfterDelay() override {}
-};
 
 class SettingsPageTest : public UiFixture {
  protected:
   void SetUp() override {
     UiFixture::SetUp();
     logIn();
-    MainViewController::Options options;
-    options.periodicTimers = false;
-    options.requestSupportInfo = false;
-    options.checkStatusAtStart = false;
-    controller_ = std::make_unique<MainViewController>(
-        std::make_shared<CommunicationServerLink>(), [] { return std::make_shared<DeltaHandler>(); }, nullptr,
-        &hooks_, options);
-    controller_->initialize();
+    controller_ = startQuietController(nullptr, &hooks_);
     page_ = std::make_unique<ui::SettingsPage>();
     page_->setCore(controller_.get(), nullptr, CommunicationServer::create());
     page_->resize(760, 720);
@@ -72,7 +57,7 @@ class SettingsPageTest : public UiFixture {
 
   static LocalSettings& settings() { return LocalSettings::sharedManager(); }
 
-  Hooks hooks_;
+  AwakeHooks hooks_;
   std::unique_ptr<MainViewController> controller_;
   std::unique_ptr<ui::SettingsPage> page_;
 };
@@ -201,7 +186,8 @@ TEST_F(SettingsPageTest, ASizeLimitIsStoredInBytesAndTheLargerVersionsAreDeleted
   editor->sizeField()->setText(QStringLiteral("0"));
   QTest::mouseClick(editor->sizeOkButton(), Qt::LeftButton);
   EXPECT_EQ(catalogue.maxSize().value_or(Value()).get<int64_t>(), -1);
-  QTest::qWait(200);
+  // A request would be on the background queue by now.
+  QCoreApplication::processEvents();
   DispatchQueue::global().waitUntilIdle();
   QTest::qWait(0);
   EXPECT_EQ(service_->requests("delete").size(), 1u);
@@ -234,7 +220,8 @@ TEST_F(SettingsPageTest, ClosingTheEditorDeletesOnlyTheNewlyExcludedTypes) {
   // Opened and closed again without a change: nothing more.
   page_->openExclusions();
   page_->closeExclusions();
-  QTest::qWait(200);
+  // A request would be on the background queue by now.
+  QCoreApplication::processEvents();
   DispatchQueue::global().waitUntilIdle();
   EXPECT_EQ(service_->requests("delete").size(), 1u);
 }

@@ -3,9 +3,11 @@
 #include <QTest>
 #include <cstdlib>
 
+#include "app/CommunicationServerLink.h"
 #include "app/ThreadWorker.h"
 #include "base/DispatchQueue.h"
 #include "base/RunLoop.h"
+#include "engine/DeltaHandler.h"
 #include "selection/BackupFilter.h"
 #include "selection/CommonExtensions.h"
 #include "selection/FileScanner.h"
@@ -22,6 +24,18 @@ void resetCoreSingletons() {
   CommonExtensions::resetForTesting();
   FilesToRestore::resetForTesting();
   TempHome::resetSingletons();
+}
+
+std::unique_ptr<MainViewController> startQuietController(MainView* view, ApplicationHooks* hooks) {
+  MainViewController::Options options;
+  options.periodicTimers = false;
+  options.requestSupportInfo = false;
+  options.checkStatusAtStart = false;
+  auto controller = std::make_unique<MainViewController>(
+      std::make_shared<CommunicationServerLink>(), [] { return std::make_shared<DeltaHandler>(); }, view, hooks,
+      options);
+  controller->initialize();
+  return controller;
 }
 
 void UiFixture::SetUp() {

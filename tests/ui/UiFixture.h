@@ -12,12 +12,26 @@
 #include <optional>
 #include <string>
 
+#include "app/ApplicationHooks.h"
+#include "app/MainViewController.h"
 #include "support/ServiceProcess.h"
 #include "support/TempHome.h"
 
 class QWidget;
 
 namespace palvero::testing {
+
+// A computer that never sleeps and an application that never relaunches.
+class AwakeHooks : public ApplicationHooks {
+ public:
+  bool isInSleep() const override { return false; }
+  void setIsInSleep(bool) override {}
+  void relaunchAfterDelay() override {}
+};
+
+// A controller on the real service link and engine for `view` (may be
+// null), initialised, with no timers or requests of its own at start.
+std::unique_ptr<MainViewController> startQuietController(MainView* view, ApplicationHooks* hooks);
 
 class UiFixture : public ::testing::Test {
  public:

@@ -1,6 +1,6 @@
 // Fixture of the account, browsing, settings, statistics and update
 // integration tests: a home of its own, the real extension catalogue
-// installed for the request layer, a fake clock for the designed pauses (the
+// installed for the request layer, a fake clock for the client's own pauses (the
 // network runs in real time), and a palvero-service started with the
 // options a test needs.
 #pragma once

@@ -130,7 +130,7 @@ class CliFixture : public ::testing::Test {
     return run(args, std::string(kPassword) + "\n");
   }
 
-  // Ten workers: each file costs the designed 0.1-second pauses before its
+  // Ten workers: each file costs the 0.1-second request pauses before its
   // requests, so more workers keep the tests short.
   void useTenWorkers() { ASSERT_EQ(run({"settings", "set", "numberOfThreads", "10"}).code, 0); }
 

@@ -1,5 +1,5 @@
-// Files the engine must not back up, or must back up as something else than
-// the design's text would: refused with a logged reason before any request.
+// Files the engine must not back up as they are: refused with a logged
+// reason before any request.
 #include <sys/socket.h>
 #include <sys/un.h>
 

@@ -1,6 +1,6 @@
 // Fixture of the engine's integration tests: the request layer's fixture (a
 // home of its own, a palvero-service with one enrolled device whose identity
-// and ciphers are in the settings, a fake clock for the designed waits) plus
+// and ciphers are in the settings, a fake clock for the client's own waits) plus
 // one DeltaHandler talking to the service over libcurl. Records every
 // notification the engine posts.
 #pragma once

@@ -71,14 +71,6 @@ TEST_F(BlocksIntegrationTest, AMalformedCheckReplyCachesNothing) {
   EXPECT_EQ(logLinesStartingWith("hasServerFileBlocks FAIL").size(), 1u);
 }
 
-TEST_F(BlocksIntegrationTest, ElevenSmallBlocksGoAsTenAndOne) {
-  std::vector<FileBlockToSend> list;
-  for (int i = 0; i < 11; ++i) list.push_back(record(i, 3000 + i));
-  ASSERT_TRUE(upload(list));
-  EXPECT_EQ(filesPerUpload(), (std::vector<size_t>{1, 10}));
-  for (int i = 0; i < 11; ++i) EXPECT_EQ(service_.block(checksumFor(i))["size"], 3000 + i);
-}
-
 TEST_F(BlocksIntegrationTest, DownloadsReturnTheStoredBytesAndThePackedMark) {
   auto packed = record(1, 70000, true);
   auto plain = record(2, 80000);
@@ -98,45 +90,6 @@ TEST_F(BlocksIntegrationTest, DownloadsReturnTheStoredBytesAndThePackedMark) {
     EXPECT_EQ(stream, c.expected->body());
     EXPECT_EQ(compressed, c.compressed);
   }
-}
-
-TEST_F(BlocksIntegrationTest, AMissingBlockFailsAfterFiveAttempts) {
-  Bytes stream;
-  bool compressed = false;
-  bool offline = true;
-  EXPECT_FALSE(server_->downloadDataBlock(checksumFor(9), "10", stream, compressed, offline));
-  EXPECT_FALSE(offline);
-  EXPECT_EQ(logLinesStartingWith("downloadDataBlock FAIL at attempt").size(), 5u);
-}
-
-TEST_F(BlocksIntegrationTest, TooManyRequestsIsRepeatedEveryFiveSecondsUntilItStops) {
-  ASSERT_TRUE(upload({record(1, 5000)}));
-  service_.addFault("get_block:429:3");
-  auto before = clock_->totalSlept();
-  Bytes stream;
-  bool compressed = false;
-  bool offline = false;
-  ASSERT_TRUE(server_->downloadDataBlock(checksumFor(1), "5000", stream, compressed, offline));
-  EXPECT_EQ(clock_->totalSlept() - before, std::chrono::seconds(15));
-  EXPECT_EQ(sent("get_block").size(), 4u);
-  EXPECT_EQ(logLinesStartingWith("Too many requests!").size(), 3u);
-}
-
-TEST_F(BlocksIntegrationTest, BadGatewayWaitsOneSecondThenSucceeds) {
-  service_.addFault("upload_blocks_multi:502");
-  ASSERT_TRUE(server_->syncAuthorise());
-  ASSERT_TRUE(upload({record(1, 5000)}));
-  EXPECT_EQ(clock_->totalSlept(), std::chrono::seconds(1));
-  EXPECT_EQ(sent("upload_blocks_multi").size(), 2u);
-}
-
-TEST_F(BlocksIntegrationTest, ServerErrorsAreTriedFiveTimes) {
-  ASSERT_TRUE(server_->syncAuthorise());
-  service_.addFault("upload_blocks_multi:500:always");
-  bool offline = true;
-  EXPECT_FALSE(server_->uploadDataBlockList({record(1, 5000)}, offline));
-  EXPECT_FALSE(offline);
-  EXPECT_EQ(sent("upload_blocks_multi").size(), 5u);
 }
 
 struct OutageCase {

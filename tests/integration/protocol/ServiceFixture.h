@@ -1,6 +1,6 @@
 // Fixture of the request-layer integration tests: a home of its own, a
 // palvero-service with one enrolled device whose identity is in the settings,
-// a fake clock for the designed waits (the network itself runs in real time)
+// a fake clock for the client's own waits (the network itself runs in real time)
 // and a CommunicationServer over libcurl pointed at the service.
 #pragma once
 

@@ -26,26 +26,6 @@ TEST_F(SessionIntegrationTest, AuthoriseOpensASessionWithoutOfferingAnOldOne) {
   EXPECT_EQ(auth[0]["headers"]["User-Agent"], "Palvero OS X Client / " + Env::applicationVersion());
 }
 
-TEST_F(SessionIntegrationTest, AWrongPasswordIsReported) {
-  int wrong = 0;
-  NotificationCenter::defaultCenter().addObserver("WrongPassword", server_.get(),
-                                                  [&wrong](const Notification&) { ++wrong; });
-  LocalSettings::sharedManager().setPassword("not-the-pass");
-  EXPECT_FALSE(server_->syncAuthorise());
-  EXPECT_EQ(wrong, 1);
-  EXPECT_TRUE(server_->cookies().empty());
-}
-
-TEST_F(SessionIntegrationTest, TheFirstRequestIsRefusedThenRenewedTransparently) {
-  auto missing = server_->hasServerFileBlocks({FileBlock::initWithSize(300, std::string(64, 'A'))});
-  ASSERT_TRUE(missing);
-  EXPECT_EQ(missing->size(), 1u);
-  EXPECT_EQ(kinds(), (std::vector<std::string>{"check_block", "auth", "check_block"}));
-  auto checks = sent("check_block");
-  EXPECT_EQ(checks[0]["status"], 401);
-  EXPECT_EQ(checks[1]["status"], 200);
-}
-
 TEST_F(SessionIntegrationTest, ASessionThatExpiresInTheMiddleOfABackupIsRenewed) {
   ASSERT_TRUE(server_->syncAuthorise());
   bool offline = false;
@@ -58,18 +38,6 @@ TEST_F(SessionIntegrationTest, ASessionThatExpiresInTheMiddleOfABackupIsRenewed)
                                                "upload_blocks_multi"}));
   EXPECT_EQ(sent("upload_blocks_multi")[1]["status"], 401);
   EXPECT_TRUE(service_.block(std::string(64, 'B'))["held"].get<bool>());
-}
-
-TEST_F(SessionIntegrationTest, AnInjected401IsRenewedAndTheRequestSucceeds) {
-  ASSERT_TRUE(server_->syncAuthorise());
-  bool offline = false;
-  ASSERT_TRUE(server_->updateFileVersionWithFilename("/home/ann/a.txt", 3, "20240131 17:05:09", bytesFromString("v1"),
-                                                     offline));
-  service_.addFault("get_ver:401");
-  Bytes stream;
-  ASSERT_TRUE(server_->GetFileVersionBin(encoded("/home/ann/a.txt"), -1, stream, true, offline, std::nullopt));
-  EXPECT_EQ(stringFromBytes(stream), "v1");
-  EXPECT_EQ(kinds(), (std::vector<std::string>{"auth", "upload_ver", "get_ver", "auth", "get_ver"}));
 }
 
 TEST_F(SessionIntegrationTest, FormRequestsCarryTheSessionCookie) {

@@ -38,17 +38,6 @@ TEST_F(VersionsIntegrationTest, RevisionsAreNumberedAndTheLatestIsMinusOne) {
   EXPECT_FALSE(fetch("/a", 3));
 }
 
-TEST_F(VersionsIntegrationTest, AMissingVersionFailsAfterOneRequest) {
-  ASSERT_TRUE(server_->syncAuthorise());
-  Bytes stream;
-  bool offline = true;
-  EXPECT_FALSE(server_->GetFileVersionBin(encoded("/never"), -1, stream, true, offline, std::nullopt));
-  EXPECT_FALSE(offline);
-  auto gets = sent("get_ver");
-  ASSERT_EQ(gets.size(), 1u);
-  EXPECT_EQ(gets[0]["status"], 404);
-}
-
 TEST_F(VersionsIntegrationTest, AServerErrorIsTriedFiveTimesWithNumberedFailLines) {
   ASSERT_TRUE(server_->syncAuthorise());
   service_.addFault("get_ver:500:always");

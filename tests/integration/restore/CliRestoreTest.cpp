@@ -1,32 +1,14 @@
 // The whole product: the palvero command backs a tree up to palvero-service,
 // changes it, backs it up again, and restores it (latest, as at a date, one
 // revision, elsewhere), also after a kill -9 in the middle of a restore.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <map>
 #include <random>
-#include <thread>
-
-#include <gtest/gtest.h>
 
 #include "base/Date.h"
 #include "base/StringFormat.h"
-#include "base/Value.h"
 #include "engine/format/Compressor.h"
+#include "integration/cli/CliFixture.h"
 #include "platform/Env.h"
-#include "support/ServiceProcess.h"
-#include "support/TempHome.h"
-
-#ifndef PALVERO_CLI_BINARY
-#define PALVERO_CLI_BINARY "palvero"
-#endif
 
 namespace palvero::testing {
 namespace {
@@ -42,66 +24,17 @@ std::string randomText(size_t size, uint64_t seed) {
   return out;
 }
 
-class CliRestoreTest : public ::testing::Test {
+class CliRestoreTest : public CliFixture {
  protected:
-  struct Run {
-    int code = -1;
-    std::string out;
-    std::string err;
-  };
+  using Run = CliResult;
 
   void SetUp() override {
-    // The command's input and output live outside the backed-up home.
-    io_ = home_.path() + "-io";
-    fs::create_directories(io_);
-    ServiceProcess::Options options;
-    options.users = {"ann:secret"};
-    service_ = std::make_unique<ServiceProcess>(options);
-    ::setenv("PALVERO_SERVER_URL", service_->url().c_str(), 1);
-    Run login = palvero({"login", "--user", "ann", "--password-stdin", "--new-device", "desk"}, "secret\n");
-    ASSERT_EQ(login.code, 0) << login.out << login.err;
+    CliFixture::SetUp();
+    Run in = login({"--new-device", "desk"});
+    ASSERT_EQ(in.code, 0) << in.out << in.err;
   }
 
-  void TearDown() override {
-    ::unsetenv("PALVERO_SERVER_URL");
-    std::error_code ignored;
-    fs::remove_all(io_, ignored);
-  }
-
-  // Starts palvero with `args`; its output goes to files in the temp folder.
-  pid_t spawn(const std::vector<std::string>& args, const std::string& input = "") {
-    const std::string in = io_ + "/in", out = io_ + "/out", err = io_ + "/err";
-    writeFile(in, input);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      int fdIn = ::open(in.c_str(), O_RDONLY);
-      int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(fdIn, 0);
-      ::dup2(fdOut, 1);
-      ::dup2(fdErr, 2);
-      std::vector<char*> argv{const_cast<char*>(PALVERO_CLI_BINARY)};
-      for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      ::execv(PALVERO_CLI_BINARY, argv.data());
-      ::_exit(127);
-    }
-    return pid;
-  }
-
-  Run finish(pid_t pid) {
-    Run run;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readFile(io_ + "/out");
-    run.err = readFile(io_ + "/err");
-    return run;
-  }
-
-  Run palvero(const std::vector<std::string>& args, const std::string& input = "") {
-    return finish(spawn(args, input));
-  }
+  Run palvero(const std::vector<std::string>& args) { return run(args); }
 
   // Writes each file as a new file renamed into place (so it gets a new
   // creation time, which dates its next revision) and sets its modification
@@ -173,9 +106,6 @@ class CliRestoreTest : public ::testing::Test {
     for (const auto& [relative, content] : changes) latest_[relative] = content;
   }
 
-  TempHome home_;
-  std::string io_;
-  std::unique_ptr<ServiceProcess> service_;
   Tree first_;
   Tree latest_;
   std::string between_;
@@ -188,7 +118,7 @@ TEST_F(CliRestoreTest, LatestAndDatedStatesComeBackByteForByte) {
   EXPECT_NE(latest.out.find("Restored 7 files"), std::string::npos) << latest.out;
   expectSame(treeBelow(home_ / "latest"), latest_);
   std::vector<std::string> kinds;
-  for (const auto& report : service_->reports()) kinds.push_back(report["fields"].value("type", ""));
+  for (const auto& report : service_.reports()) kinds.push_back(report["fields"].value("type", ""));
   EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "restoreend"), 1) << "sent before the command ends";
 
   // Between the two backups: the first revisions of the changed files; the
@@ -210,13 +140,13 @@ TEST_F(CliRestoreTest, AllDataComesFromOneWholeTreeListingWithEveryKindOfName) {
                {"top.txt", randomText(50, 25)}};
   write(tree);
   backUp(false);
-  service_->clearLog();
+  service_.clearLog();
   Run run = palvero({"restore", "--all", "--to", home_ / "out"});
   ASSERT_EQ(run.code, 0) << run.out << run.err;
   expectSame(treeBelow(home_ / "out"), tree);
-  EXPECT_EQ(service_->requests("get_files_list").size(), 1u);
-  EXPECT_TRUE(service_->requests("get_folder_page").empty()) << "no folder-by-folder walk";
-  auto asked = service_->requests("get_files_list")[0]["fields"].value("path", std::string());
+  EXPECT_EQ(service_.requests("get_files_list").size(), 1u);
+  EXPECT_TRUE(service_.requests("get_folder_page").empty()) << "no folder-by-folder walk";
+  auto asked = service_.requests("get_files_list")[0]["fields"].value("path", std::string());
   EXPECT_EQ(asked, home_.path());
 }
 
@@ -229,11 +159,11 @@ TEST_F(CliRestoreTest, DotComponentsOfTheWholeTreeListingAreRefusedAndNothingLea
   ServiceProcess::Credentials device;
   device.clientId = preferences.value("ClientId", std::string());
   device.password = preferences.value("Password", std::string());
-  std::string cookie = service_->sessionCookie(device);
+  std::string cookie = service_.sessionCookie(device);
   const std::vector<std::string> hostile = {home_ / "docs/../../escaped.txt", home_ / "docs/./dot.txt",
                                             home_ / "docs/.."};
   for (const auto& name : hostile) {
-    auto reply = service_->postMultipart({{"request", "upload_ver"},
+    auto reply = service_.postMultipart({{"request", "upload_ver"},
                                           {"guid", device.clientId},
                                           {"file_name", name},
                                           {"size", "4"},
@@ -281,7 +211,7 @@ TEST_F(CliRestoreTest, ListedPathsOutsideTheBackupFolderAreRefused) {
                                                  errorText, errorType, "t0"));
   std::string encoded;
   for (uint8_t byte : packed) encoded += stringWithFormat("%%%02X", byte);
-  service_->addFault("get_files_list:body=" + encoded + ":1");
+  service_.addFault("get_files_list:body=" + encoded + ":1");
   Run run = palvero({"restore", "--all"});
   EXPECT_EQ(run.code, 3) << run.out << run.err;
   size_t refused = 0;
@@ -341,7 +271,7 @@ TEST_F(CliRestoreTest, LsAndVersionsShowWhatTheServiceHolds) {
   EXPECT_NE(versions.out.find("     2  "), std::string::npos) << versions.out;
   EXPECT_EQ(palvero({"versions", home_ / "docs/none.txt"}).code, 1);
   // Without a session nothing is listed.
-  service_->stop();
+  service_.stop();
   EXPECT_EQ(palvero({"ls", home_ / "docs"}).code, 4);
 }
 
@@ -376,7 +306,7 @@ TEST_F(CliRestoreTest, FailedFilesAreListedWithTheirReasonAndExitThree) {
   backUpTwoStates();
   // Every download of a stored block fails: the files above 256 bytes fail,
   // the short ones (held in the version text) still come back.
-  service_->addFault("get_block:404:1000");
+  service_.addFault("get_block:404:1000");
   Run run = palvero({"restore", home_ / "docs", "--to", home_ / "out"});
   EXPECT_EQ(run.code, 3) << run.out << run.err;
   for (const char* failed : {"docs/a.txt", "docs/sub/b.pdf", "docs/old.txt", "docs/new.txt", "docs/sub/deeper/d.txt"}) {
@@ -441,9 +371,9 @@ TEST_F(CliRestoreTest, AKilledRestoreFinishesAfterARestart) {
   for (int i = 0; i < 30; ++i) many[stringWithFormat("bulk/f%02d.txt", i)] = randomText(20000 + i, 100 + i);
   write(many);
   backUp(true);
-  service_->addFault("get_block:delay=150:100000");
+  service_.addFault("get_block:delay=150:100000");
   const std::string destination = home_ / "restored";
-  pid_t pid = spawn({"restore", home_ / "bulk", "--to", destination});
+  pid_t pid = start({"restore", home_ / "bulk", "--to", destination});
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (treeBelow(destination).size() < 6 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -455,7 +385,7 @@ TEST_F(CliRestoreTest, AKilledRestoreFinishesAfterARestart) {
   for (const auto& [relative, content] : treeBelow(destination)) before += relative.find(".pvrestore-") == std::string::npos;
   ASSERT_LT(before, many.size()) << "the kill came too late to test anything";
 
-  service_->clearFaults();
+  service_.clearFaults();
   Run resumed = palvero({"restore", "--resume"});
   ASSERT_EQ(resumed.code, 0) << resumed.out << resumed.err;
   Tree expected;

@@ -1,14 +1,12 @@
 // The restore page's models against palvero-service: browsing another
 // device of the account level by level (every page of a long folder,
 // deleted entries only when asked, a failed listing told apart from an
-// empty folder), and a selection ticked there restored into a folder.
+// empty folder). The page itself restores what is ticked (tests/ui).
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
 #include "app/RemoteBrowser.h"
-#include "app/RestoreForm.h"
-#include "app/RestoreSelection.h"
 #include "integration/restore/RestoreFixture.h"
 
 namespace palvero::testing {
@@ -119,59 +117,6 @@ TEST_F(RestorePageModelTest, ALongFolderComesWholeAndAFailedListingIsNotAnEmptyF
   auto empty = browser.children(cache);
   ASSERT_TRUE(empty) << "a folder the service does not hold lists as empty";
   EXPECT_TRUE(empty->empty());
-}
-
-TEST_F(RestorePageModelTest, AFolderTickedOnAnotherDeviceComesBackIntoAChosenFolderWithoutWhatWasUnticked) {
-  RemoteBrowser browser(server_);
-  RemoteNode docs = documents(browser);
-  RestoreSelection selection;
-  selection.setChecked(docs, true);
-  selection.setChecked(childNamed(browser, docs, "cache"), false);
-
-  RestoreForm form;
-  form.originalPlace = false;
-  form.destination = restoredPath("");
-  std::filesystem::create_directories(form.destination);
-  std::string problem;
-  auto choice = form.choice(selection, problem);
-  ASSERT_TRUE(choice) << problem;
-  CommonExtensions::sharedExtensionsManager().setDefaultBackupFolder("/home/bob");
-  ASSERT_TRUE(restoreWith(*choice));
-  EXPECT_EQ(failedPaths(), std::vector<std::string>{});
-  EXPECT_EQ(filesBelow(restoredPath("")), (std::vector<std::string>{"Documents/report.txt"}));
-  EXPECT_EQ(readFile(restoredPath("Documents/report.txt")), "final text");
-
-  // The same at a date between the two revisions: the first draft.
-  form.latest = false;
-  form.day = Date::fromLocalComponents(2024, 2, 1, 0, 0, 0);
-  form.hour = 12;
-  std::filesystem::remove_all(restoredPath(""));
-  std::filesystem::create_directories(restoredPath(""));
-  choice = form.choice(selection, problem);
-  ASSERT_TRUE(choice) << problem;
-  ASSERT_TRUE(restoreWith(*choice));
-  EXPECT_EQ(readFile(restoredPath("Documents/report.txt")), "first draft");
-}
-
-TEST_F(RestorePageModelTest, AFileDeletedOnItsDeviceIsListedAndRestoredWithShowDeleted) {
-  RemoteBrowser browser(server_);
-  browser.setShowDeleted(true);
-  RemoteNode gone = childNamed(browser, documents(browser), "gone.txt");
-  ASSERT_TRUE(gone.isDeleted);
-  RestoreSelection selection;
-  selection.setChecked(gone, true);
-  RestoreForm form;
-  form.showDeleted = true;
-  form.originalPlace = false;
-  form.destination = restoredPath("");
-  std::filesystem::create_directories(form.destination);
-  std::string problem;
-  auto choice = form.choice(selection, problem);
-  ASSERT_TRUE(choice) << problem;
-  ASSERT_TRUE(restoreWith(*choice));
-  EXPECT_EQ(failedPaths(), std::vector<std::string>{});
-  EXPECT_EQ(filesBelow(restoredPath("")), (std::vector<std::string>{"gone.txt"}));
-  EXPECT_EQ(readFile(restoredPath("gone.txt")), "deleted later");
 }
 
 }  // namespace

@@ -94,28 +94,6 @@ class FileTypeSelectionTest : public ::testing::Test {
   TempHome home_;
 };
 
-TEST_F(FileTypeSelectionTest, EveryCategoryOffersExactlyItsBoxes) {
-  struct Expected {
-    const char* valuesKey;
-    size_t boxes;
-    const char* first;
-    const char* last;
-  } expected[] = {{"pictureValues", 16, ".JPEG", ".PXM"},    {"videoValues", 9, ".AVI", ".MKV"},
-                  {"musicValues", 9, ".MP3", ".M4A"},        {"emailValues", 5, ".PST", ".HTML"},
-                  {"diskImagesValues", 4, ".ISO", ".DMG"},   {"compressedFilesValues", 7, ".ZIP", ".GZ"},
-                  {"complexValues", 4, ".APP", ".LPDF"},     {"backupValues", 5, ".BAK", ".GH0"},
-                  {"temporarilyValues", 10, ".$$$", ".DOWNLOAD"}, {"binaryValues", 3, ".EXE", ".DLL"}};
-  ASSERT_EQ(FileTypeSelection::categories().size(), std::size(expected));
-  for (const auto& e : expected) {
-    SCOPED_TRACE(e.valuesKey);
-    const auto* category = FileTypeSelection::category(e.valuesKey);
-    ASSERT_NE(category, nullptr);
-    EXPECT_EQ(category->extensions.size(), e.boxes);
-    EXPECT_STREQ(category->extensions.front(), e.first);
-    EXPECT_STREQ(category->extensions.back(), e.last);
-  }
-}
-
 TEST_F(FileTypeSelectionTest, ABoxWritesTheSelectionAndTheListTheFilterReads) {
   auto& extensions = CommonExtensions::sharedExtensionsManager();
   // The service sent one extension that has no box; it stays.

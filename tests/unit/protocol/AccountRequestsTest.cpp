@@ -127,33 +127,6 @@ TEST_F(AccountRequestsTest, UserAndPasswordAreEncodedSoNoCharacterIsLost) {
             "request=register&username=ann%2B1%40example.com&password=p%26w%3Dd%25%2B+%C3%A9");
 }
 
-TEST_F(AccountRequestsTest, ASingleDeviceAccountTakesOverTheFirstDevice) {
-  Value devices = Value::array({device("D1", "old laptop"), device("D2", "desk")});
-  transport_->push(
-      reply(200, loginReply({{"DeviceSupport", "true"}, {"MaxDeviceCount", "1"}, {"Devices", devices}}).dump()));
-  transport_->push(reply(200, R"({"DeviceID":"D1","Pass":"D1-PASS"})"));
-  transport_->push(reply(401, ""));
-  transport_->push(authOk());
-  transport_->push(reply(200, "ok"));
-  server_->registerUsername("ann", "p w");
-  settleAsyncWork();
-  EXPECT_EQ(posted(), std::vector<std::string>{"RegDevicePassedOK"});
-  ASSERT_EQ(transport_->kinds(), (std::vector<std::string>{"register", "register_device", "send_serial_numbers", "auth",
-                                                           "send_serial_numbers"}));
-  auto sent = transport_->sent();
-  EXPECT_EQ(formField(sent[1].body, "clientId"), "ACCOUNT-1");
-  EXPECT_EQ(formField(sent[1].body, "password"), "p+w");
-  std::string deviceJson = formField(sent[1].body, "device");
-  EXPECT_NE(deviceJson.find("\"DeviceID\": \"D1\""), std::string::npos) << deviceJson;
-  EXPECT_NE(deviceJson.find("\"Name\": \"old+laptop\""), std::string::npos) << deviceJson;
-  // The identifiers go with the device's own identity.
-  EXPECT_EQ(formField(sent[3].body, "guid"), "D1");
-  EXPECT_EQ(formField(sent[3].body, "password"), "D1-PASS");
-  EXPECT_EQ(formField(sent[4].body, "guid"), "D1");
-  EXPECT_EQ(LocalSettings::sharedManager().clientId(), "D1");
-  EXPECT_EQ(LocalSettings::sharedManager().password(), "D1-PASS");
-}
-
 TEST_F(AccountRequestsTest, AnEmptyDeviceListRegistersThisComputer) {
   for (Value devicesField : {Value::array(), Value()}) {
     SCOPED_TRACE(devicesField.dump());

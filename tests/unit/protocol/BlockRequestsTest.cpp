@@ -28,14 +28,6 @@ std::vector<std::string> uncached(const std::vector<std::string>& checksums) {
 
 // --- Block check ------------------------------------------------------------
 
-TEST_F(ProtocolTest, CheckSendsTheBlockListUnencoded) {
-  transport_->push(reply(200, "[]"));
-  ASSERT_TRUE(server_->hasServerFileBlocks({block("AA", 300, 0), block("BB", 400, 300)}));
-  EXPECT_EQ(transport_->sent()[0].body,
-            "request=check_block&guid=GUID-1&blocks=[{ \"size\": 300, \"checksum\": \"AA\"},"
-            "{ \"size\": 400, \"checksum\": \"BB\"}]");
-}
-
 TEST_F(ProtocolTest, MissingBlocksComeBackWithTheirDetailsAndTheRestIsCached) {
   transport_->push(reply(200, "[{\"size\": 400, \"checksum\": \"BB\"}, {\"size\": \"300\", \"checksum\": \"AA\"}]"));
   auto missing = server_->hasServerFileBlocks({block("AA", 300, 0), block("BB", 400, 300), block("CC", 500, 700)});
@@ -115,31 +107,6 @@ std::vector<std::vector<std::string>> batchesSent(const ScriptedTransport& trans
     out.push_back(names);
   }
   return out;
-}
-
-TEST_F(ProtocolTest, BatchBodyIsExact) {
-  transport_->push(reply(200, "ok"));
-  server_->setCookies({{"A", "1"}, {"B", "2"}});
-  std::vector<FileBlockToSend> batch = {record("AAA.pvzip", 3, 'a'), record("BBB", 2, 'b')};
-  bool offline = false;
-  ASSERT_TRUE(server_->uploadBlocksList(batch, offline));
-  const auto sent = transport_->sent()[0];
-  std::string b = boundaryOf(sent);
-  std::string expected = "\r\n--" + b +
-                         "\r\nContent-Disposition: form-data; name=\"request\"\r\n\r\nupload_blocks_multi\r\n" + "--" +
-                         b + "\r\nContent-Disposition: form-data; name=\"guid\"\r\n\r\nGUID-1\r\n" + "--" + b +
-                         "\r\nContent-Disposition: form-data; name=\"blocks\"\r\n\r\n[" + batch[0].toJson() + "," +
-                         batch[1].toJson() + "]" + "\r\n--" + b +
-                         "\r\nContent-Disposition: form-data; name=\"file[]\"; filename=\"AAA.pvzip\"\r\nContent-Type: "
-                         "application/octet-stream\r\n\r\naaa" +
-                         "\r\n--" + b +
-                         "\r\nContent-Disposition: form-data; name=\"file[]\"; filename=\"BBB\"\r\nContent-Type: "
-                         "application/octet-stream\r\n\r\nbb" +
-                         "\r\n--" + b + "--\r\n";
-  EXPECT_EQ(sent.body, expected);
-  EXPECT_EQ(sent.header("Cookie"), "B=2");
-  EXPECT_FALSE(sent.header("Content-Length").has_value());
-  EXPECT_EQ(sent.header("Content-Type"), "multipart/form-data; boundary=" + b);
 }
 
 struct BatchCase {
@@ -334,24 +301,6 @@ TEST_F(ProtocolTest, ABatchAnsweredWithAnotherWordIsLoggedTwice) {
 }
 
 // --- Single block upload ---------------------------------------------------
-
-TEST_F(ProtocolTest, SingleBlockUploadIsOneMultipartRequest) {
-  server_->setCookies({{"PVSESSID", "S4"}});
-  transport_->push(reply(200, "ok"));
-  bool offline = false;
-  ASSERT_TRUE(server_->uploadDataBlockStream(Bytes(6000000, 7), "CAFE.pvzip", "256000", offline));
-  ASSERT_EQ(transport_->count(), 1u);
-  auto parts = parseMultipart(transport_->sent()[0].body, boundaryOf(transport_->sent()[0]));
-  std::map<std::string, std::string> fields;
-  for (const auto& p : parts) {
-    if (!p.isFile) fields[p.name] = p.content;
-  }
-  EXPECT_EQ(fields,
-            (std::map<std::string, std::string>{
-                {"checksum", "CAFE.pvzip"}, {"guid", "GUID-1"}, {"request", "upload_block"}, {"size", "256000"}}));
-  EXPECT_EQ(parts.back().filename, "CAFE.pvzip");
-  EXPECT_EQ(parts.back().content.size(), 6000000u);
-}
 
 TEST_F(ProtocolTest, SingleBlockUploadFailureIsLogged) {
   transport_->push(reply(200, "no"));

@@ -45,13 +45,6 @@ INSTANTIATE_TEST_SUITE_P(
         DeleteCase{"", 0, "", true, ""},
         DeleteCase{"", 77, std::nullopt, true, "guid=GUID-1&request=delete&immediately=1&size=77"}));
 
-TEST_F(ProtocolTest, DeletingAPathLogsItsSuccess) {
-  transport_->push(reply(200, "ok"));
-  ASSERT_TRUE(server_->syncDeleteVerFile("%2Fold", 0, std::nullopt, true));
-  EXPECT_EQ(logLinesStartingWith("Deleting file versions"),
-            std::vector<std::string>{"Deleting file versions. Path %2Fold removed successfully"});
-}
-
 TEST_F(ProtocolTest, DeletionFailures) {
   transport_->push(reply(200, "denied"));
   EXPECT_FALSE(server_->syncDeleteVerFile("%2Fa", 0, std::nullopt, false));

@@ -1,6 +1,5 @@
 #include "ProtocolTestSupport.h"
 #include "engine/format/Compressor.h"
-#include "support/Names.h"
 
 namespace palvero::testing {
 namespace {
@@ -15,35 +14,6 @@ Value folderEntry(const std::string& name, int toDelete = 0) { return {{"folder"
 
 Value fileEntry(const std::string& name, int toDelete, Value versions = Value::array()) {
   return {{"file", name}, {"size", 1234}, {"toDelete", toDelete}, {"version", std::move(versions)}};
-}
-
-TEST_F(FolderListingTest, EveryPageIsAskedForInTurn) {
-  transport_->push(reply(200, page(3, 1, Value::array({folderEntry("a")}))));
-  transport_->push(reply(200, page(3, 2, Value::array({folderEntry("b")}))));
-  transport_->push(reply(200, page(3, 3, Value::array({fileEntry("c.txt", 0)}))));
-  auto before = clock_->totalSlept();
-  auto folder = server_->getFolderWithPath("/home/ann/My Docs", std::nullopt, false);
-  ASSERT_TRUE(folder);
-  auto sent = transport_->sent();
-  ASSERT_EQ(sent.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(sent[i].body,
-              "request=get_folder_page&guid=GUID-1&path=%2Fhome%2Fann%2FMy+Docs&page=" + std::to_string(i + 1));
-  }
-  EXPECT_EQ(names(folder->subFolders), (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(folder->subFolders[1].path, "/home/ann/My Docs/b");
-  EXPECT_EQ(folder->subFolders[1].type, "folder");
-  EXPECT_EQ(names(folder->files), std::vector<std::string>{"c.txt"});
-  EXPECT_EQ(folder->path, "/home/ann/My Docs");
-  // Each page after the first waits 0.2 s after the previous page's reply.
-  EXPECT_EQ(clock_->totalSlept() - before, std::chrono::milliseconds(400));
-}
-
-TEST_F(FolderListingTest, TheLastPageEndsTheListing) {
-  transport_->push(reply(200, page(2, 2, Value::array({folderEntry("z")}))));
-  auto folder = server_->getFolderWithPath("/x", std::nullopt, false);
-  ASSERT_TRUE(folder);
-  EXPECT_EQ(transport_->count(), 1u);
 }
 
 TEST_F(FolderListingTest, AServiceThatDoesNotAdvanceIsNotAskedForever) {
@@ -63,19 +33,6 @@ TEST_F(FolderListingTest, AFailedPageDropsTheWholeListing) {
             std::vector<std::string>{"getFolderPage FAIL. Path: /x. Page: 2. Response: boom with status code: 500"});
 }
 
-TEST_F(FolderListingTest, ARenewedSessionStartsAgainFromTheFirstPage) {
-  transport_->push(reply(200, page(2, 1, Value::array({folderEntry("a")}))));
-  transport_->push(reply(401, ""));
-  transport_->push(authOk());
-  transport_->push(reply(200, page(2, 1, Value::array({folderEntry("a")}))));
-  transport_->push(reply(200, page(2, 2, Value::array({folderEntry("b")}))));
-  auto folder = server_->getFolderWithPath("/x", std::nullopt, false);
-  ASSERT_TRUE(folder);
-  EXPECT_EQ(names(folder->subFolders), (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(transport_->kinds(), (std::vector<std::string>{"get_folder_page", "get_folder_page", "auth",
-                                                           "get_folder_page", "get_folder_page"}));
-}
-
 TEST_F(FolderListingTest, ARefusedRenewalEndsTheListing) {
   transport_->push(reply(401, ""));
   transport_->push(reply(200, "wrongpas"));
@@ -87,26 +44,6 @@ TEST_F(FolderListingTest, AReplyThatIsNotJsonIsAnError) {
   transport_->push(reply(200, "<html>"));
   EXPECT_FALSE(server_->getFolderWithPath("/x", std::nullopt, false));
   EXPECT_EQ(logLinesStartingWith("Exception in method getFolder").size(), 1u);
-}
-
-TEST_F(FolderListingTest, DeletedEntriesAreShownOnlyWhenAsked) {
-  Value data =
-      Value::array({folderEntry("kept"), folderEntry("gone", 1), fileEntry("kept.txt", 0), fileEntry("gone.txt", 2)});
-  for (bool showDeleted : {false, true}) {
-    SCOPED_TRACE(showDeleted);
-    transport_->push(reply(200, page(1, 1, data)));
-    auto folder = server_->getFolderWithPath("/x", std::nullopt, showDeleted);
-    ASSERT_TRUE(folder);
-    if (showDeleted) {
-      EXPECT_EQ(names(folder->subFolders), (std::vector<std::string>{"kept", "gone"}));
-      EXPECT_EQ(names(folder->files), (std::vector<std::string>{"kept.txt", "gone.txt"}));
-      EXPECT_EQ(folder->subFolders[1].toDelete, 1);
-      EXPECT_TRUE(folder->files[1].toDelete);
-    } else {
-      EXPECT_EQ(names(folder->subFolders), std::vector<std::string>{"kept"});
-      EXPECT_EQ(names(folder->files), std::vector<std::string>{"kept.txt"});
-    }
-  }
 }
 
 TEST_F(FolderListingTest, VersionDatesAreReadInBothForms) {
@@ -130,21 +67,6 @@ TEST_F(FolderListingTest, VersionDatesAreReadInBothForms) {
   EXPECT_EQ(v[3].number, 4);
   EXPECT_EQ(v[3].size, 40);
   EXPECT_EQ(folder->files[0].size, 1234);
-}
-
-TEST_F(FolderListingTest, TheEmptyPathListsTheDevices) {
-  Value data = Value::array({{{"device", {{"name", "desk"}, {"deviceType", "31"}, {"id", "D1"}}}},
-                             {{"device", {{"name", "phone"}, {"deviceType", 21}, {"id", "D2"}}}}});
-  transport_->push(reply(200, page(1, 1, data)));
-  auto root = server_->getFolderWithPath("", std::nullopt, false);
-  ASSERT_TRUE(root);
-  ASSERT_EQ(root->subFolders.size(), 2u);
-  EXPECT_EQ(root->subFolders[0].type, "device");
-  EXPECT_EQ(root->subFolders[0].name, "desk");
-  EXPECT_EQ(root->subFolders[0].deviceId, "D1");
-  EXPECT_EQ(root->subFolders[0].deviceType, "31");
-  EXPECT_EQ(root->subFolders[0].path, "");
-  EXPECT_EQ(root->subFolders[1].deviceType, "21");
 }
 
 TEST_F(FolderListingTest, ADeviceIsAskedForByIdAndCopiedIntoTheRecords) {
@@ -185,31 +107,6 @@ class FilesListTest : public ProtocolTest {
     return stringFromBytes(out);
   }
 };
-
-TEST_F(FilesListTest, ThePackedListIsUnpackedAndDeletedFilesLeftOut) {
-  Value entries =
-      Value::array({{{"drive", "/"}},
-                    {{"folder", "home/ann/sub"}, {"toDelete", false}},
-                    {{"file", "a.txt"},
-                     {"size", 5},
-                     {"toDelete", false},
-                     {"version", Value::array({{{"number", 1}, {"size", 5}, {"modified", "20240131 17:05:09"}}})}},
-                    {{"file", "b.txt"}, {"size", 6}, {"toDelete", true}},
-                    {{"file", "c.txt"}, {"size", 7}}});
-  transport_->push(reply(200, packed(entries)));
-  auto folder = server_->getGetFilesList("/home/ann", std::nullopt);
-  ASSERT_TRUE(folder);
-  EXPECT_EQ(transport_->sent()[0].body, "request=get_files_list&guid=GUID-1&path=%2Fhome%2Fann");
-  EXPECT_EQ(names(folder->subFolders), (std::vector<std::string>{"/", "home/ann/sub"}));
-  // Names are paths below "/".
-  EXPECT_EQ(folder->subFolders[1].path, "/home/ann/sub");
-  EXPECT_EQ(names(folder->files), (std::vector<std::string>{"a.txt", "c.txt"}));
-  ASSERT_EQ(folder->files[0].versions.size(), 1u);
-  EXPECT_EQ(folder->files[0].versions[0].date, Date::fromLocalComponents(2024, 1, 31, 17, 5, 9));
-  // Without a device the records belong to this one.
-  EXPECT_EQ(folder->deviceId, "GUID-1");
-  EXPECT_EQ(folder->files[0].deviceId, "GUID-1");
-}
 
 TEST_F(FilesListTest, BrokenRepliesGiveNothing) {
   struct Case {

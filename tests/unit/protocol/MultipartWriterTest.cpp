@@ -18,38 +18,6 @@ std::map<std::string, std::string> versionParams() {
           {"cookie", "PVSESSID=S9"}};
 }
 
-TEST_F(ProtocolTest, SingleSendBodyIsExactlyFieldsFileAndClosing) {
-  transport_->push(reply(200, "ok"));
-  bool offline = true;
-  Bytes file = bytesFromString(std::string("v1\0\r\n--x", 9));
-  ASSERT_TRUE(server_->sendFilePostHTTP("/home/ann/r\xC3\xA9sum\xC3\xA9.txt", versionParams(), file, true, offline));
-  EXPECT_FALSE(offline);
-  ASSERT_EQ(transport_->count(), 1u);
-  const auto sent = transport_->sent()[0];
-  std::string b = boundaryOf(sent);
-  ASSERT_EQ(b.rfind("------", 0), 0u);
-  EXPECT_GT(b.size(), 6u + 30u);
-  EXPECT_EQ(sent.header("Content-Type"), "multipart/form-data; boundary=" + b);
-  // The map's own order, "cookie" left out, then the file, then the closing.
-  std::string expected;
-  for (auto [key, value] :
-       std::vector<std::pair<std::string, std::string>>{{"file_name", "/home/ann/r\xC3\xA9sum\xC3\xA9.txt"},
-                                                        {"guid", "GUID-1"},
-                                                        {"modified", "20240131 17:05:09"},
-                                                        {"request", "upload_ver"},
-                                                        {"size", "12"}}) {
-    expected += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + key + "\"\r\n\r\n" + value + "\r\n";
-  }
-  expected += "--" + b +
-              "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"/home/ann/r\xC3\xA9sum\xC3\xA9.txt\"\r\n"
-              "Content-Type: application/octet-stream\r\n\r\n";
-  expected += std::string("v1\0\r\n--x", 9);
-  expected += "\r\n--" + b + "--\r\n";
-  EXPECT_EQ(sent.body, expected);
-  EXPECT_EQ(sent.header("Content-Length"), std::to_string(expected.size()));
-  EXPECT_EQ(sent.header("User-Agent"), "Palvero OS X Client / " + Env::applicationVersion());
-}
-
 // The part's file name is a quoted header value: a carriage return, a line
 // feed or a quote in a path would end it; the text field keeps the path whole.
 TEST_F(ProtocolTest, AFileNameCannotBreakThePartHeader) {
@@ -65,58 +33,10 @@ TEST_F(ProtocolTest, AFileNameCannotBreakThePartHeader) {
   EXPECT_EQ(parts[1].content, "v");
 }
 
-TEST_F(ProtocolTest, EachCallUsesAFreshBoundary) {
-  transport_->pushMany(2, reply(200, "ok"));
-  bool offline = false;
-  server_->sendFilePostHTTP("a", {}, bytesFromString("x"), false, offline);
-  server_->sendFilePostHTTP("a", {}, bytesFromString("x"), false, offline);
-  EXPECT_NE(boundaryOf(transport_->sent()[0]), boundaryOf(transport_->sent()[1]));
-}
-
 TEST_F(ProtocolTest, AnEmptyUploadSendsNothingAndSucceeds) {
   bool offline = true;
   EXPECT_TRUE(server_->sendFilePostHTTP("f", versionParams(), {}, true, offline));
   EXPECT_EQ(transport_->count(), 0u);
-}
-
-TEST_F(ProtocolTest, FiveMillionBytesGoInOnePartWithoutFinalpart) {
-  transport_->push(reply(200, "ok"));
-  bool offline = false;
-  Bytes file = patterned(5000000);
-  ASSERT_TRUE(server_->sendFilePostHTTP("f", versionParams(), file, true, offline));
-  ASSERT_EQ(transport_->count(), 1u);
-  auto parts = parseMultipart(transport_->sent()[0].body, boundaryOf(transport_->sent()[0]));
-  ASSERT_EQ(parts.size(), 6u);
-  for (const auto& part : parts) EXPECT_NE(part.name, "finalpart");
-  EXPECT_EQ(parts.back().content, stringFromBytes(file));
-}
-
-TEST_F(ProtocolTest, OneByteMoreGoesInTwoPartsTheSecondFinal) {
-  transport_->push(reply(200, "part"));
-  transport_->push(reply(200, "ok"));
-  bool offline = false;
-  Bytes file = patterned(5000001);
-  ASSERT_TRUE(server_->sendFilePostHTTP("f", versionParams(), file, true, offline));
-  ASSERT_EQ(transport_->count(), 2u);
-  std::string joined;
-  for (int i = 0; i < 2; ++i) {
-    const auto sent = transport_->sent()[i];
-    auto parts = parseMultipart(sent.body, boundaryOf(sent));
-    std::map<std::string, std::string> fields;
-    for (const auto& p : parts) {
-      if (!p.isFile) fields[p.name] = p.content;
-    }
-    EXPECT_EQ(fields["finalpart"], i == 0 ? "False" : "True");
-    EXPECT_EQ(fields["offset"], i == 0 ? "0" : "5000000");
-    EXPECT_EQ(fields["request"], "upload_ver");
-    EXPECT_EQ(fields.count("cookie"), 0u);
-    // Split parts carry the cookie stored in the map.
-    EXPECT_EQ(sent.header("Cookie"), "PVSESSID=S9");
-    ASSERT_TRUE(parts.back().isFile);
-    EXPECT_EQ(parts.back().content.size(), i == 0 ? 5000000u : 1u);
-    joined += parts.back().content;
-  }
-  EXPECT_EQ(joined, stringFromBytes(file));
 }
 
 TEST_F(ProtocolTest, WithoutTheMultipartFlagABigFileGoesInOneRequest) {

@@ -14,29 +14,22 @@ namespace {
 
 // --- Version comparison -----------------------------------------------------------
 
-struct VersionCase {
-  std::string server;
-  std::string local;
-  bool newer;
-};
-
-void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.server << " vs " << c.local; }
-
-class VersionComparisonTest : public ::testing::TestWithParam<VersionCase> {};
-
-TEST_P(VersionComparisonTest, ComparesFourNumbers) {
-  EXPECT_EQ(CommunicationServer::isNewerVersion(GetParam().server, GetParam().local), GetParam().newer);
+TEST(VersionComparisonTest, ComparesFourNumbers) {
+  struct Case {
+    std::string server;
+    std::string local;
+    bool newer;
+  };
+  for (const Case& c : {Case{"2.0.0.10", "2.0.0.9", true}, Case{"10.0.0.0", "9.9.9.9", true},
+                        Case{"2.0.0.9", "2.0.0.9", false}, Case{"2.0.0.8", "2.0.0.9", false},
+                        Case{"2.1.0.0", "2.0.9.99", true}, Case{"2.0", "1.0.0.0", false},
+                        Case{"3.0.0.0.1", "1.0.0.0", false}, Case{"3.0.0.x", "1.0.0.0", false},
+                        Case{"3..0.0", "1.0.0.0", false}, Case{"-3.0.0.0", "1.0.0.0", false},
+                        Case{"2.0.0.10\n", "2.0.0.9", true}, Case{"9.0.0.0", "local", false},
+                        Case{"", "1.0.0.0", false}}) {
+    EXPECT_EQ(CommunicationServer::isNewerVersion(c.server, c.local), c.newer) << c.server << " vs " << c.local;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Versions, VersionComparisonTest,
-    ::testing::Values(VersionCase{"2.0.0.10", "2.0.0.9", true}, VersionCase{"10.0.0.0", "9.9.9.9", true},
-                      VersionCase{"2.0.0.9", "2.0.0.9", false}, VersionCase{"2.0.0.8", "2.0.0.9", false},
-                      VersionCase{"2.1.0.0", "2.0.9.99", true}, VersionCase{"2.0", "1.0.0.0", false},
-                      VersionCase{"3.0.0.0.1", "1.0.0.0", false}, VersionCase{"3.0.0.x", "1.0.0.0", false},
-                      VersionCase{"3..0.0", "1.0.0.0", false}, VersionCase{"-3.0.0.0", "1.0.0.0", false},
-                      VersionCase{"2.0.0.10\n", "2.0.0.9", true}, VersionCase{"9.0.0.0", "local", false},
-                      VersionCase{"", "1.0.0.0", false}));
 
 class UpdateRequestsTest : public ProtocolTest {
  protected:
@@ -106,21 +99,6 @@ TEST_F(UpdateRequestsTest, TheAsynchronousCheckPostsOnlyANewerVersionOrAFailure)
   EXPECT_EQ(notifications_->userInfo("CheckVersionOK"), (Value{{"version", "2.0.0.10"}}));
 }
 
-TEST_F(UpdateRequestsTest, TheUpdaterReplacesAStaleOneForItsOwnerOnly) {
-  writeFile(support() + "/PalveroUpdater.app/old/file", "old");
-  writeFile(support() + "/updater.zip", "stale");
-  download(reply(200, archive({{"PalveroUpdater.app", "#!/bin/sh\necho update\n"}, {"README", "x"}})));
-  EXPECT_EQ(posted(), std::vector<std::string>{"DownloadUpdateOK"});
-  std::string updater = support() + "/PalveroUpdater.app";
-  EXPECT_EQ(readFile(updater), "#!/bin/sh\necho update\n");
-  struct stat st {};
-  ASSERT_EQ(::stat(updater.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0700u);
-  EXPECT_FALSE(fs::exists(support() + "/updater.zip"));
-  EXPECT_FALSE(fs::exists(support() + "/Updater/PalveroUpdater.app"));
-  EXPECT_EQ(transport_->sent()[0].body, "request=download_update&guid=GUID-1&type=31");
-}
-
 TEST_F(UpdateRequestsTest, DownloadsThatPutNothingInPlace) {
   struct Case {
     std::string name;
@@ -148,33 +126,6 @@ class LogUploadTest : public UpdateRequestsTest {
     LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, "something to send", kLogEvent);
   }
 };
-
-TEST_F(LogUploadTest, TheBodyHoldsTheFieldsAndTheCurrentLog) {
-  transport_->push(reply(200, "ok"));
-  server_->setCookies({{"PVSESSID", "first"}, {"PVSESSID", "last"}});
-  server_->sendLogsWithMessage("Backup stops & restarts", false);
-  settleAsyncWork();
-  EXPECT_EQ(posted(), std::vector<std::string>{"LogsSentOK"});
-  ASSERT_EQ(transport_->count(), 1u);
-  auto sent = transport_->sent()[0];
-  std::string boundary = boundaryOf(sent);
-  EXPECT_EQ(boundary.rfind("----------", 0), 0u);
-  EXPECT_EQ(sent.header("Cookie"), "PVSESSID=last");
-  EXPECT_EQ(sent.header("Content-Length"), std::to_string(sent.body.size()));
-  ASSERT_EQ(sent.body.rfind("\r\n--" + boundary + "\r\n", 0), 0u);
-  auto parts = parseMultipart(sent.body.substr(2), boundary);
-  ASSERT_EQ(parts.size(), 5u);
-  EXPECT_EQ(parts[0].name, "request");
-  EXPECT_EQ(parts[0].content, "send_logs");
-  EXPECT_EQ(parts[1].content, "GUID-1");
-  EXPECT_EQ(parts[2].name, "osVersion");
-  EXPECT_EQ(parts[2].content, SystemInfo::operatingSystemText());
-  EXPECT_EQ(parts[3].content, "Backup+stops+%26+restarts\r\n");
-  EXPECT_EQ(parts[4].name, "file[]");
-  std::string logPath = LogWriter::sharedLogger().currentLogFilepath();
-  EXPECT_EQ(parts[4].filename, fs::path(logPath).filename().string());
-  EXPECT_NE(parts[4].content.find("something to send"), std::string::npos);
-}
 
 TEST_F(LogUploadTest, OutcomesAndSilence) {
   struct Case {

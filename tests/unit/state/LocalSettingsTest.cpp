@@ -244,61 +244,7 @@ TEST_F(LocalSettingsTest, SaveJSONValuesStopsAtABadPairAndLogs) {
   EXPECT_NE(log.find("| Other | Exception in saveJSONValues: "), std::string::npos);
 }
 
-class SettingsBodiesTest : public LocalSettingsTest {
- protected:
-  void SetUp() override {
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
-  }
-  void TearDown() override {
-    unsetenv("TZ");
-    tzset();
-  }
-};
-
-TEST_F(SettingsBodiesTest, BackupBody) {
-  auto& s = settings();
-  s.setBackupTimingType(3);
-  s.setBackupTimingTime(Date::fromLocalComponents(2024, 1, 31, 21, 30, 0));
-  s.setBackupRemindAfterDays(7);
-  EXPECT_EQ(s.backupToJSON(),
-            "{ \"BackupTimingType\": \"3\", \"BackupOnSetTime\": \"false\", \"BackupTimingTime\": \"21:30:00\", "
-            "\"BackupRemindAfterDays\": \"7\", \"AlertFromFailedFilesAfterRetries\": \"0\"}");
-  s.setBackupOnSetTime(true);
-  EXPECT_NE(s.backupToJSON().find("\"BackupOnSetTime\": \"true\""), std::string::npos);
-}
-
-TEST_F(SettingsBodiesTest, ClientBodyOnAFreshInstallation) {
-  auto& s = settings();
-  EXPECT_EQ(s.clientToJSON(),
-            "{ \"ClientComputerName\": \"(null)\", \"Language\": \"(null)\", \"Username\": \"(null)\", "
-            "\"UserFirstname\": \"(null)\", \"UserLastname\": \"(null)\", \"Email\": \"(null)\", \"Gsm\": \"(null)\", "
-            "\"ClientVersion\": \"" +
-                *s.applicationVersion() + "\"}");
-}
-
-TEST_F(SettingsBodiesTest, FullAndShortBodies) {
-  auto& s = settings();
-  s.setUsername("ann");
-  s.setClientId("c1");
-  s.setIsSilent(true);
-  s.setLogDetailLevel(2);
-  EXPECT_EQ(s.toJSON(false),
-            "{ \"BackupTimingType\": \"0\", \"BackupTimingTime\": \"(null)\", \"BackupRemindAfterDays\": \"0\", "
-            "\"AlertFromFailedFilesAfterRetries\": \"0\", \"ClientComputerName\": \"(null)\", \"Language\": "
-            "\"(null)\", \"Username\": \"ann\", \"UserFirstname\": \"(null)\", \"UserLastname\": \"(null)\", "
-            "\"Email\": \"(null)\", \"Gsm\": \"(null)\", \"LogDetailLevel\": \"2\"}");
-  EXPECT_EQ(s.toJSON(true),
-            "{ \"BackupTimingType\": \"0\", \"BackupTimingTime\": \"(null)\", \"BackupRemindAfterDays\": \"0\", "
-            "\"AlertFromFailedFilesAfterRetries\": \"0\", \"ClientComputerName\": \"(null)\", \"Language\": "
-            "\"(null)\", \"Username\": \"ann\", \"UserFirstname\": \"(null)\", \"UserLastname\": \"(null)\", "
-            "\"Email\": \"(null)\", \"Gsm\": \"(null)\", \"ClientId\": \"c1\", \"Password\": \"(null)\", "
-            "\"UserCipher\": \"(null)\", \"AccountCipher\": \"(null)\", \"Silent\": \"true\", \"OrgName\": "
-            "\"(null)\", \"OrgId\": \"(null)\", \"OrgAdminEmail\": \"(null)\", \"LicenseSpace\": \"(null)\", "
-            "\"Vendor\": \"(null)\", \"ClientType\": \"0\", \"LogDetailLevel\": \"2\"}");
-}
-
-TEST_F(SettingsBodiesTest, DeviceBodyAndEscaping) {
+TEST_F(LocalSettingsTest, DeviceBodyAndEscaping) {
   auto& s = settings();
   Value device{{"ClientVersion", "2.1.0.0"}, {"ComputerName", "ann's \"box\""}, {"DeviceID", "42"},
                {"DeviceType", 31}, {"Name", "Laptop"}};
@@ -313,7 +259,7 @@ TEST_F(SettingsBodiesTest, DeviceBodyAndEscaping) {
 }
 
 TEST_F(LocalSettingsTest, RequestPauseComesFromTheServiceAndSurvivesAReload) {
-  EXPECT_DOUBLE_EQ(settings().requestPause(), 0.1) << "the designed pacing without a word from the service";
+  EXPECT_DOUBLE_EQ(settings().requestPause(), 0.1) << "the default pacing without a word from the service";
   ASSERT_TRUE(settings().saveJSONValues(Value{{"RequestPause", 0}, {"Username", "ann"}}));
   EXPECT_DOUBLE_EQ(settings().requestPause(), 0);
   EXPECT_DOUBLE_EQ(reloaded().requestPause(), 0);

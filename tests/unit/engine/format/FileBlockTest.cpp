@@ -144,12 +144,6 @@ TEST_F(FileBlockTest, VersionLineRoundTrip) {
   EXPECT_EQ(back->LastCheckInt, 77);
 }
 
-TEST_F(FileBlockTest, IfSizeIsBlockStartsAbove256) {
-  EXPECT_FALSE(FileBlock::IfSizeIsBlock(0));
-  EXPECT_FALSE(FileBlock::IfSizeIsBlock(256));
-  EXPECT_TRUE(FileBlock::IfSizeIsBlock(257));
-}
-
 TEST_F(FileBlockTest, BlockToSendJsonCarriesTheBodyMd5AndFullLengthCountsIt) {
   Bytes body = bytesFromString("The quick brown fox jumps over the lazy dog");
   FileBlockToSend send(body, "ABCDEF.pvzip", 256000);

@@ -77,14 +77,6 @@ TEST_F(SecurityTest, AsciiCipherTextsMatchOpensslEnc) {
   }
 }
 
-TEST_F(SecurityTest, TwentyCharacterCipherUsesCharactersOneToSixteenAndNineToForty) {
-  auto key = CipherKey::derive("abcdefghijABCDEFGHIJ");
-  ASSERT_TRUE(key);
-  std::string doubled = "abcdefghijABCDEFGHIJabcdefghijABCDEFGHIJ";
-  EXPECT_EQ(std::string(key->iv.begin(), key->iv.end()), doubled.substr(0, 16));
-  EXPECT_EQ(std::string(key->key.begin(), key->key.end()), doubled.substr(8, 32));
-}
-
 TEST_F(SecurityTest, NonAsciiCipherTextsUseUtf8VectorAndCp1251Key) {
   // 16 ASCII characters then 31 Cyrillic ones: no doubling; the vector is
   // the ASCII head, the key "p" + the Cyrillic tail in Windows-1251.
