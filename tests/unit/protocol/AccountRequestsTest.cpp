@@ -63,38 +63,34 @@ class AccountRequestsTest : public ProtocolTest {
 
 // --- Login ---------------------------------------------------------------
 
-struct RefusalCase {
-  std::string body;
-  std::vector<std::string> notifications;
-  bool logsFailLine;
-};
-
-void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.body; }
-
-class LoginRefusalTest : public AccountRequestsTest, public ::testing::WithParamInterface<RefusalCase> {};
-
-TEST_P(LoginRefusalTest, PostsTheFailureAndItsReason) {
-  const auto& c = GetParam();
-  transport_->push(reply(200, c.body));
-  server_->registerUsername("ann", "pw");
-  settleAsyncWork();
-  EXPECT_EQ(posted(), c.notifications);
-  EXPECT_EQ(transport_->count(), 1u);
-  auto lines = logLinesStartingWith("registerUsername FAIL");
-  if (c.logsFailLine) {
-    EXPECT_EQ(lines, std::vector<std::string>{"registerUsername FAIL. Username: ann. Response: " + c.body});
-  } else {
-    EXPECT_TRUE(lines.empty());
+TEST_F(AccountRequestsTest, ALoginRefusalPostsTheFailureAndItsReason) {
+  struct Case {
+    std::string body;
+    std::vector<std::string> notifications;
+    bool logsFailLine;
+  };
+  for (const Case& c : {Case{"wrongpas", {"RegUserFail", "RegUserWrongPassword"}, false},
+                        Case{"passwordempty", {"RegUserFail", "RegUserEmptyPassword"}, false},
+                        Case{"userblocked", {"RegUserFail", "RegUserFail"}, true},
+                        Case{"[1,2]", {"RegUserFail", "RegUserFail"}, true},
+                        Case{"", {"RegUserFail", "RegUserFail"}, true}}) {
+    SCOPED_TRACE(c.body);
+    startOver();
+    NotificationLog log(server_.get(), kAccountNotifications);
+    size_t before = logLinesStartingWith("registerUsername FAIL").size();
+    transport_->push(reply(200, c.body));
+    server_->registerUsername("ann", "pw");
+    settleAsyncWork();
+    EXPECT_EQ(log.names(), c.notifications);
+    EXPECT_EQ(transport_->count(), 1u);
+    auto lines = logLinesStartingWith("registerUsername FAIL");
+    ASSERT_EQ(lines.size() - before, c.logsFailLine ? 1u : 0u);
+    if (c.logsFailLine) {
+      EXPECT_EQ(lines.back(), "registerUsername FAIL. Username: ann. Response: " + c.body);
+    }
+    EXPECT_FALSE(LocalSettings::sharedManager().isInitialized());
   }
-  EXPECT_FALSE(LocalSettings::sharedManager().isInitialized());
 }
-
-INSTANTIATE_TEST_SUITE_P(Replies, LoginRefusalTest,
-                         ::testing::Values(RefusalCase{"wrongpas", {"RegUserFail", "RegUserWrongPassword"}, false},
-                                           RefusalCase{"passwordempty", {"RegUserFail", "RegUserEmptyPassword"}, false},
-                                           RefusalCase{"userblocked", {"RegUserFail", "RegUserFail"}, true},
-                                           RefusalCase{"[1,2]", {"RegUserFail", "RegUserFail"}, true},
-                                           RefusalCase{"", {"RegUserFail", "RegUserFail"}, true}));
 
 TEST_F(AccountRequestsTest, ALoginReplyNestedTwoMegabytesDeepIsARefusalWithABoundedLogLine) {
   // Parsed and then copied, this reply overflowed the stack.
@@ -207,51 +203,39 @@ TEST_F(AccountRequestsTest, ARefusedRegistrationCarriesTheServiceText) {
 
 // --- Forgotten password -------------------------------------------------------
 
-struct ForgotCase {
-  std::string name;
-  std::vector<HttpResponse> replies;
-  std::vector<std::string> notifications;
-  std::vector<std::string> kinds;
-  size_t failLines;
-};
-
-void PrintTo(const ForgotCase& c, std::ostream* os) { *os << c.name; }
-
-class ForgotPasswordTest : public AccountRequestsTest, public ::testing::WithParamInterface<ForgotCase> {};
-
-TEST_P(ForgotPasswordTest, PostsTheOutcome) {
-  const auto& c = GetParam();
-  for (const auto& r : c.replies) transport_->push(r);
-  server_->forgotPassword("ann@example.com");
-  settleAsyncWork();
-  EXPECT_EQ(posted(), c.notifications);
-  EXPECT_EQ(transport_->kinds(), c.kinds);
-  EXPECT_EQ(logLinesStartingWith("forgotPassword FAIL").size(), c.failLines);
-  EXPECT_EQ(transport_->sent()[0].body, "request=forgot_pas&user=ann%40example.com");
+TEST_F(AccountRequestsTest, AForgottenPasswordPostsTheOutcome) {
+  struct Case {
+    std::string name;
+    std::vector<HttpResponse> replies;
+    std::vector<std::string> notifications;
+    std::vector<std::string> kinds;
+    size_t failLines;
+  };
+  const std::string ask = "forgot_pas";
+  for (const Case& c :
+       {Case{"ok", {reply(200, "ok")}, {"ForgotPasswordOK"}, {ask}, 0},
+        Case{"userdeleted", {reply(200, "userdeleted")}, {"ForgotPasswordUserDeleted"}, {ask}, 1},
+        Case{"other word", {reply(200, "nope")}, {"ForgotPasswordFail"}, {ask}, 1},
+        Case{"500", {reply(500, "boom")}, {"ForgotPasswordFail"}, {ask}, 1},
+        Case{"401 renewed", {reply(401, ""), authOk(), reply(200, "ok")}, {"ForgotPasswordOK"}, {ask, "auth", ask}, 0},
+        Case{"401 not renewed", {reply(401, ""), reply(200, "wrongpas")}, {"WrongPassword", "ForgotPasswordFail"},
+             {ask, "auth"}, 0},
+        Case{"401 forever",
+             {reply(401, ""), authOk(), reply(401, ""), authOk(), reply(401, ""), authOk(), reply(401, "")},
+             {"ForgotPasswordFail"}, {ask, "auth", ask, "auth", ask, "auth", ask}, 1}}) {
+    SCOPED_TRACE(c.name);
+    startOver();
+    NotificationLog log(server_.get(), kAccountNotifications);
+    size_t before = logLinesStartingWith("forgotPassword FAIL").size();
+    for (const auto& r : c.replies) transport_->push(r);
+    server_->forgotPassword("ann@example.com");
+    settleAsyncWork();
+    EXPECT_EQ(log.names(), c.notifications);
+    EXPECT_EQ(transport_->kinds(), c.kinds);
+    EXPECT_EQ(logLinesStartingWith("forgotPassword FAIL").size() - before, c.failLines);
+    EXPECT_EQ(transport_->sent()[0].body, "request=forgot_pas&user=ann%40example.com");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, ForgotPasswordTest,
-    ::testing::Values(
-        ForgotCase{"ok", {reply(200, "ok")}, {"ForgotPasswordOK"}, {"forgot_pas"}, 0},
-        ForgotCase{"userdeleted", {reply(200, "userdeleted")}, {"ForgotPasswordUserDeleted"}, {"forgot_pas"}, 1},
-        ForgotCase{"other word", {reply(200, "nope")}, {"ForgotPasswordFail"}, {"forgot_pas"}, 1},
-        ForgotCase{"500", {reply(500, "boom")}, {"ForgotPasswordFail"}, {"forgot_pas"}, 1},
-        ForgotCase{"401 renewed",
-                   {reply(401, ""), authOk(), reply(200, "ok")},
-                   {"ForgotPasswordOK"},
-                   {"forgot_pas", "auth", "forgot_pas"},
-                   0},
-        ForgotCase{"401 not renewed",
-                   {reply(401, ""), reply(200, "wrongpas")},
-                   {"WrongPassword", "ForgotPasswordFail"},
-                   {"forgot_pas", "auth"},
-                   0},
-        ForgotCase{"401 forever",
-                   {reply(401, ""), authOk(), reply(401, ""), authOk(), reply(401, ""), authOk(), reply(401, "")},
-                   {"ForgotPasswordFail"},
-                   {"forgot_pas", "auth", "forgot_pas", "auth", "forgot_pas", "auth", "forgot_pas"},
-                   1}));
 
 TEST_F(AccountRequestsTest, TheFailLineNamesUserReplyAndStatus) {
   transport_->push(reply(503, "maintenance"));

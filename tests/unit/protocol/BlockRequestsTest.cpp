@@ -53,23 +53,23 @@ TEST_F(ProtocolTest, TheLastGivenBlockOfAChecksumLendsItsDetails) {
   EXPECT_EQ((*missing)[0].offset, 9000);
 }
 
-class CheckFailureTest : public ProtocolTest, public ::testing::WithParamInterface<HttpResponse> {};
-
-TEST_P(CheckFailureTest, AnUnusableReplyReturnsNothingAndCachesNothing) {
-  server_->setCookies({{"PVSESSID", "S7"}});
-  transport_->push(GetParam());
-  transport_->setFallback([](const SentRequest&) { return reply(200, "[]"); });
-  EXPECT_FALSE(server_->hasServerFileBlocks({block("AA", 300, 0), block("BB", 400, 300)}));
-  EXPECT_EQ(transport_->count(), 1u);
-  EXPECT_EQ(uncached({"AA", "BB"}).size(), 2u);
-  EXPECT_EQ(logLinesStartingWith("hasServerFileBlocks FAIL"),
-            std::vector<std::string>{"hasServerFileBlocks FAIL. Response: " + GetParam().body +
-                                     ". Error: (null). Session=S7"});
+TEST_F(ProtocolTest, AnUnusableCheckReplyReturnsNothingAndCachesNothing) {
+  for (const auto& answer : {reply(200, "<html>oops"), reply(200, "{}"), reply(200, "[{\"size\": 1}]"),
+                             reply(200, "[\"AA\"]"), reply(500, "down"), reply(503, "")}) {
+    SCOPED_TRACE(describe(answer));
+    startOver();
+    server_->setCookies({{"PVSESSID", "S7"}});
+    transport_->push(answer);
+    transport_->setFallback([](const SentRequest&) { return reply(200, "[]"); });
+    size_t before = logLinesStartingWith("hasServerFileBlocks FAIL").size();
+    EXPECT_FALSE(server_->hasServerFileBlocks({block("AA", 300, 0), block("BB", 400, 300)}));
+    EXPECT_EQ(transport_->count(), 1u);
+    EXPECT_EQ(uncached({"AA", "BB"}).size(), 2u);
+    auto lines = logLinesStartingWith("hasServerFileBlocks FAIL");
+    ASSERT_EQ(lines.size(), before + 1);
+    EXPECT_EQ(lines.back(), "hasServerFileBlocks FAIL. Response: " + answer.body + ". Error: (null). Session=S7");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Replies, CheckFailureTest,
-                         ::testing::Values(reply(200, "<html>oops"), reply(200, "{}"), reply(200, "[{\"size\": 1}]"),
-                                           reply(200, "[\"AA\"]"), reply(500, "down"), reply(503, "")));
 
 TEST_F(ProtocolTest, CheckRenewsOn401AndOnNoAnswer) {
   transport_->push(reply(401, ""));
@@ -109,63 +109,61 @@ std::vector<std::vector<std::string>> batchesSent(const ScriptedTransport& trans
   return out;
 }
 
-struct BatchCase {
-  std::string name;
-  std::vector<size_t> sizes;       // body sizes of the records, named R0, R1, ...
-  std::vector<size_t> duplicates;  // indexes repeated at the end of the list
-  std::vector<std::vector<std::string>> expected;
-};
-
-void PrintTo(const BatchCase& c, std::ostream* os) { *os << c.name; }
-
-class BatchSplitTest : public ProtocolTest, public ::testing::WithParamInterface<BatchCase> {};
-
-TEST_P(BatchSplitTest, CutsTheListIntoBatches) {
-  transport_->setFallback([](const SentRequest&) { return reply(200, "ok"); });
-  std::vector<FileBlockToSend> list;
-  for (size_t i = 0; i < GetParam().sizes.size(); ++i)
-    list.push_back(record("R" + std::to_string(i), GetParam().sizes[i]));
-  for (size_t i : GetParam().duplicates) list.push_back(record("R" + std::to_string(i), GetParam().sizes[i]));
-  bool offline = false;
-  EXPECT_TRUE(server_->uploadDataBlockList(list, offline));
-  // Batches travel two at a time, so they may arrive in either order.
-  auto sent = batchesSent(*transport_);
-  auto expected = GetParam().expected;
-  std::sort(sent.begin(), sent.end());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(sent, expected);
-  auto planned = CommunicationServer::planBatches(list);
-  ASSERT_TRUE(planned);
-  std::vector<std::vector<std::string>> plan;
-  for (const auto& batch : *planned) {
-    plan.emplace_back();
-    for (const auto* record : batch) plan.back().push_back(record->checksum());
-  }
-  EXPECT_EQ(plan, GetParam().expected);
-}
-
 std::vector<std::string> names(int from, int to) {
   std::vector<std::string> out;
   for (int i = from; i < to; ++i) out.push_back("R" + std::to_string(i));
   return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lists, BatchSplitTest,
-    ::testing::Values(BatchCase{"Empty", {}, {}, {}}, BatchCase{"One", {100}, {}, {names(0, 1)}},
-                      BatchCase{"Ten", std::vector<size_t>(10, 100), {}, {names(0, 10)}},
-                      BatchCase{"Eleven", std::vector<size_t>(11, 100), {}, {names(0, 10), names(10, 11)}},
-                      BatchCase{"Twelve", std::vector<size_t>(12, 100), {}, {names(0, 10), names(10, 12)}},
-                      BatchCase{
-                          "TwentyOne", std::vector<size_t>(21, 100), {}, {names(0, 10), names(10, 20), names(20, 21)}},
-                      // The last record may take its batch over the byte budget.
-                      BatchCase{"LastOverflows", {1500000, 1500000, 1500000}, {}, {names(0, 3)}},
-                      BatchCase{"BudgetSplits", {1500000, 1500000, 1500000, 1500000}, {}, {names(0, 2), names(2, 4)}},
-                      // A record as large as the budget goes alone, with no empty batch before it.
-                      BatchCase{"HugeFirst", {4100000, 100, 100}, {}, {names(0, 1), names(1, 3)}},
-                      // Duplicates are sent once.
-                      BatchCase{"Duplicates", {100, 100, 100}, {0, 2, 1}, {names(0, 3)}}),
-    [](const auto& testInfo) { return testInfo.param.name; });
+using BatchSplitTest = ProtocolTest;
+
+TEST_F(BatchSplitTest, CutsTheListIntoBatches) {
+  struct Case {
+    std::string name;
+    std::vector<size_t> sizes;       // body sizes of the records, named R0, R1, ...
+    std::vector<size_t> duplicates;  // indexes repeated at the end of the list
+    std::vector<std::vector<std::string>> expected;
+  };
+  const std::vector<Case> cases = {
+      {"empty", {}, {}, {}},
+      {"one", {100}, {}, {names(0, 1)}},
+      {"ten", std::vector<size_t>(10, 100), {}, {names(0, 10)}},
+      {"eleven", std::vector<size_t>(11, 100), {}, {names(0, 10), names(10, 11)}},
+      {"twelve", std::vector<size_t>(12, 100), {}, {names(0, 10), names(10, 12)}},
+      {"twenty-one", std::vector<size_t>(21, 100), {}, {names(0, 10), names(10, 20), names(20, 21)}},
+      // The last record may take its batch over the byte budget.
+      {"last overflows", {1500000, 1500000, 1500000}, {}, {names(0, 3)}},
+      {"budget splits", {1500000, 1500000, 1500000, 1500000}, {}, {names(0, 2), names(2, 4)}},
+      // A record as large as the budget goes alone, with no empty batch before it.
+      {"huge first", {4100000, 100, 100}, {}, {names(0, 1), names(1, 3)}},
+      // Duplicates are sent once.
+      {"duplicates", {100, 100, 100}, {0, 2, 1}, {names(0, 3)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    startOver();
+    transport_->setFallback([](const SentRequest&) { return reply(200, "ok"); });
+    std::vector<FileBlockToSend> list;
+    for (size_t i = 0; i < c.sizes.size(); ++i) list.push_back(record("R" + std::to_string(i), c.sizes[i]));
+    for (size_t i : c.duplicates) list.push_back(record("R" + std::to_string(i), c.sizes[i]));
+    bool offline = false;
+    EXPECT_TRUE(server_->uploadDataBlockList(list, offline));
+    // Batches travel two at a time, so they may arrive in either order.
+    auto sent = batchesSent(*transport_);
+    auto expected = c.expected;
+    std::sort(sent.begin(), sent.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sent, expected);
+    auto planned = CommunicationServer::planBatches(list);
+    ASSERT_TRUE(planned);
+    std::vector<std::vector<std::string>> plan;
+    for (const auto& batch : *planned) {
+      plan.emplace_back();
+      for (const auto* one : batch) plan.back().push_back(one->checksum());
+    }
+    EXPECT_EQ(plan, c.expected);
+  }
+}
 
 // A transport that refuses (500) every batch holding the block `failing`.
 void refuseBatchesWith(ScriptedTransport& transport, const std::string& failing, HttpResponse refusal) {
@@ -237,56 +235,45 @@ TEST_F(ProtocolTest, ANamelessRecordFailsTheListBeforeAnythingIsSent) {
   EXPECT_FALSE(CommunicationServer::planBatches(list));
 }
 
-struct BatchReplyCase {
-  std::vector<HttpResponse> replies;
-  bool result;
-  bool offline;
-  std::vector<std::string> kinds;
-  std::chrono::seconds slept;
-};
+using BatchRetryTest = ProtocolTest;
 
-void PrintTo(const BatchReplyCase& c, std::ostream* os) { *os << describe(c.replies); }
-
-class BatchRetryTest : public ProtocolTest, public ::testing::WithParamInterface<BatchReplyCase> {};
-
-TEST_P(BatchRetryTest, FollowsTheRetryRules) {
-  for (const auto& r : GetParam().replies) transport_->push(r);
-  std::vector<FileBlockToSend> batch = {record("R0", 10)};
-  bool offline = !GetParam().offline;
-  EXPECT_EQ(server_->uploadBlocksList(batch, offline), GetParam().result);
-  EXPECT_EQ(offline, GetParam().offline);
-  EXPECT_EQ(transport_->kinds(), GetParam().kinds);
-  EXPECT_EQ(clock_->totalSlept(), GetParam().slept);
+TEST_F(BatchRetryTest, FollowsTheRetryRules) {
+  struct Case {
+    std::vector<HttpResponse> replies;
+    bool result;
+    bool offline;
+    std::vector<std::string> kinds;
+    std::chrono::seconds slept;
+  };
+  const std::string multi = "upload_blocks_multi";
+  const std::vector<HttpResponse> fiveRefusals(5, reply(413, ""));
+  for (const Case& c :
+       {Case{{reply(200, "ok")}, true, false, {multi}, std::chrono::seconds(0)},
+        Case{{transportError(-1005)}, false, true, {multi}, std::chrono::seconds(0)},
+        Case{{reply(503, "")}, false, true, {multi}, std::chrono::seconds(0)},
+        Case{{reply(502, ""), reply(200, "ok")}, true, false, {multi, multi}, std::chrono::seconds(1)},
+        Case{{reply(200, "stored 0"), reply(200, "ok")}, true, false, {multi, multi}, std::chrono::seconds(1)},
+        Case{
+            {reply(401, ""), authOk(), reply(200, "ok")}, true, false, {multi, "auth", multi}, std::chrono::seconds(0)},
+        Case{{transportError(-1001), authOk(), reply(200, "ok")},
+             true,
+             false,
+             {multi, "auth", multi},
+             std::chrono::seconds(0)},
+        Case{{reply(401, ""), reply(200, "wrongpas")}, false, false, {multi, "auth"}, std::chrono::seconds(0)},
+        Case{fiveRefusals, false, false, std::vector<std::string>(5, multi), std::chrono::seconds(0)}}) {
+    SCOPED_TRACE(describe(c.replies));
+    startOver();
+    for (const auto& r : c.replies) transport_->push(r);
+    std::vector<FileBlockToSend> batch = {record("R0", 10)};
+    bool offline = !c.offline;
+    auto sleptBefore = clock_->totalSlept();
+    EXPECT_EQ(server_->uploadBlocksList(batch, offline), c.result);
+    EXPECT_EQ(offline, c.offline);
+    EXPECT_EQ(transport_->kinds(), c.kinds);
+    EXPECT_EQ(clock_->totalSlept() - sleptBefore, c.slept);
+  }
 }
-
-const std::string kMulti = "upload_blocks_multi";
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, BatchRetryTest,
-    ::testing::Values(
-        BatchReplyCase{{reply(200, "ok")}, true, false, {kMulti}, std::chrono::seconds(0)},
-        BatchReplyCase{{transportError(-1005)}, false, true, {kMulti}, std::chrono::seconds(0)},
-        BatchReplyCase{{reply(503, "")}, false, true, {kMulti}, std::chrono::seconds(0)},
-        BatchReplyCase{{reply(502, ""), reply(200, "ok")}, true, false, {kMulti, kMulti}, std::chrono::seconds(1)},
-        BatchReplyCase{
-            {reply(200, "stored 0"), reply(200, "ok")}, true, false, {kMulti, kMulti}, std::chrono::seconds(1)},
-        BatchReplyCase{{reply(401, ""), authOk(), reply(200, "ok")},
-                       true,
-                       false,
-                       {kMulti, "auth", kMulti},
-                       std::chrono::seconds(0)},
-        BatchReplyCase{{transportError(-1001), authOk(), reply(200, "ok")},
-                       true,
-                       false,
-                       {kMulti, "auth", kMulti},
-                       std::chrono::seconds(0)},
-        BatchReplyCase{
-            {reply(401, ""), reply(200, "wrongpas")}, false, false, {kMulti, "auth"}, std::chrono::seconds(0)},
-        BatchReplyCase{{reply(413, ""), reply(413, ""), reply(413, ""), reply(413, ""), reply(413, "")},
-                       false,
-                       false,
-                       {kMulti, kMulti, kMulti, kMulti, kMulti},
-                       std::chrono::seconds(0)}));
 
 TEST_F(ProtocolTest, ABatchAnsweredWithAnotherWordIsLoggedTwice) {
   server_->setCookies({{"PVSESSID", "S3"}});

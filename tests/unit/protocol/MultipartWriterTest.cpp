@@ -110,42 +110,35 @@ TEST_F(ProtocolTest, A401DuringASplitUploadRenewsAndStartsOverWithTheNewCookie) 
   }
 }
 
-struct SingleSendCase {
-  std::vector<HttpResponse> replies;
-  bool result;
-  bool offline;
-  size_t requests;
-};
-
-void PrintTo(const SingleSendCase& c, std::ostream* os) { *os << describe(c.replies); }
-
-class SingleSendTest : public ProtocolTest, public ::testing::WithParamInterface<SingleSendCase> {};
-
-TEST_P(SingleSendTest, FollowsTheRetryRules) {
-  for (const auto& r : GetParam().replies) transport_->push(r);
-  bool offline = !GetParam().offline;
-  EXPECT_EQ(server_->sendFilePostHTTP("f", versionParams(), bytesFromString("data"), true, offline), GetParam().result);
-  EXPECT_EQ(offline, GetParam().offline);
-  EXPECT_EQ(transport_->count(), GetParam().requests);
+TEST_F(ProtocolTest, ASingleSendFollowsTheRetryRules) {
+  struct Case {
+    std::vector<HttpResponse> replies;
+    bool result;
+    bool offline;
+    size_t requests;
+  };
+  for (const Case& c : {// Outage: offline break at once.
+                        Case{{transportError(-1009)}, false, true, 1}, Case{{reply(503, "")}, false, true, 1},
+                        // 200 with another body: refused at once.
+                        Case{{reply(200, "error")}, false, false, 1},
+                        // Five failed attempts.
+                        Case{std::vector<HttpResponse>(5, reply(500, "")), false, false, 5},
+                        // 502 is retried.
+                        Case{{reply(502, ""), reply(200, "ok")}, true, false, 2},
+                        // No answer that is not an outage: a renewal, then another attempt.
+                        Case{{transportError(-1001), authOk(), reply(200, "ok")}, true, false, 3},
+                        // 401: renewal and a fresh call.
+                        Case{{reply(401, ""), authOk(), reply(200, "ok")}, true, false, 3},
+                        Case{{reply(401, ""), reply(200, "wrongpas")}, false, false, 2}}) {
+    SCOPED_TRACE(describe(c.replies));
+    startOver();
+    for (const auto& r : c.replies) transport_->push(r);
+    bool offline = !c.offline;
+    EXPECT_EQ(server_->sendFilePostHTTP("f", versionParams(), bytesFromString("data"), true, offline), c.result);
+    EXPECT_EQ(offline, c.offline);
+    EXPECT_EQ(transport_->count(), c.requests);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, SingleSendTest,
-    ::testing::Values(
-        // Outage: offline break at once.
-        SingleSendCase{{transportError(-1009)}, false, true, 1}, SingleSendCase{{reply(503, "")}, false, true, 1},
-        // 200 with another body: refused at once.
-        SingleSendCase{{reply(200, "error")}, false, false, 1},
-        // Five failed attempts.
-        SingleSendCase{
-            {reply(500, ""), reply(500, ""), reply(500, ""), reply(500, ""), reply(500, "")}, false, false, 5},
-        // 502 is retried.
-        SingleSendCase{{reply(502, ""), reply(200, "ok")}, true, false, 2},
-        // No answer that is not an outage: a renewal, then another attempt.
-        SingleSendCase{{transportError(-1001), authOk(), reply(200, "ok")}, true, false, 3},
-        // 401: renewal and a fresh call.
-        SingleSendCase{{reply(401, ""), authOk(), reply(200, "ok")}, true, false, 3},
-        SingleSendCase{{reply(401, ""), reply(200, "wrongpas")}, false, false, 2}));
 
 TEST_F(ProtocolTest, A502CostsOneSecond) {
   transport_->push(reply(502, ""));

@@ -84,44 +84,29 @@ TEST_F(VersionDownloadTest, A401AfterEveryRenewalGivesUpInsteadOfLoopingForever)
   EXPECT_EQ(logLinesStartingWith("GetFileVersionBin FAIL. The service refused the session again").size(), 1u);
 }
 
-struct DeviceCase {
-  std::optional<std::string> device;
-  std::string body;
-};
-
-void PrintTo(const DeviceCase& c, std::ostream* os) { *os << (c.device ? "\"" + *c.device + "\"" : "none"); }
-
-class VersionDeviceTest : public VersionDownloadTest, public ::testing::WithParamInterface<DeviceCase> {};
-
-TEST_P(VersionDeviceTest, AsksAnotherDeviceOnlyForARealIdentifier) {
-  transport_->push(reply(200, "v"));
-  bool offline = false;
-  stream_.clear();
-  ASSERT_TRUE(server_->GetFileVersionBin("%2Fa", 3, stream_, false, offline, GetParam().device));
-  EXPECT_EQ(transport_->sent()[0].body, GetParam().body);
+TEST_F(VersionDownloadTest, AsksAnotherDeviceOnlyForARealIdentifier) {
+  const std::string own = "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0";
+  for (const auto& [device, body] : std::vector<std::pair<std::optional<std::string>, std::string>>{
+           {std::nullopt, own}, {"", own}, {"(null)", own}, {"null", own}, {"DEV-9", own + "&sourceDeviceId=DEV-9"}}) {
+    SCOPED_TRACE(device.value_or("none"));
+    transport_->push(reply(200, "v"));
+    bool offline = false;
+    ASSERT_TRUE(server_->GetFileVersionBin("%2Fa", 3, stream_, false, offline, device));
+    EXPECT_EQ(transport_->sent().back().body, body);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Devices, VersionDeviceTest,
-    ::testing::Values(DeviceCase{std::nullopt, "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
-                      DeviceCase{"", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
-                      DeviceCase{"(null)", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
-                      DeviceCase{"null", "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0"},
-                      DeviceCase{"DEV-9",
-                                 "request=get_ver&guid=GUID-1&file=%2Fa&version=3&undelete=0&sourceDeviceId=DEV-9"}));
-
-class OutageCodeTest : public VersionDownloadTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(OutageCodeTest, EveryOutageCodeSetsTheOfflineBreakAfterOneAttempt) {
-  transport_->push(transportError(GetParam()));
-  bool offline = false;
-  EXPECT_FALSE(fetch(offline));
-  EXPECT_TRUE(offline);
-  EXPECT_EQ(transport_->count(), 1u);
+TEST_F(VersionDownloadTest, EveryOutageCodeSetsTheOfflineBreakAfterOneAttempt) {
+  for (int code : NetworkErrorManager::sharedErrorManager().networkErrorCodes()) {
+    SCOPED_TRACE(code);
+    startOver();
+    transport_->push(transportError(code));
+    bool offline = false;
+    EXPECT_FALSE(fetch(offline));
+    EXPECT_TRUE(offline);
+    EXPECT_EQ(transport_->count(), 1u);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Codes, OutageCodeTest,
-                         ::testing::ValuesIn(NetworkErrorManager::sharedErrorManager().networkErrorCodes()));
 
 TEST(NetworkErrorManagerTest, HoldsExactlyTheTenOutageCodes) {
   auto& manager = NetworkErrorManager::sharedErrorManager();
@@ -178,31 +163,22 @@ TEST_F(BlockDownloadTest, GivesUpAfterFiveFailedAttempts) {
   EXPECT_EQ(clock_->totalSlept(), std::chrono::seconds(4));
 }
 
-struct ZippedCase {
-  HttpHeaders headers;
-  bool compressed;
-};
-
-void PrintTo(const ZippedCase& c, std::ostream* os) {
-  *os << (c.headers.empty() ? "no header" : c.headers[0].first + ": " + c.headers[0].second);
+TEST_F(BlockDownloadTest, CompressedOnlyForZippedTrue) {
+  struct Case {
+    HttpHeaders headers;
+    bool compressed;
+  };
+  for (const Case& c :
+       {Case{{{"Zipped", "True"}}, true}, Case{{{"zipped", "True"}}, true}, Case{{}, false},
+        Case{{{"Zipped", "true"}}, false}, Case{{{"Zipped", "False"}}, false}, Case{{{"Zipped", ""}}, false}}) {
+    SCOPED_TRACE(c.headers.empty() ? "no header" : c.headers[0].first + ": " + c.headers[0].second);
+    transport_->push(reply(200, "bytes", c.headers));
+    bool offline = false;
+    ASSERT_TRUE(download(offline));
+    EXPECT_EQ(compressed_, c.compressed);
+    EXPECT_EQ(stringFromBytes(stream_), "bytes");
+  }
 }
-
-class ZippedHeaderTest : public BlockDownloadTest, public ::testing::WithParamInterface<ZippedCase> {};
-
-TEST_P(ZippedHeaderTest, CompressedOnlyForZippedTrue) {
-  transport_->push(reply(200, "bytes", GetParam().headers));
-  bool offline = false;
-  ASSERT_TRUE(download(offline));
-  EXPECT_EQ(compressed_, GetParam().compressed);
-  EXPECT_EQ(stringFromBytes(stream_), "bytes");
-}
-
-INSTANTIATE_TEST_SUITE_P(Headers, ZippedHeaderTest,
-                         ::testing::Values(ZippedCase{{{"Zipped", "True"}}, true},
-                                           ZippedCase{{{"zipped", "True"}}, true}, ZippedCase{{}, false},
-                                           ZippedCase{{{"Zipped", "true"}}, false},
-                                           ZippedCase{{{"Zipped", "False"}}, false},
-                                           ZippedCase{{{"Zipped", ""}}, false}));
 
 }  // namespace
 }  // namespace palvero::testing

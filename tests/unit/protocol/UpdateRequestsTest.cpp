@@ -20,13 +20,12 @@ TEST(VersionComparisonTest, ComparesFourNumbers) {
     std::string local;
     bool newer;
   };
-  for (const Case& c : {Case{"2.0.0.10", "2.0.0.9", true}, Case{"10.0.0.0", "9.9.9.9", true},
-                        Case{"2.0.0.9", "2.0.0.9", false}, Case{"2.0.0.8", "2.0.0.9", false},
-                        Case{"2.1.0.0", "2.0.9.99", true}, Case{"2.0", "1.0.0.0", false},
-                        Case{"3.0.0.0.1", "1.0.0.0", false}, Case{"3.0.0.x", "1.0.0.0", false},
-                        Case{"3..0.0", "1.0.0.0", false}, Case{"-3.0.0.0", "1.0.0.0", false},
-                        Case{"2.0.0.10\n", "2.0.0.9", true}, Case{"9.0.0.0", "local", false},
-                        Case{"", "1.0.0.0", false}}) {
+  for (const Case& c :
+       {Case{"2.0.0.10", "2.0.0.9", true}, Case{"10.0.0.0", "9.9.9.9", true}, Case{"2.0.0.9", "2.0.0.9", false},
+        Case{"2.0.0.8", "2.0.0.9", false}, Case{"2.1.0.0", "2.0.9.99", true}, Case{"2.0", "1.0.0.0", false},
+        Case{"3.0.0.0.1", "1.0.0.0", false}, Case{"3.0.0.x", "1.0.0.0", false}, Case{"3..0.0", "1.0.0.0", false},
+        Case{"-3.0.0.0", "1.0.0.0", false}, Case{"2.0.0.10\n", "2.0.0.9", true}, Case{"9.0.0.0", "local", false},
+        Case{"", "1.0.0.0", false}}) {
     EXPECT_EQ(CommunicationServer::isNewerVersion(c.server, c.local), c.newer) << c.server << " vs " << c.local;
   }
 }
