@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
+#include <optional>
 #include <set>
 
 #include "FormCodec.h"
@@ -16,18 +17,18 @@
 namespace palvero::service {
 namespace {
 
-std::vector<std::string> textList(const std::string& value) {
-  if (!value.empty() && value.front() == '[') {
-    Value list = parseJson(value);
-    if (list.is_array()) {
-      std::vector<std::string> out;
-      for (const auto& item : list) {
-        if (item.is_string()) out.push_back(item.get<std::string>());
-      }
-      return out;
-    }
+// Nothing when a list is not one: read as a single name it would match
+// nothing and the caller would be told its files were deleted.
+std::optional<std::vector<std::string>> textList(const std::string& value) {
+  if (value.empty() || value.front() != '[') return std::vector<std::string>{value};
+  Value list = parseJson(value);
+  if (!list.is_array()) return std::nullopt;
+  std::vector<std::string> out;
+  for (const auto& item : list) {
+    if (!item.is_string()) return std::nullopt;
+    out.push_back(item.get<std::string>());
   }
-  return {value};
+  return out;
 }
 
 std::string lower(std::string text) {
@@ -46,7 +47,12 @@ void handleDelete(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& 
   std::set<std::string> chosen;
   auto latest = ctx.metadata.latestVersions(owner);
   if (req.has("path") && !req.field("path").empty()) {
-    for (const auto& target : textList(req.field("path"))) {
+    auto targets = textList(req.field("path"));
+    if (!targets) {
+      reply.text(400, "bad path list");
+      return;
+    }
+    for (const auto& target : *targets) {
       if (target.empty()) continue;
       for (const auto& v : latest) {
         if (underOrAt(v.path, target)) chosen.insert(v.path);
@@ -62,7 +68,12 @@ void handleDelete(ServiceContext& ctx, const ServiceRequest& req, ServiceReply& 
       if (v.size > *limit) chosen.insert(v.path);
     }
   } else if (req.has("extension") && !req.field("extension").empty()) {
-    for (auto extension : textList(req.field("extension"))) {
+    auto extensions = textList(req.field("extension"));
+    if (!extensions) {
+      reply.text(400, "bad extension list");
+      return;
+    }
+    for (auto extension : *extensions) {
       extension = lower(extension);
       if (extension.empty()) continue;
       if (extension.front() != '.') extension.insert(extension.begin(), '.');

@@ -322,6 +322,9 @@ class MainViewController : public ChangeWatcherDelegate {
   void publishStatus();
   void sendBackupEndStatus(int64_t failed);
   void deleteList(std::string& list, int count, std::vector<std::string>& paths, bool& allSent);
+  // Sends one deletion request (a JSON list of paths or a single path) and
+  // drops the rows of `paths` once the service took it.
+  void sendDeletion(const std::string& pathField, int count, const std::vector<std::string>& paths, bool& allSent);
   void emergencyStartLater();
   static void log(uint32_t entryType, int32_t sessionType, const std::string& text, int level);
 

@@ -3,6 +3,7 @@
 #include "app/Localization.h"
 #include "app/MainViewController.h"
 #include "app/ThreadManager.h"
+#include "base/JsonText.h"
 #include "base/RunLoop.h"
 #include "base/StringFormat.h"
 #include "engine/format/util/Functions.h"
@@ -148,10 +149,17 @@ void MainViewController::tryToBackupFailedFiles() {
 }
 
 void MainViewController::deleteList(std::string& list, int count, std::vector<std::string>& paths, bool& allSent) {
+  list.back() = ']';
+  sendDeletion(list, count, paths, allSent);
+  list = "[";
+  paths.clear();
+}
+
+void MainViewController::sendDeletion(const std::string& pathField, int count, const std::vector<std::string>& paths,
+                                      bool& allSent) {
   auto& database = DBManager::sharedDBManager();
   log(kSessionEnded, kSessionOther, stringWithFormat("Trying to delete %d files", count), kLogEvent);
-  list.back() = ']';
-  std::optional<std::string> encoded = Functions::UrlEncode(list);
+  std::optional<std::string> encoded = Functions::UrlEncode(pathField);
   bool sent = false;
   for (int attempt = 0; attempt < kDeleteAttempts && encoded && !sent; ++attempt) {
     sent = server_->syncDeleteVerFile(*encoded);
@@ -169,8 +177,6 @@ void MainViewController::deleteList(std::string& list, int count, std::vector<st
   } else {
     allSent = false;
   }
-  list = "[";
-  paths.clear();
 }
 
 void MainViewController::deleteFiles() {
@@ -181,6 +187,12 @@ void MainViewController::deleteFiles() {
   int count = 0;
   bool allSent = true;
   for (const auto& row : rows) {
+    if (!isUtf8(row.path)) {
+      // JSON cannot carry the name's bytes (the service would refuse the
+      // whole list): it goes alone, as a plain path.
+      sendDeletion(row.path, 1, {row.path}, allSent);
+      continue;
+    }
     // Escaped, so that a quote or backslash in a name cannot break the list.
     list += "\"" + jsonEscaped(row.path) + "\",";
     paths.push_back(row.path);

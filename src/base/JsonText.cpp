@@ -2,6 +2,38 @@
 
 namespace palvero {
 
+bool isUtf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
+    const unsigned char c = bytes[i];
+    size_t length = 1;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + length > size || bytes[i + 1] < low || bytes[i + 1] > high) return false;
+    for (size_t k = 2; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 bool jsonDepthWithin(std::string_view text, size_t maxDepth) {
   size_t depth = 0;
   bool inString = false;

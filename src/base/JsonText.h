@@ -17,6 +17,11 @@ namespace palvero {
 // Deeper than any document the client and the service exchange.
 inline constexpr size_t kMaxJsonDepth = 64;
 
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or
+// code points past U+10FFFF): what a JSON string can carry unchanged. File
+// names need not be.
+bool isUtf8(std::string_view text);
+
 // Whether the arrays and objects of `text` nest at most `maxDepth` deep
 // (brackets inside strings do not count). Says nothing about validity.
 bool jsonDepthWithin(std::string_view text, size_t maxDepth = kMaxJsonDepth);

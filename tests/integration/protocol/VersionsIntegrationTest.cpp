@@ -166,5 +166,18 @@ TEST_F(DeletionIntegrationTest, AListOfPathsAndAListOfExtensions) {
   EXPECT_EQ(fetch("/q/five.doc"), bytesFromString("/q/five.doc"));
 }
 
+TEST_F(DeletionIntegrationTest, AListJsonCannotCarryIsRefusedAndANameThatIsNoUtf8GoesAlone) {
+  const std::string latin1 = "/p/caf\xe9.txt";
+  ASSERT_TRUE(uploadVersion("/p/plain.txt", bytesFromString("p")));
+  ASSERT_TRUE(uploadVersion(latin1, bytesFromString("l")));
+  // Read as one name it would match nothing, and "ok" would be a lie.
+  EXPECT_FALSE(server_->syncDeleteVerFile(encoded("[\"/p/plain.txt\",\"" + latin1 + "\"]"), 0, std::nullopt, true));
+  EXPECT_EQ(sent("delete").back()["status"], 400);
+  EXPECT_EQ(fetch("/p/plain.txt"), bytesFromString("p"));
+  ASSERT_TRUE(server_->syncDeleteVerFile(encoded(latin1), 0, std::nullopt, true));
+  EXPECT_FALSE(fetch(latin1));
+  EXPECT_EQ(fetch("/p/plain.txt"), bytesFromString("p"));
+}
+
 }  // namespace
 }  // namespace palvero::testing

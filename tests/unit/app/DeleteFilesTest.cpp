@@ -83,6 +83,24 @@ TEST_F(DeleteFilesTest, SixtyThousandLongPathsAreCutPastFiveMillionBytesAtAMulti
   EXPECT_TRUE(DBManager::sharedDBManager().selectFilesForDelete().empty());
 }
 
+TEST_F(DeleteFilesTest, ANameThatIsNoUtf8GoesAloneAndTheListStaysJson) {
+  const std::string latin1 = "/home/u/caf\xe9.txt";
+  markDeleted({"/home/u/a", latin1, "/home/u/b"});
+  auto& controller = makeController(1);
+  controller.deleteFiles();
+  auto sent = requests();
+  ASSERT_EQ(sent.size(), 2u);
+  std::vector<std::string> listed;
+  for (const auto& request : sent) {
+    if (decode(request) == latin1) continue;
+    listed = pathsOf(request);
+  }
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"/home/u/a", "/home/u/b"}));
+  EXPECT_TRUE(decode(sent[0]) == latin1 || decode(sent[1]) == latin1) << "the raw name, alone";
+  EXPECT_TRUE(DBManager::sharedDBManager().selectFilesForDelete().empty());
+}
+
 TEST_F(DeleteFilesTest, ListRefusedFiveTimesKeepsItsRowsForTheNextPass) {
   std::vector<std::string> paths = {"/home/u/a", "/home/u/b"};
   markDeleted(paths);

@@ -40,6 +40,19 @@ TEST(JsonTextTest, TextThatIsNoJsonIsDiscarded) {
   EXPECT_EQ(parseJson(R"({"a":[1,"]"]})")["a"][1], "]");
 }
 
+TEST(JsonTextTest, OnlyWellFormedUtf8CountsAsUtf8) {
+  for (const char* good : {"", "plain", "caf\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xf4\x8f\xbf\xbf"}) {
+    SCOPED_TRACE(good);
+    EXPECT_TRUE(isUtf8(good));
+  }
+  // Latin-1, a cut sequence, overlong forms, a surrogate, past U+10FFFF, a lone continuation.
+  for (const char* bad : {"caf\xe9", "\xc3", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+                          "\x80", "\xf0\x9f\x98"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(isUtf8(bad));
+  }
+}
+
 TEST(JsonTextTest, ArrayElementsAreHandedOverOneByOneAndAFaultySourceIsRefused) {
   std::vector<std::string> seen;
   auto collect = [&](const Value& element) { seen.push_back(element.dump()); };
