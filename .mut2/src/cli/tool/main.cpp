@@ -1,3 +1,0 @@
-#include "cli/CommandLine.h"
-
-int main(int argc, char** argv) { return palvero::cli::CommandLine::main(argc, argv); }
