@@ -31,27 +31,18 @@ MainViewController::MainViewController(std::shared_ptr<ServerLink> server, Engin
       engineFactory_(std::move(engineFactory)),
       view_(view),
       hooks_(hooks),
-      options_(options) {
+      options_(options),
+      run_(runCallbacks()),
+      scheduler_(schedulerHost()) {
   installStamper();
 }
 
 MainViewController::~MainViewController() {
   destroying_.store(true);
   for (auto token : observers_) NotificationCenter::defaultCenter().removeObserver(token);
-  {
-    std::lock_guard lock(timersMutex_);
-    for (auto* timer : {&backupTimer_, &updateTimer_, &restartTimer_, &emergencyTimer_}) {
-      if (*timer) (*timer)->invalidate();
-    }
-    for (auto& timer : periodicTimers_) timer->invalidate();
-  }
-  {
-    std::lock_guard lock(lockBackupObject_);
-    for (const auto& worker : backupWorkers()) {
-      if (worker->pendingStart) worker->pendingStart->invalidate();
-    }
-  }
-  cancelBackupEngines();
+  scheduler_.stopAll();
+  run_.dropHeldStarts();
+  run_.cancelEngines();
   for (const auto& worker : ThreadWorker::sharedThreadWorker().restoreThreads()) {
     worker->deltaHandler->setCancel(true);
   }
@@ -93,8 +84,7 @@ void MainViewController::initialize() {
   server_->syncAuthorise();
   if (options_.periodicTimers) updateSettings();
   if (options_.checkStatusAtStart) {
-    std::lock_guard lock(timersMutex_);
-    periodicTimers_.push_back(Timer::scheduled(std::chrono::seconds(1), false, [this] { checkStatus(); }));
+    scheduler_.keepPeriodic(Timer::scheduled(std::chrono::seconds(1), false, [this] { checkStatus(); }));
   }
 
   // 3: the scanner follows the external-drives switch.
@@ -106,10 +96,7 @@ void MainViewController::initialize() {
 
   // 4: failed files, the pending batch and the counts.
   tryToBackupFailedFiles();
-  {
-    std::lock_guard lock(lockBackupObject_);
-    loadBatchLocked(FilesToBackup::sharedFilesToBackup().files());
-  }
+  run_.loadPending();
   recountFilesToBackup();
 
   // 5: statistics, periodic timers, the scheduler's timer.
@@ -121,7 +108,6 @@ void MainViewController::initialize() {
 
   // 6: observers and flags.
   registerObservers();
-  backuping_.store(false);
   log(kGeneralLogEvent, kSessionOther, "MainViewController initialized", kLogEvent);
 
   // 7: the workers.
@@ -149,27 +135,6 @@ void MainViewController::initialize() {
   // 13: the hardware identifiers.
   server_->sendSerialNumbers();
   publishStatus();
-}
-
-void MainViewController::armScheduleAtStart() {
-  auto& settings = LocalSettings::sharedManager();
-  int32_t timing = settings.backupTimingType();
-  if (timing == LocalSettings::kTimingContinuous) armContinuousTimer();
-  if (timing == 0 || timing == LocalSettings::kTimingContinuous) {
-    isAutoBackup_.store(timing == LocalSettings::kTimingContinuous);
-    return;
-  }
-  if (timing != 2 && timing != LocalSettings::kTimingDaily) return;
-  isAutoBackup_.store(true);
-  if (settings.backupTimingTime()) {
-    if (timingTimePassed() && settings.backupOnSetTime()) {
-      setDailyTimer();
-    } else {
-      addDailyTimerOnce();
-    }
-  }
-  std::lock_guard lock(stateMutex_);
-  status_.buttonEnabled = false;
 }
 
 void MainViewController::startPendingWorkAtStart(bool presetRestore) {
@@ -201,19 +166,19 @@ void MainViewController::startPendingWorkAtStart(bool presetRestore) {
 
 void MainViewController::startPeriodicTimers() {
   using std::chrono::seconds;
-  std::lock_guard lock(timersMutex_);
-  periodicTimers_.push_back(Timer::scheduled(seconds(3), true, [this] { updateStatusBar(); }));
-  periodicTimers_.push_back(Timer::scheduled(seconds(10), true, [this] {
+  auto every = [this](seconds period, std::function<void()> task) {
+    scheduler_.keepPeriodic(Timer::scheduled(period, true, std::move(task)));
+  };
+  every(seconds(3), [this] { updateStatusBar(); });
+  every(seconds(10), [this] {
     if (statisticsWanted_.load()) updateStatistic();
-  }));
-  periodicTimers_.push_back(Timer::scheduled(seconds(10), true, [this] { checkStatus(); }));
-  periodicTimers_.push_back(Timer::scheduled(seconds(300), true, [this] { checkIfAppIsAlive(); }));
-  periodicTimers_.push_back(Timer::scheduled(seconds(3600), true, [this] { updateSettings(); }));
-  periodicTimers_.push_back(Timer::scheduled(seconds(3600), true, [this] { checkVersion(); }));
-  periodicTimers_.push_back(Timer::scheduled(seconds(7200), true, [this] { tryToBackupFailedFiles(); }));
-  periodicTimers_.push_back(Timer::scheduled(seconds(600), true, [this] {
-    runInBackground([this] { deleteFiles(); });
-  }));
+  });
+  every(seconds(10), [this] { checkStatus(); });
+  every(seconds(300), [this] { checkIfAppIsAlive(); });
+  every(seconds(3600), [this] { updateSettings(); });
+  every(seconds(3600), [this] { checkVersion(); });
+  every(seconds(7200), [this] { tryToBackupFailedFiles(); });
+  every(seconds(600), [this] { runInBackground([this] { deleteFiles(); }); });
 }
 
 void MainViewController::registerObservers() {
@@ -238,11 +203,6 @@ void MainViewController::registerObservers() {
 
 bool MainViewController::restoring() const { return restoreControl_ && restoreControl_->isRestoring(); }
 
-int64_t MainViewController::backupItr() const {
-  std::lock_guard lock(lockBackupObject_);
-  return backupItr_;
-}
-
 std::string MainViewController::version() const {
   std::lock_guard lock(stateMutex_);
   return version_;
@@ -258,11 +218,6 @@ void MainViewController::setTotalUsed(std::optional<int64_t> used) {
   totalUsed_ = used;
 }
 
-Timer::Handle MainViewController::backupTimer() const {
-  std::lock_guard lock(timersMutex_);
-  return backupTimer_;
-}
-
 StatusModel MainViewController::statusModel() const {
   std::lock_guard lock(stateMutex_);
   return status_;
@@ -273,20 +228,6 @@ CheckStatusModel MainViewController::checkStatusModel() const {
   return checkStatus_;
 }
 
-std::vector<std::string> MainViewController::batchPaths() const {
-  std::lock_guard lock(lockBackupObject_);
-  std::vector<std::string> paths;
-  for (const auto& entry : batch_) paths.push_back(entry.file.path);
-  return paths;
-}
-
-RunSummary MainViewController::currentRun() const {
-  std::lock_guard lock(lockBackupObject_);
-  RunSummary summary = run_;
-  if (runOpen_) summary.seconds = Date::now().timeIntervalSince(runStarted_);
-  return summary;
-}
-
 void MainViewController::setStatusForTesting(bool statusOK, int32_t connection) {
   statusOK_.store(statusOK);
   connection_.store(connection);
@@ -294,16 +235,8 @@ void MainViewController::setStatusForTesting(bool statusOK, int32_t connection) 
 
 void MainViewController::setRunFiguresForTesting(bool backuping, int64_t filesToBackupCount, int64_t totalFilesItr,
                                                  int64_t backedUpBytes, int64_t totalBackupBytes) {
-  backuping_.store(backuping);
   filesToBackupCount_.store(filesToBackupCount);
-  totalFilesItr_.store(totalFilesItr);
-  backedUpBytes_.store(backedUpBytes);
-  totalBackupBytes_.store(totalBackupBytes);
-  remainingTimeIterator_.store(0);
-}
-
-void MainViewController::recountFilesToBackup() {
-  filesToBackupCount_.store(DBManager::sharedDBManager().GetTotalNumberOfFiles(true));
+  run_.setFiguresForTesting(backuping, totalFilesItr, backedUpBytes, totalBackupBytes);
 }
 
 void MainViewController::setScanning(bool scanning) {

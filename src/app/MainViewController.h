@@ -6,10 +6,13 @@
 // and installs updates. What a window would show goes to a MainView as
 // plain data (StatusModel, CheckStatusModel).
 //
+// The run itself (batch, cursor, hand-outs, completions, its figures) is a
+// BackupRun and the timers with their decisions a BackupScheduler; each owns
+// its state behind its own lock, and the operations here call into them.
 // One header, one .cpp per concern:
 //   MainViewController.cpp          construction, initialisation, observers, shutdown
-//   MainViewControllerWorkers.cpp   workers, thread count, the worker thread body, stamps
-//   MainViewControllerRun.cpp       startBackup, hand-outs, completions, batches, end of a run
+//   MainViewControllerWorkers.cpp   workers, thread count, stamps
+//   MainViewControllerRun.cpp       startBackup, the run's completions and end as the window sees them
 //   MainViewControllerControl.cpp   stop, pause/resume, restart, failed files, server deletion
 //   MainViewControllerSchedule.cpp  automatic and daily starts, timing changes
 //   MainViewControllerStatus.cpp    the status check and its rows
@@ -21,11 +24,13 @@
 //   - The main thread (RunLoop::main()) runs initialize(), every timer,
 //     startBackup(), statusButton(), the scheduler and the emergency stop.
 //   - Each busy worker runs its file on a thread of its own; the engine's
-//     notification is handled on that thread under lockBackupObject_, which
-//     serialises every change of the batch, the cursor and the counters.
-//     startBackup() and the batch closer hand out files under the same lock,
-//     so a file that finishes at once cannot race the hand-out.
+//     notification is handled on that thread under the run's lock (BackupRun),
+//     which serialises every change of the batch, the cursor and the
+//     counters. startBackup() and the batch closer hand out files under the
+//     same lock, so a file that finishes at once cannot race the hand-out.
 //   - Network work started by timers runs on DispatchQueue::global().
+//   - The controller's own lock (stateMutex_) guards what the window shows;
+//     it is never held while the run's lock is taken.
 //   - Fixed waits (the 10-second hold of a file modified just now, the
 //     10-second pause of restartBackup, the 5-second retry of the emergency
 //     start) are one-shot timers: the main thread never sleeps.
@@ -44,6 +49,8 @@
 #include <vector>
 
 #include "app/ApplicationHooks.h"
+#include "app/BackupRun.h"
+#include "app/BackupScheduler.h"
 #include "app/MainView.h"
 #include "app/RestoreControl.h"
 #include "app/ServerLink.h"
@@ -76,9 +83,9 @@ class MainViewController : public ChangeWatcherDelegate {
 
   static constexpr size_t kBatchSize = 400;
   static constexpr int64_t kMaxTries = 5;
-  static constexpr double kHoldBackSeconds = 10;   // a file modified this recently waits
-  static constexpr int kMaxHoldBacks = 6;          // then it is handed out all the same
-  static constexpr double kContinuousMinimumSeconds = 900;
+  static constexpr double kHoldBackSeconds = BackupRun::kHoldBackSeconds;
+  static constexpr int kMaxHoldBacks = BackupRun::kMaxHoldBacks;
+  static constexpr double kContinuousMinimumSeconds = BackupScheduler::kContinuousMinimumSeconds;
   static constexpr double kWatchdogLimitSeconds = 360;
   static constexpr int64_t kDeleteListBytes = 5000000;
   static constexpr int kDeleteAttempts = 5;
@@ -109,11 +116,11 @@ class MainViewController : public ChangeWatcherDelegate {
   // Starts a run on the main thread; false when it could not.
   bool startBackup();
   // The engines' notifications, on the worker's thread.
-  void backupOK();
-  void backupFail();
+  void backupOK() { run_.fileSucceeded(); }
+  void backupFail() { run_.fileFailed(); }
   // Writes what the current batch holds (done files were written as they
   // finished; failures count a try) — the shutdown's step.
-  void writePendingBatch();
+  void writePendingBatch() { run_.writePending(); }
 
   // --- Control (MainViewControllerControl.cpp) ----------------------------
 
@@ -130,14 +137,14 @@ class MainViewController : public ChangeWatcherDelegate {
 
   // --- Scheduler (MainViewControllerSchedule.cpp) -------------------------
 
-  void startAutoBackup();
-  void setDailyTimer();
-  void addDailyTimerOnce();
+  void startAutoBackup() { scheduler_.startAutoBackup(); }
+  void setDailyTimer() { scheduler_.setDailyTimer(); }
+  void addDailyTimerOnce() { scheduler_.addDailyTimerOnce(); }
   // Timing pop-up entry 0, 1 or 2 (daily, stored as 3).
   void changeTiming(int entry);
-  void backupSetOnlyOnTimeCheckboxClicked(bool checked);
+  void backupSetOnlyOnTimeCheckboxClicked(bool checked) { scheduler_.backupOnSetTimeChanged(checked); }
   // The time picker: today at the hour and minute of `picked`.
-  void dailyBackupDateChanged(Date picked);
+  void dailyBackupDateChanged(Date picked) { scheduler_.dailyTimeChanged(picked); }
 
   // --- Status check (MainViewControllerStatus.cpp) ------------------------
 
@@ -186,7 +193,7 @@ class MainViewController : public ChangeWatcherDelegate {
 
   // --- ChangeWatcherDelegate ----------------------------------------------
 
-  bool isBackupRunning() override { return backuping_.load(); }
+  bool isBackupRunning() override { return run_.active(); }
   // Cancels the run: every engine gets `cancel` and the workers drop their
   // files as their engines notice. Called from a thread that is neither a
   // worker nor the main thread (the change watcher), it returns once every
@@ -201,34 +208,34 @@ class MainViewController : public ChangeWatcherDelegate {
 
   // --- State, for front ends and tests ------------------------------------
 
-  bool backuping() const { return backuping_.load(); }
+  bool backuping() const { return run_.active(); }
   // A first scan, a rescan or a queue rebuild is under way.
   bool scanning() const { return scanning_.load(); }
   bool isPaused() const { return isPaused_.load(); }
-  bool isAutoBackup() const { return isAutoBackup_.load(); }
+  bool isAutoBackup() const { return scheduler_.isAutoBackup(); }
   bool statusOK() const { return statusOK_.load(); }
   int32_t connection() const { return connection_.load(); }
   bool storageFull() const { return storageFull_.load(); }
   bool backupEmergencyStopped() const { return backupEmergencyStopped_.load(); }
   bool restoring() const;
-  int64_t backupItr() const;
-  int64_t totalFilesItr() const { return totalFilesItr_.load(); }
+  int64_t backupItr() const { return run_.cursor(); }
+  int64_t totalFilesItr() const { return run_.filesDone(); }
   int64_t filesToBackupCount() const { return filesToBackupCount_.load(); }
-  int64_t backedUpBytes() const { return backedUpBytes_.load(); }
-  int64_t totalBackupBytes() const { return totalBackupBytes_.load(); }
+  int64_t backedUpBytes() const { return run_.backedUpBytes(); }
+  int64_t totalBackupBytes() const { return run_.totalBackupBytes(); }
   bool newVersion() const { return newVersion_.load(); }
   std::string version() const;
   std::optional<int64_t> totalUsed() const;
   void setTotalUsed(std::optional<int64_t> used);
-  Timer::Handle backupTimer() const;
+  Timer::Handle backupTimer() const { return scheduler_.backupTimer(); }
   StatusModel statusModel() const;
   CheckStatusModel checkStatusModel() const;
   // Whether any worker holds a file (or waits for one to be quiet).
-  bool anyWorkerActive() const;
+  bool anyWorkerActive() const { return run_.anyWorkerActive(); }
   // The paths of the current batch, in order (tests).
-  std::vector<std::string> batchPaths() const;
+  std::vector<std::string> batchPaths() const { return run_.batchPaths(); }
   // Files finished in the current run so far.
-  RunSummary currentRun() const;
+  RunSummary currentRun() const { return run_.summary(); }
 
   // Test seams: the figures the status check would have set, and those a
   // run in progress would have reached.
@@ -237,63 +244,19 @@ class MainViewController : public ChangeWatcherDelegate {
                                int64_t backedUpBytes, int64_t totalBackupBytes);
 
  private:
-  struct BatchEntry {
-    enum class State { kWaiting, kRunning, kDone, kFailed };
-    BackupFile file;
-    State state = State::kWaiting;
-    // The file as it was when it was handed out: a later change means the
-    // backup may have missed it.
-    std::optional<Date> modifiedAtStart;
-    int64_t sizeAtStart = -1;
-    int holdBacks = 0;
-    // Not handed out before (the file was modified within 10 seconds).
-    std::optional<Date> quietAt;
-  };
+  BackupRun::Callbacks runCallbacks();
+  BackupScheduler::Host schedulerHost();
 
   // --- Workers ---
   std::shared_ptr<BackupThread> makeBackupWorker(int64_t number);
-  void backupFile(Value args, std::shared_ptr<BackupThread> worker);
   void installStamper();
-  // The completion handlers mark the hand-out of the calling thread as reported.
-  static void markHandoutReported();
-  // The batch entry the worker holds, when it still holds one.
-  BatchEntry* entryOfLocked(const BackupThread& worker);
   std::vector<std::shared_ptr<BackupThread>> backupWorkers() const;
-  void cancelBackupEngines();
 
-  // --- Run (all under lockBackupObject_) ---
-  // Hands batch entry `index` to `worker`: at once, or by a timer once the
-  // file has been quiet for 10 seconds.
-  void handOutLocked(const std::shared_ptr<BackupThread>& worker, size_t index, bool startOfRun);
-  void startWorkerLocked(const std::shared_ptr<BackupThread>& worker, size_t index);
-  // When the entry's file was modified within 10 seconds (and may be held
-  // back once more): the time it will have been quiet for 10 seconds.
-  std::optional<Date> stillBeingWrittenLocked(BatchEntry& entry);
-  Value argsForEntry(const BackupFile& file) const;
-  void checkNextFileForBackup(const std::shared_ptr<BackupThread>& worker, bool PreviousFileSuccess);
-  void startBackupingNextFileWithPath(const std::shared_ptr<BackupThread>& worker, size_t index);
-  void getNextBackupQueue(const std::shared_ptr<BackupThread>& worker, bool success);
-  void backupEnd(bool success);
-  // Posts DesktopAlerts::kFilesFailedForGood with the files of this run that
-  // reached five tries (before they are offered again).
-  void reportFailedForGood();
-  void recordDoneLocked(BatchEntry& entry);
-  void closeBatchLocked();
-  void loadBatchLocked(std::vector<BackupFile> files);
-  // The run ended (or was stopped and every worker is idle): tell the view once.
-  void finishRunLocked(bool finished, const std::string& reason);
-  void workerLeftLocked(const std::shared_ptr<BackupThread>& worker);
-  // Workers still waiting for a quiet file have no thread to notice a cancel:
-  // their entries go back to waiting and they leave the run.
-  void releaseHeldWorkersLocked();
+  // --- Run ---
+  // The last batch is done: the status area and the continuous timer.
+  void runEnded();
+  void reportFailedForGood(std::vector<std::string> paths);
   void recountFilesToBackup();
-
-  // --- Scheduler ---
-  void armContinuousTimer();
-  void replaceBackupTimer(Timer::Handle timer);
-  void dropBackupTimer();
-  bool dailyTiming() const;
-  bool timingTimePassed() const;
   void reloadBatchFromDatabase();
   void sendBackupSettings(const char* failureLine);
 
@@ -303,18 +266,9 @@ class MainViewController : public ChangeWatcherDelegate {
   // the scan or restore left to do from before.
   void armScheduleAtStart();
   void startPendingWorkAtStart(bool presetRestore);
-  // startAutoBackup()'s ends: a continuous run (unless the last began within
-  // the minimum spacing) or a daily one; the daily timer set again for the
-  // next day or armed once for later today.
-  void startContinuousRun();
-  void startDailyRun(bool onlyWhenPassed);
-  void rearmDailyTimer();
   void registerObservers();
   // Runs `task` on the main loop later, unless the controller is gone by then.
   void runOnMain(std::function<void()> task);
-  // Posts DesktopAlerts::kScheduledBackupNotStarted once per refused daily
-  // start (not again for its retries).
-  void reportScheduledStartRefused(const std::string& reason);
   // Why the status check holds backups back, from its failing rows.
   std::string heldBackReason() const;
   // Runs `task` on DispatchQueue::global(); the destructor waits for it.
@@ -336,34 +290,16 @@ class MainViewController : public ChangeWatcherDelegate {
   ChangeWatcher* changeWatcher_ = nullptr;
   RestoreControl* restoreControl_ = nullptr;
 
-  // The backup lock: serialises the completion handlers and the hand-outs.
-  mutable std::recursive_mutex lockBackupObject_;
-  std::vector<BatchEntry> batch_;  // guarded by lockBackupObject_
-  int64_t backupItr_ = -1;         // guarded by lockBackupObject_
-  RunSummary run_;                 // guarded by lockBackupObject_
-  Date runStarted_;                // guarded by lockBackupObject_
-  bool runOpen_ = false;           // guarded by lockBackupObject_; a run whose end is not told yet
-  uint64_t batchGeneration_ = 0;   // guarded by lockBackupObject_; a hold-back timer of an older batch does nothing
-  std::set<std::string> requeuedThisRun_;  // guarded by lockBackupObject_; changed during their backup
-
-  std::atomic<bool> backuping_{false};
-  std::atomic<bool> startingBackup_{false};
+  // Flags and figures read and written from any thread without a lock.
   std::atomic<bool> isPaused_{false};
-  std::atomic<bool> isAutoBackup_{false};
   std::atomic<bool> statusOK_{false};
   std::atomic<int32_t> connection_{0};
   std::atomic<bool> storageFull_{false};
-  // A refused daily start was reported (DesktopAlerts); cleared when a run starts.
-  std::atomic<bool> scheduledRefusalReported_{false};
   std::atomic<bool> newVersion_{false};
   std::atomic<bool> backupEmergencyStopped_{false};
   std::atomic<bool> restoreEmergencyStopped_{false};
   std::atomic<bool> scanning_{false};
-  std::atomic<int64_t> totalFilesItr_{0};
-  std::atomic<int64_t> filesToBackupCount_{0};
-  std::atomic<int64_t> backedUpBytes_{0};
-  std::atomic<int64_t> totalBackupBytes_{0};
-  std::atomic<int64_t> remainingTimeIterator_{0};
+  std::atomic<int64_t> filesToBackupCount_{0};  // the waiting files, as last counted
   std::atomic<bool> destroying_{false};
   std::atomic<bool> statisticsWanted_{true};
   std::atomic<bool> updateDownloaded_{false};
@@ -375,13 +311,6 @@ class MainViewController : public ChangeWatcherDelegate {
   CheckStatusModel checkStatus_;      // guarded by stateMutex_
   std::mutex wrongPassMutex_;         // the controller's own lock of wrongPass()
 
-  mutable std::mutex timersMutex_;
-  Timer::Handle backupTimer_;                // guarded by timersMutex_
-  Timer::Handle updateTimer_;                // guarded by timersMutex_
-  Timer::Handle restartTimer_;               // guarded by timersMutex_
-  Timer::Handle emergencyTimer_;             // guarded by timersMutex_
-  std::vector<Timer::Handle> periodicTimers_;  // guarded by timersMutex_
-
   std::vector<NotificationCenter::Token> observers_;  // main thread only
 
   // Expires with the controller: main-loop tasks check it before they run.
@@ -389,6 +318,10 @@ class MainViewController : public ChangeWatcherDelegate {
   std::mutex backgroundMutex_;
   std::condition_variable backgroundDone_;
   int backgroundTasks_ = 0;  // guarded by backgroundMutex_
+
+  // Last: they call back into the fields above, and go first at destruction.
+  BackupRun run_;              // its own lock (the backup lock)
+  BackupScheduler scheduler_;  // its own lock (the timer handles)
 };
 
 }  // namespace palvero

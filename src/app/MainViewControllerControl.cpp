@@ -15,23 +15,13 @@
 namespace palvero {
 
 void MainViewController::stopBackup() {
-  backuping_.store(false);
-  cancelBackupEngines();
-  {
-    std::lock_guard lock(lockBackupObject_);
-    releaseHeldWorkersLocked();
-    FilesToBackup& queue = FilesToBackup::sharedFilesToBackup();
-    if (!queue.backupedFiles().empty()) {
-      queue.removeFiles(queue.backupedFiles());
-      queue.setBackupedFiles({});
-    }
-  }
+  run_.stop();
   if (backupEmergencyStopped_.load()) {
     setUIPause(false);
     emergencyStart();
   } else {
     if (LocalSettings::sharedManager().backupTimingType() == LocalSettings::kTimingContinuous) {
-      armContinuousTimer();
+      scheduler_.armContinuous();
       std::lock_guard lock(stateMutex_);
       status_.buttonEnabled = false;
     }
@@ -44,7 +34,7 @@ void MainViewController::stopBackup() {
   bool workerThread = ThreadManager::sharedThreadManager().findCurrentBackupThread() != nullptr;
   if (!workerThread && !RunLoop::main().isCurrentThread()) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (anyWorkerActive() && std::chrono::steady_clock::now() < deadline) {
+    while (run_.anyWorkerActive() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
@@ -82,7 +72,7 @@ void MainViewController::statusButton() {
       status_.threadSliderEnabled = false;
     }
     DisposeAllThreadsAndReCreate(true);
-    isAutoBackup_.store(false);
+    scheduler_.setAutoBackup(false);
     if (filesToBackupCount_.load() > 0) reloadBatchFromDatabase();
     if (FilesToBackup::sharedFilesToBackup().count() == 0) return;
     for (const auto& worker : backupWorkers()) worker->deltaHandler->setCancel(false);
@@ -90,12 +80,7 @@ void MainViewController::statusButton() {
     startBackup();
     return;
   }
-  cancelBackupEngines();
-  backuping_.store(false);
-  {
-    std::lock_guard lock(lockBackupObject_);
-    releaseHeldWorkersLocked();
-  }
+  run_.pause();
   auto& database = DBManager::sharedDBManager();
   sendBackupEndStatus(database.GetTotalNumberOfFailedFiles(true));
   setUIPause(false);
@@ -109,16 +94,11 @@ void MainViewController::statusButton() {
   publishStatus();
 }
 
-void MainViewController::reloadBatchFromDatabase() {
-  FilesToBackup::sharedFilesToBackup().setFiles(
-      DBManager::sharedDBManager().SelectFileFromDatabase(true, kQueueWaiting));
-}
-
 void MainViewController::restartBackup() {
-  if (!backuping_.load()) {
+  if (!run_.active()) {
     // After the change watcher's stopBackup: a new run on the main thread.
     runOnMain([this] {
-      if (backuping_.load() || anyWorkerActive()) return;
+      if (run_.active() || run_.anyWorkerActive()) return;
       reloadBatchFromDatabase();
       recountFilesToBackup();
       if (FilesToBackup::sharedFilesToBackup().count() > 0) startBackup();
@@ -126,18 +106,17 @@ void MainViewController::restartBackup() {
     return;
   }
   runOnMain([this] {
-    if (!backuping_.load()) return;
+    if (!run_.active()) return;
     if (!isPaused_.load()) statusButton();
-    std::lock_guard lock(timersMutex_);
-    if (restartTimer_) restartTimer_->invalidate();
-    restartTimer_ = Timer::scheduled(std::chrono::seconds(10), false, [this] {
-      if (isPaused_.load()) statusButton();
-    });
+    scheduler_.replace(BackupScheduler::Slot::kRestart,
+                       Timer::scheduled(std::chrono::seconds(10), false, [this] {
+                         if (isPaused_.load()) statusButton();
+                       }));
   });
 }
 
 void MainViewController::tryToBackupFailedFiles() {
-  if (backuping_.load()) return;
+  if (run_.active()) return;
   try {
     auto& database = DBManager::sharedDBManager();
     std::vector<BackupFile> failed = database.selectFailedFiles(true);
@@ -204,16 +183,6 @@ void MainViewController::deleteFiles() {
   if (!paths.empty()) deleteList(list, static_cast<int>(paths.size()), paths, allSent);
   if (!allSent) {
     log(kSessionEnded, kSessionOther, "Some removed files are kept for the next deletion pass", kLogEvent);
-  }
-}
-
-void MainViewController::releaseHeldWorkersLocked() {
-  for (const auto& worker : backupWorkers()) {
-    if (worker->pendingStart && worker->pendingStart->isValid()) {
-      worker->pendingStart->invalidate();
-      if (BatchEntry* entry = entryOfLocked(*worker)) entry->state = BatchEntry::State::kWaiting;
-      workerLeftLocked(worker);
-    }
   }
 }
 

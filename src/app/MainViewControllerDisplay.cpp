@@ -18,11 +18,11 @@ void MainViewController::publishStatus() {
   StatusModel model;
   {
     std::lock_guard lock(stateMutex_);
-    status_.backuping = backuping_.load();
+    status_.backuping = run_.active();
     status_.filesToBackupCount = filesToBackupCount_.load();
-    status_.totalFilesItr = totalFilesItr_.load();
-    status_.backedUpBytes = backedUpBytes_.load();
-    status_.totalBackupBytes = totalBackupBytes_.load();
+    status_.totalFilesItr = run_.filesDone();
+    status_.backedUpBytes = run_.backedUpBytes();
+    status_.totalBackupBytes = run_.totalBackupBytes();
     model = status_;
   }
   if (view_) view_->statusChanged(model);
@@ -33,16 +33,16 @@ void MainViewController::updateStatusBar() {
   try {
     updateTimeRemaining();
     auto& settings = LocalSettings::sharedManager();
-    bool running = backuping_.load();
+    bool running = run_.active();
     int64_t count = filesToBackupCount_.load();
-    int64_t done = totalFilesItr_.load();
+    int64_t done = run_.filesDone();
     {
       std::lock_guard lock(stateMutex_);
       if (running) {
         status_.timeSinceText = L("BackupUsageBackupInProgress");
         for (auto& c : status_.timeSinceText) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         status_.timeSinceIsInProgressCaption = true;
-        status_.sizeText = StatusFormatter::sizeText(backedUpBytes_.load(), totalBackupBytes_.load());
+        status_.sizeText = StatusFormatter::sizeText(run_.backedUpBytes(), run_.totalBackupBytes());
       } else {
         auto started = settings.dateBackupStarted();
         status_.timeSinceText =
@@ -51,14 +51,14 @@ void MainViewController::updateStatusBar() {
       }
       bool pendingEmergency = backupEmergencyStopped_.load();
       if (count > 0 && done > 0) {
-        int64_t total = totalBackupBytes_.load();
-        status_.progress = total > 0 && !scanning_.load() ? 100.0 * backedUpBytes_.load() / total : 0;
+        int64_t total = run_.totalBackupBytes();
+        status_.progress = total > 0 && !scanning_.load() ? 100.0 * run_.backedUpBytes() / total : 0;
         status_.filesLabel = StatusFormatter::filesLabel(StatusFormatter::remainingFiles(count, done));
-        if (!pendingEmergency && !dailyTiming() && !status_.buttonEnabled) status_.buttonEnabled = true;
+        if (!pendingEmergency && !BackupScheduler::dailyTiming() && !status_.buttonEnabled) status_.buttonEnabled = true;
       } else if (count > 0) {
         status_.progress = 0;
         status_.filesLabel = StatusFormatter::filesLabel(count);
-        if (!pendingEmergency && !dailyTiming() && !status_.buttonEnabled) status_.buttonEnabled = true;
+        if (!pendingEmergency && !BackupScheduler::dailyTiming() && !status_.buttonEnabled) status_.buttonEnabled = true;
       } else {
         status_.progress = 100;
         status_.filesLabel = StatusFormatter::filesLabel(0);
@@ -74,13 +74,13 @@ void MainViewController::updateStatusBar() {
 void MainViewController::updateTimeRemaining() {
   if (scanning_.load()) return;
   try {
-    if (backuping_.load()) {
+    if (run_.active()) {
       server_->sendStatus("backupinprogress", Date::now().shortDateLongTime());
-      int64_t counter = ++remainingTimeIterator_;
+      int64_t counter = run_.nextEstimateTick();
       constexpr double kGigabyte = 1073741824.0;
-      auto minutes = StatusFormatter::estimateMinutes(counter, filesToBackupCount_.load(), totalFilesItr_.load(),
-                                                      totalBackupBytes_.load() / kGigabyte,
-                                                      backedUpBytes_.load() / kGigabyte);
+      auto minutes = StatusFormatter::estimateMinutes(counter, filesToBackupCount_.load(), run_.filesDone(),
+                                                      run_.totalBackupBytes() / kGigabyte,
+                                                      run_.backedUpBytes() / kGigabyte);
       std::lock_guard lock(stateMutex_);
       status_.timeRemainingText = minutes ? StatusFormatter::timeRemaining(static_cast<int64_t>(*minutes))
                                           : L("CalculationRemainingTime");
@@ -91,7 +91,7 @@ void MainViewController::updateTimeRemaining() {
       status_.timeRemainingText.clear();
     }
     auto& extensions = CommonExtensions::sharedExtensionsManager();
-    if (extensions.needFullBackup() && !backuping_.load() && !scanning_.load() && changeWatcher_) {
+    if (extensions.needFullBackup() && !run_.active() && !scanning_.load() && changeWatcher_) {
       setScanning(true);
       DBManager::sharedDBManager().removeAllCachedBlocks();
       extensions.setNeedFullBackup(false);

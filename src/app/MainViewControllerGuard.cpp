@@ -18,21 +18,21 @@ void logGuard(const std::string& text) {
 }  // namespace
 
 void MainViewController::emergencyStop() {
-  auto& settings = LocalSettings::sharedManager();
-  int32_t timing = settings.backupTimingType();
-  Timer::Handle timer = backupTimer();
-  bool timerDown = !timer || !timer->isValid();
-  if (timing == LocalSettings::kTimingContinuous && timerDown) {
-    logGuard("Timer backupTimer was down, restarting timer for continuous backup");
-    armContinuousTimer();
-    std::lock_guard lock(stateMutex_);
-    status_.buttonEnabled = false;
-  } else if (dailyTiming() && !settings.backupOnSetTime() && timerDown) {
-    logGuard("Timer backupTimer was down, restarting timer for daily backup");
-    addDailyTimerOnce();
+  switch (scheduler_.reviveBackupTimer()) {
+    case BackupScheduler::Revived::kContinuous: {
+      logGuard("Timer backupTimer was down, restarting timer for continuous backup");
+      std::lock_guard lock(stateMutex_);
+      status_.buttonEnabled = false;
+      break;
+    }
+    case BackupScheduler::Revived::kDaily:
+      logGuard("Timer backupTimer was down, restarting timer for daily backup");
+      break;
+    case BackupScheduler::Revived::kNone:
+      break;
   }
 
-  if (backuping_.load()) {
+  if (run_.active()) {
     backupEmergencyStopped_.store(true);
     stopBackup();
     logGuard("emergencyStop fired for backup");
@@ -48,9 +48,8 @@ void MainViewController::emergencyStop() {
 }
 
 void MainViewController::emergencyStartLater() {
-  std::lock_guard lock(timersMutex_);
-  if (emergencyTimer_) emergencyTimer_->invalidate();
-  emergencyTimer_ = Timer::scheduled(std::chrono::seconds(5), false, [this] { emergencyStart(); });
+  scheduler_.replace(BackupScheduler::Slot::kEmergency,
+                     Timer::scheduled(std::chrono::seconds(5), false, [this] { emergencyStart(); }));
 }
 
 void MainViewController::emergencyStart() {
@@ -64,7 +63,7 @@ void MainViewController::emergencyStart() {
     logGuard("emergencyStart not fired, because backup wasn't running before stop");
     return;
   }
-  if (backuping_.load() && !restoreEmergencyStopped_.load()) {
+  if (run_.active() && !restoreEmergencyStopped_.load()) {
     backupEmergencyStopped_.store(false);
     logGuard("emergencyStart not fired, backup is running already, most likely started by autobackup");
     return;
@@ -79,15 +78,13 @@ void MainViewController::emergencyStart() {
     }
     return;
   }
-  std::lock_guard lock(timersMutex_);
-  if (emergencyTimer_) emergencyTimer_->invalidate();
-  emergencyTimer_ = Timer::scheduled(std::chrono::seconds(10), false, [this] {
-    if (restoreControl_ && !restoreControl_->isRestoring()) {
-      restoreEmergencyStopped_.store(false);
-      backupEmergencyStopped_.store(false);
-      restoreControl_->startRestore();
-    }
-  });
+  scheduler_.replace(BackupScheduler::Slot::kEmergency, Timer::scheduled(std::chrono::seconds(10), false, [this] {
+                       if (restoreControl_ && !restoreControl_->isRestoring()) {
+                         restoreEmergencyStopped_.store(false);
+                         backupEmergencyStopped_.store(false);
+                         restoreControl_->startRestore();
+                       }
+                     }));
 }
 
 void MainViewController::checkIfAppIsAlive() {
@@ -124,14 +121,12 @@ void MainViewController::restartRestore() {
   if (!restoring() || !restoreControl_) return;
   restoreEmergencyStopped_.store(true);
   restoreControl_->pauseRestore();
-  std::lock_guard lock(timersMutex_);
-  if (restartTimer_) restartTimer_->invalidate();
-  restartTimer_ = Timer::scheduled(std::chrono::seconds(10), false, [this] {
-    if (restoreControl_ && !restoreControl_->isRestoring()) {
-      restoreEmergencyStopped_.store(false);
-      restoreControl_->startRestore();
-    }
-  });
+  scheduler_.replace(BackupScheduler::Slot::kRestart, Timer::scheduled(std::chrono::seconds(10), false, [this] {
+                       if (restoreControl_ && !restoreControl_->isRestoring()) {
+                         restoreEmergencyStopped_.store(false);
+                         restoreControl_->startRestore();
+                       }
+                     }));
 }
 
 void MainViewController::wrongPass() {
@@ -139,8 +134,8 @@ void MainViewController::wrongPass() {
   auto& settings = LocalSettings::sharedManager();
   if (settings.wrongPassInProgress()) return;
   settings.setWrongPassInProgress(true);
-  if (backuping_.load()) {
-    cancelBackupEngines();
+  if (run_.active()) {
+    run_.cancelEngines();
     sendBackupEndStatus(DBManager::sharedDBManager().GetTotalNumberOfFailedFiles(true));
     isPaused_.store(true);
   }

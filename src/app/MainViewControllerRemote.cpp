@@ -74,21 +74,14 @@ void MainViewController::updateClient() {
 
 void MainViewController::installUpdate() {
   if (!updateDownloaded_.load()) return;
-  {
-    std::lock_guard lock(timersMutex_);
-    if (restoring()) {
-      if (!updateTimer_ || !updateTimer_->isValid()) {
-        updateTimer_ = Timer::scheduled(std::chrono::seconds(30), true, [this] { installUpdate(); });
-      }
-      return;
-    }
+  if (restoring()) {
+    scheduler_.armIfIdle(BackupScheduler::Slot::kUpdate, [this] {
+      return Timer::scheduled(std::chrono::seconds(30), true, [this] { installUpdate(); });
+    });
+    return;
   }
-  if (backuping_.load()) cancelBackupEngines();
-  {
-    std::lock_guard lock(timersMutex_);
-    if (updateTimer_) updateTimer_->invalidate();
-    updateTimer_.reset();
-  }
+  if (run_.active()) run_.cancelEngines();
+  scheduler_.replace(BackupScheduler::Slot::kUpdate, nullptr);
   std::string updater = Env::supportDirectory() + "/" + kUpdaterName;
   std::string program = updaterProgram(updater);
   if (program.empty()) return;

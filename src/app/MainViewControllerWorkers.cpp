@@ -1,5 +1,5 @@
-// Workers: creation and re-creation, the thread count, the body of a worker
-// thread and the request layer's signs of life.
+// Workers: creation and re-creation, the thread count and the request
+// layer's signs of life.
 #include "app/MainViewController.h"
 #include "app/ThreadManager.h"
 #include "app/ThreadWorker.h"
@@ -9,18 +9,6 @@
 #include "state/LogWriter.h"
 
 namespace palvero {
-namespace {
-
-// The hand-out the current worker thread is running: set by the thread body,
-// marked by the completion handlers, so that an engine that returned without
-// reporting anything is noticed.
-struct CurrentHandout {
-  bool active = false;
-  bool reported = false;
-};
-thread_local CurrentHandout tHandout;
-
-}  // namespace
 
 int MainViewController::threadsForSliderPosition(int position) {
   switch (position) {
@@ -77,27 +65,14 @@ std::vector<std::shared_ptr<BackupThread>> MainViewController::backupWorkers() c
   return ThreadWorker::sharedThreadWorker().backupThreads();
 }
 
-void MainViewController::cancelBackupEngines() {
-  for (const auto& worker : backupWorkers()) worker->deltaHandler->setCancel(true);
-}
-
 void MainViewController::DisposeAllThreadsAndReCreate(bool forBackup) {
   int count = LocalSettings::sharedManager().numberOfThreads();
   if (count < 1) count = 1;
   auto& workers = ThreadWorker::sharedThreadWorker();
   if (forBackup) {
-    std::lock_guard lock(lockBackupObject_);
-    // A worker waiting for a quiet file gives the file up with the worker.
-    for (const auto& worker : workers.backupThreads()) {
-      if (worker->pendingStart) worker->pendingStart->invalidate();
-      worker->deltaHandler->setCancel(true);
-    }
     ThreadWorker::BackupList fresh;
     for (int i = 0; i < count; ++i) fresh.push_back(makeBackupWorker(i));
-    workers.setBackupThreads(std::move(fresh));
-    for (auto& entry : batch_) {
-      if (entry.state == BatchEntry::State::kRunning) entry.state = BatchEntry::State::kWaiting;
-    }
+    run_.replaceWorkers(std::move(fresh));
   } else {
     ThreadWorker::RestoreList fresh;
     for (int i = 0; i < count; ++i) {
@@ -133,30 +108,6 @@ void MainViewController::changeNumberOfThreads(int position) {
     status_.threadSliderPosition = sliderPositionForThreads(settings.numberOfThreads());
   }
   publishStatus();
-}
-
-void MainViewController::backupFile(Value args, std::shared_ptr<BackupThread> worker) {
-  tHandout = CurrentHandout{true, false};
-  bool result = worker->deltaHandler->backupFileWithArgs(args, worker->countIterator);
-  bool reported = tHandout.reported;
-  tHandout = CurrentHandout{};
-  if (reported) return;
-  // The engine gave no result (its session could not be renewed): the run
-  // stops; the file stays waiting and is not counted as a failure.
-  log(kBackupError, kSessionBackup,
-      stringWithFormat("Backup stopped: the engine gave no result for %s (%s)",
-                       args.value("filePath", std::string()).c_str(), result ? "true" : "false"),
-      kLogFailure);
-  std::lock_guard lock(lockBackupObject_);
-  if (ThreadManager::sharedThreadManager().findCurrentBackupThread() != worker) return;
-  if (BatchEntry* entry = entryOfLocked(*worker)) entry->state = BatchEntry::State::kWaiting;
-  run_.stopReason = "the session could not be renewed";
-  stopBackup();
-  workerLeftLocked(worker);
-}
-
-void MainViewController::markHandoutReported() {
-  if (tHandout.active) tHandout.reported = true;
 }
 
 }  // namespace palvero

@@ -1,5 +1,5 @@
-// The two kinds of worker: BackupThread (driven by the backup queue under
-// lockBackupObject) and RestoreThread (driven by the restore queue). What a
+// The two kinds of worker: BackupThread (driven by the backup run under its
+// lock) and RestoreThread (driven by the restore queue). What a
 // worker holds is WorkerRecord, kept beside the restore queue because that
 // layer sits below this one.
 #pragma once

@@ -7,7 +7,7 @@
 // construction. isActive, the thread id and lastRequestDate are atomics, read
 // from any thread (the watchdog, the thread lookup, the request layer's
 // stamp). The other fields are guarded by the owning queue's lock
-// (lockBackupObject for backup workers, the restore queue lock for restore
+// (the backup run's lock for backup workers, the restore queue lock for restore
 // workers).
 #pragma once
 

@@ -12,7 +12,6 @@
 #include "selection/CommonExtensions.h"
 #include "selection/FileScanner.h"
 #include "selection/QueueRebuild.h"
-#include "state/FilesToBackup.h"
 #include "state/LocalSettings.h"
 #include "state/LogWriter.h"
 
@@ -146,21 +145,25 @@ void ChangeWatcher::recordEvent(const std::string& path, uint32_t flags) {
     if (isGone(path)) buffer_.removeRecordsInFolder(path);
     bool accepted = filter.fileForBackup(path, flags);
     bool gone = filter.fileForDelete(path);
-    std::lock_guard lock(buffer_.lock());
-    if (accepted) buffer_.append(makeRecord(kQueueWaiting, sizeOf()));
-    if (gone) buffer_.append(makeRecord(kQueueToDelete, 0));
+    buffer_.appendTested([&] {
+      std::vector<BackupFile> records;
+      if (accepted) records.push_back(makeRecord(kQueueWaiting, sizeOf()));
+      if (gone) records.push_back(makeRecord(kQueueToDelete, 0));
+      return records;
+    });
     return;
   }
 
-  // Test and append are one step under the buffer's lock, so the records of
-  // one path enter the buffer in the order their tests saw the file.
-  std::lock_guard lock(buffer_.lock());
-  if (filter.fileForBackup(path, flags)) {
-    buffer_.append(makeRecord(kQueueWaiting, sizeOf()));
-    LocalSettings::sharedManager().setDateLastScan(Date::now());
-    dateLastScanChanged_.store(true);
-  }
-  if (filter.fileForDelete(path)) buffer_.append(makeRecord(kQueueToDelete, 0));
+  buffer_.appendTested([&] {
+    std::vector<BackupFile> records;
+    if (filter.fileForBackup(path, flags)) {
+      records.push_back(makeRecord(kQueueWaiting, sizeOf()));
+      LocalSettings::sharedManager().setDateLastScan(Date::now());
+      dateLastScanChanged_.store(true);
+    }
+    if (filter.fileForDelete(path)) records.push_back(makeRecord(kQueueToDelete, 0));
+    return records;
+  });
 }
 
 void ChangeWatcher::bufferTimerTick() {
@@ -259,13 +262,9 @@ void ChangeWatcher::scanDifferenceFoldersLocked(std::vector<std::string>& remove
   settings.setDateLastScan(Date::now());
   removed.clear();
   added.clear();
-  {
-    FilesToBackup& queue = FilesToBackup::sharedFilesToBackup();
-    std::lock_guard queueLock(queue.queueLock());
-    // A scan that returned nothing (a folder gone meanwhile) leaves the
-    // batch to the database's waiting rows.
-    queue.setFiles(lastRows ? std::move(*lastRows) : BackupQueueStore::current()->selectWaitingFiles());
-  }
+  // A scan that returned nothing (a folder gone meanwhile) leaves the batch
+  // to the database's waiting rows.
+  QueueRebuild::replaceBatch(std::move(lastRows));
   if (delegate_) delegate_->setScanning(false);
   settings.setNeedRescanning(false);
   settings.save();

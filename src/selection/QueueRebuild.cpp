@@ -2,16 +2,25 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 
 #include "selection/BackupQueueStore.h"
 #include "selection/FileScanner.h"
 #include "state/FilesToBackup.h"
 
 namespace palvero {
+namespace {
+
+std::recursive_mutex& rebuildLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+}  // namespace
 
 std::optional<std::vector<BackupFile>> QueueRebuild::rebuild(const std::string& folder, bool forFullBackup) {
   FilesToBackup& queue = FilesToBackup::sharedFilesToBackup();
-  std::lock_guard queueLock(queue.queueLock());
+  std::lock_guard lock(rebuildLock());
   // A folder that is not there would leave an emptied queue behind.
   std::error_code error;
   if (!std::filesystem::is_directory(folder, error)) return std::nullopt;
@@ -31,6 +40,12 @@ std::optional<std::vector<BackupFile>> QueueRebuild::rebuild(const std::string& 
   auto rows = FileScanner::sharedFileScanner().firstScanFilesAtPath(folder, false, false, forFullBackup);
   queue.setFiles(rows ? *rows : store->selectWaitingFiles());
   return rows;
+}
+
+void QueueRebuild::replaceBatch(std::optional<std::vector<BackupFile>> rows) {
+  std::lock_guard lock(rebuildLock());
+  FilesToBackup::sharedFilesToBackup().setFiles(rows ? std::move(*rows)
+                                                     : BackupQueueStore::current()->selectWaitingFiles());
 }
 
 }  // namespace palvero

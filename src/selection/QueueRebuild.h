@@ -9,9 +9,11 @@
 // emptied before the scan and every file in it that still passes the rules
 // is scanned in like any other.
 //
-// Thread contract: blocks the calling thread for the scan; holds the
-// in-memory queue's lock (FilesToBackup::queueLock) throughout, so no
-// rebuild interleaves with another. Callers stop a running backup first.
+// Thread contract: blocks the calling thread for the scan. Rebuilds and
+// replaceBatch() take turns on a lock of this class, so no rebuild
+// interleaves with another nor has its batch replaced half-way (the scan
+// would refuse the replaced batch's files as queued, and lose them).
+// Callers stop a running backup first.
 #pragma once
 
 #include <optional>
@@ -29,6 +31,9 @@ class QueueRebuild {
   // returned. Nothing when `folder` is not a folder (then nothing changes)
   // or the scan failed (the batch is then the table's waiting rows).
   static std::optional<std::vector<BackupFile>> rebuild(const std::string& folder, bool forFullBackup);
+  // The in-memory batch becomes `rows`, or the table's waiting rows when
+  // there are none; never in the middle of a rebuild.
+  static void replaceBatch(std::optional<std::vector<BackupFile>> rows);
 };
 
 }  // namespace palvero

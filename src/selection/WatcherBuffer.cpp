@@ -24,6 +24,11 @@ void WatcherBuffer::append(BackupFile record) {
   files_.push_back(std::move(record));
 }
 
+void WatcherBuffer::appendTested(const std::function<std::vector<BackupFile>()>& test) {
+  std::lock_guard lock(mutex_);
+  for (auto& record : test()) files_.push_back(std::move(record));
+}
+
 size_t WatcherBuffer::count() const {
   std::lock_guard lock(mutex_);
   return files_.size();

@@ -2,11 +2,12 @@
 // and vanished ones (status 3) gathered between two flushes into the
 // database. One buffer for the process, created at start-up.
 //
-// Thread contract: every member is safe from any thread. lock() is the
-// buffer's lock; hold it to make a test and an append one step (the watcher
-// does, so that a flush never runs between them).
+// Thread contract: every member is safe from any thread. appendTested()
+// makes a test and its append one step: no flush and no other append runs
+// between them.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,11 +22,13 @@ class WatcherBuffer {
  public:
   static constexpr size_t kSliceSize = 400;
 
-  std::recursive_mutex& lock() { return mutex_; }
-
   std::vector<BackupFile> files() const;
   void setFiles(std::vector<BackupFile> files);
   void append(BackupFile record);
+  // Runs `test` under the buffer's lock and appends the records it returns,
+  // so the records of one path enter in the order their tests saw the file.
+  // `test` must not flush this buffer.
+  void appendTested(const std::function<std::vector<BackupFile>()>& test);
   size_t count() const;
   // Drops the records of paths inside `folder` (a folder renamed away).
   void removeRecordsInFolder(const std::string& folder);

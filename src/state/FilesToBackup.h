@@ -5,9 +5,9 @@
 // rebuild share it.
 //
 // Thread contract: every member is safe from any thread; each list is read
-// and replaced whole under the instance's mutex. queueLock() is the lock of
-// the queue as a whole: hold it around a sequence of calls that must not
-// interleave with another such sequence (the watcher's rebuild of the batch).
+// and replaced whole under the instance's mutex. A sequence of calls that must
+// not interleave with another (a rebuild of the batch) is serialised by the
+// class that runs it (selection/QueueRebuild).
 #pragma once
 
 #include <mutex>
@@ -47,8 +47,6 @@ class FilesToBackup {
   // Whether an entry of `files` has exactly this path.
   bool containsPath(const std::string& path) const;
 
-  std::recursive_mutex& queueLock() { return queueLock_; }
-
  private:
   void indexLocked();
 
@@ -56,7 +54,6 @@ class FilesToBackup {
   std::vector<BackupFile> files_;          // guarded by mutex_
   std::unordered_set<std::string> paths_;  // guarded by mutex_; the paths of files_
   std::vector<BackupFile> backupedFiles_;  // guarded by mutex_
-  std::recursive_mutex queueLock_;
 };
 
 }  // namespace palvero
