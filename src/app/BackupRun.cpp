@@ -1,3 +1,5 @@
+// One backup run: the start, the hand-outs (with the hold-back of files
+// written just now), the completions, the next batch and the end.
 #include "app/BackupRun.h"
 
 #include <sys/stat.h>
@@ -5,7 +7,6 @@
 #include <algorithm>
 
 #include "app/ThreadManager.h"
-#include "app/ThreadWorker.h"
 #include "base/StringFormat.h"
 #include "base/Timer.h"
 #include "state/DBManager.h"
@@ -28,8 +29,8 @@ FileState fileState(const std::string& path) {
   if (::lstat(path.c_str(), &st) != 0) return state;
   state.exists = true;
   state.size = st.st_size;
-  state.modified = Date(Date::TimePoint(std::chrono::seconds(st.st_mtim.tv_sec) +
-                                        std::chrono::microseconds(st.st_mtim.tv_nsec / 1000)));
+  state.modified = Date(
+      Date::TimePoint(std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::microseconds(st.st_mtim.tv_nsec / 1000)));
   return state;
 }
 
@@ -61,17 +62,6 @@ void markHandoutReported() {
 }  // namespace
 
 BackupRun::BackupRun(Callbacks callbacks) : callbacks_(std::move(callbacks)) {}
-
-std::vector<std::shared_ptr<BackupThread>> BackupRun::workers() {
-  return ThreadWorker::sharedThreadWorker().backupThreads();
-}
-
-bool BackupRun::anyWorkerActive() const {
-  for (const auto& worker : workers()) {
-    if (worker->isActive()) return true;
-  }
-  return false;
-}
 
 int64_t BackupRun::measure() {
   totalBackupBytes_.store(DBManager::sharedDBManager().GetTotalSizeOfFiles(true));
@@ -215,19 +205,19 @@ void BackupRun::holdBackLocked(const std::shared_ptr<BackupThread>& worker, size
   double wait = std::clamp(entry.quietAt->timeIntervalSince(Date::now()) + 0.05, 0.5, kHoldBackSeconds + 0.05);
   uint64_t generation = batchGeneration_;
   std::weak_ptr<BackupThread> weakWorker = worker;
-  worker->pendingStart = Timer::scheduled(
-      std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double>(wait)), false,
-      [this, weakWorker, index, generation] {
-        std::lock_guard lock(lock_);
-        auto held = weakWorker.lock();
-        if (!held || generation != batchGeneration_ || !held->isActive() || held->deltaHandler->Cancel() ||
-            held->iterator != static_cast<int64_t>(index)) {
-          return;
-        }
-        batch_[index].state = BatchEntry::State::kWaiting;
-        batch_[index].quietAt.reset();
-        handOutLocked(held, index, false);
-      });
+  worker->pendingStart =
+      Timer::scheduled(std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double>(wait)), false,
+                       [this, weakWorker, index, generation] {
+                         std::lock_guard lock(lock_);
+                         auto held = weakWorker.lock();
+                         if (!held || generation != batchGeneration_ || !held->isActive() ||
+                             held->deltaHandler->Cancel() || held->iterator != static_cast<int64_t>(index)) {
+                           return;
+                         }
+                         batch_[index].state = BatchEntry::State::kWaiting;
+                         batch_[index].quietAt.reset();
+                         handOutLocked(held, index, false);
+                       });
 }
 
 void BackupRun::startWorkerLocked(const std::shared_ptr<BackupThread>& worker, size_t index) {
@@ -271,7 +261,8 @@ void BackupRun::recordDoneLocked(BatchEntry& entry) {
   FilesToBackup::sharedFilesToBackup().removeFiles({entry.file});
   database.InsertOrUpdateBackupedFilesToDatabase(std::vector<BackupFile>{entry.file}, true);
   FileState now = fileState(entry.file.path);
-  if (now.exists && entry.modifiedAtStart && (now.modified != *entry.modifiedAtStart || now.size != entry.sizeAtStart)) {
+  if (now.exists && entry.modifiedAtStart &&
+      (now.modified != *entry.modifiedAtStart || now.size != entry.sizeAtStart)) {
     BackupFile again = entry.file;
     again.status = kQueueWaiting;
     again.size = now.size;
@@ -331,8 +322,7 @@ void BackupRun::fileFailed() {
     BatchEntry* entry = worker ? entryOfLocked(*worker) : nullptr;
     if (entry && entry->file.size > 0) backedUpBytes_ += entry->file.size;
     log(kBackupError, kSessionBackup,
-        stringWithFormat("File is not backuped - %s with iterator %ld",
-                         worker ? worker->currentPath.c_str() : "(none)",
+        stringWithFormat("File is not backuped - %s with iterator %ld", worker ? worker->currentPath.c_str() : "(none)",
                          static_cast<long>(worker ? worker->iterator : -1)),
         kLogFailure);
     if (callbacks_.restoring()) {
@@ -495,102 +485,6 @@ void BackupRun::endLocked(bool success) {
   callbacks_.recount();
   callbacks_.ended();
   finishLocked(true, "");
-}
-
-void BackupRun::workerLeftLocked(const std::shared_ptr<BackupThread>& worker) {
-  worker->setIsActive(false);
-  if (worker->pendingStart) worker->pendingStart->invalidate();
-  if (!active_.load() && !anyWorkerActive()) finishLocked(false, "");
-}
-
-void BackupRun::finishLocked(bool finished, const std::string& reason) {
-  if (!open_) return;
-  open_ = false;
-  summary_.finished = finished;
-  summary_.seconds = Date::now().timeIntervalSince(started_);
-  if (!reason.empty()) summary_.stopReason = reason;
-  if (!finished && summary_.stopReason.empty()) summary_.stopReason = "stopped";
-  callbacks_.finished(summary_);
-}
-
-void BackupRun::releaseHeldWorkersLocked() {
-  for (const auto& worker : workers()) {
-    if (worker->pendingStart && worker->pendingStart->isValid()) {
-      worker->pendingStart->invalidate();
-      if (BatchEntry* entry = entryOfLocked(*worker)) entry->state = BatchEntry::State::kWaiting;
-      workerLeftLocked(worker);
-    }
-  }
-}
-
-void BackupRun::cancelEngines() {
-  for (const auto& worker : workers()) worker->deltaHandler->setCancel(true);
-}
-
-void BackupRun::stop() {
-  active_.store(false);
-  cancelEngines();
-  std::lock_guard lock(lock_);
-  releaseHeldWorkersLocked();
-  FilesToBackup& queue = FilesToBackup::sharedFilesToBackup();
-  if (!queue.backupedFiles().empty()) {
-    queue.removeFiles(queue.backupedFiles());
-    queue.setBackupedFiles({});
-  }
-}
-
-void BackupRun::pause() {
-  cancelEngines();
-  active_.store(false);
-  std::lock_guard lock(lock_);
-  releaseHeldWorkersLocked();
-}
-
-void BackupRun::replaceWorkers(std::vector<std::shared_ptr<BackupThread>> fresh) {
-  std::lock_guard lock(lock_);
-  // A worker waiting for a quiet file gives the file up with the worker.
-  for (const auto& worker : workers()) {
-    if (worker->pendingStart) worker->pendingStart->invalidate();
-    worker->deltaHandler->setCancel(true);
-  }
-  ThreadWorker::sharedThreadWorker().setBackupThreads(std::move(fresh));
-  for (auto& entry : batch_) {
-    if (entry.state == BatchEntry::State::kRunning) entry.state = BatchEntry::State::kWaiting;
-  }
-}
-
-void BackupRun::dropHeldStarts() {
-  std::lock_guard lock(lock_);
-  for (const auto& worker : workers()) {
-    if (worker->pendingStart) worker->pendingStart->invalidate();
-  }
-}
-
-int64_t BackupRun::cursor() const {
-  std::lock_guard lock(lock_);
-  return cursor_;
-}
-
-std::vector<std::string> BackupRun::batchPaths() const {
-  std::lock_guard lock(lock_);
-  std::vector<std::string> paths;
-  for (const auto& entry : batch_) paths.push_back(entry.file.path);
-  return paths;
-}
-
-RunSummary BackupRun::summary() const {
-  std::lock_guard lock(lock_);
-  RunSummary summary = summary_;
-  if (open_) summary.seconds = Date::now().timeIntervalSince(started_);
-  return summary;
-}
-
-void BackupRun::setFiguresForTesting(bool active, int64_t filesDone, int64_t backedUpBytes, int64_t totalBackupBytes) {
-  active_.store(active);
-  totalFilesItr_.store(filesDone);
-  backedUpBytes_.store(backedUpBytes);
-  totalBackupBytes_.store(totalBackupBytes);
-  estimateTicks_.store(0);
 }
 
 }  // namespace palvero

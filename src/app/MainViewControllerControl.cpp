@@ -108,8 +108,7 @@ void MainViewController::restartBackup() {
   runOnMain([this] {
     if (!run_.active()) return;
     if (!isPaused_.load()) statusButton();
-    scheduler_.replace(BackupScheduler::Slot::kRestart,
-                       Timer::scheduled(std::chrono::seconds(10), false, [this] {
+    scheduler_.replace(BackupScheduler::Slot::kRestart, Timer::scheduled(std::chrono::seconds(10), false, [this] {
                          if (isPaused_.load()) statusButton();
                        }));
   });

@@ -36,6 +36,7 @@ void MainViewController::updateStatusBar() {
     bool running = run_.active();
     int64_t count = filesToBackupCount_.load();
     int64_t done = run_.filesDone();
+    bool daily = BackupScheduler::dailyTiming();
     {
       std::lock_guard lock(stateMutex_);
       if (running) {
@@ -54,11 +55,11 @@ void MainViewController::updateStatusBar() {
         int64_t total = run_.totalBackupBytes();
         status_.progress = total > 0 && !scanning_.load() ? 100.0 * run_.backedUpBytes() / total : 0;
         status_.filesLabel = StatusFormatter::filesLabel(StatusFormatter::remainingFiles(count, done));
-        if (!pendingEmergency && !BackupScheduler::dailyTiming() && !status_.buttonEnabled) status_.buttonEnabled = true;
+        if (!pendingEmergency && !daily && !status_.buttonEnabled) status_.buttonEnabled = true;
       } else if (count > 0) {
         status_.progress = 0;
         status_.filesLabel = StatusFormatter::filesLabel(count);
-        if (!pendingEmergency && !BackupScheduler::dailyTiming() && !status_.buttonEnabled) status_.buttonEnabled = true;
+        if (!pendingEmergency && !daily && !status_.buttonEnabled) status_.buttonEnabled = true;
       } else {
         status_.progress = 100;
         status_.filesLabel = StatusFormatter::filesLabel(0);
@@ -78,9 +79,9 @@ void MainViewController::updateTimeRemaining() {
       server_->sendStatus("backupinprogress", Date::now().shortDateLongTime());
       int64_t counter = run_.nextEstimateTick();
       constexpr double kGigabyte = 1073741824.0;
-      auto minutes = StatusFormatter::estimateMinutes(counter, filesToBackupCount_.load(), run_.filesDone(),
-                                                      run_.totalBackupBytes() / kGigabyte,
-                                                      run_.backedUpBytes() / kGigabyte);
+      auto minutes =
+          StatusFormatter::estimateMinutes(counter, filesToBackupCount_.load(), run_.filesDone(),
+                                           run_.totalBackupBytes() / kGigabyte, run_.backedUpBytes() / kGigabyte);
       std::lock_guard lock(stateMutex_);
       status_.timeRemainingText = minutes ? StatusFormatter::timeRemaining(static_cast<int64_t>(*minutes))
                                           : L("CalculationRemainingTime");

@@ -31,8 +31,8 @@ class BackupRunTest : public AppFixture {
     auto& center = NotificationCenter::defaultCenter();
     observers_.push_back(center.addObserver(BlockEngine::kBackupFileOK, nullptr,
                                             [this](const Notification&) { run_->fileSucceeded(); }));
-    observers_.push_back(center.addObserver(BlockEngine::kBackupFileFail, nullptr,
-                                            [this](const Notification&) { run_->fileFailed(); }));
+    observers_.push_back(
+        center.addObserver(BlockEngine::kBackupFileFail, nullptr, [this](const Notification&) { run_->fileFailed(); }));
   }
   void TearDown() override {
     script_->holdAll(false);
