@@ -41,7 +41,7 @@ sanitize: deps
 # requests and parallel block batches, the backup queue and scheduler with
 # their workers, the restore queue, and palvero-service (also built with the
 # sanitizer) under several engines at once. A race fails its test.
-TSAN_TESTS ?= ^(DispatchQueueTest|RunLoopTest|RunLoopRealClockTest|NotificationCenterTest|InotifyEventStreamTest|LogindSleepMonitorTest|SleepMonitorTest|ConcurrencyTest|LogWriterTest|FilesToBackupTest|ChangeWatcherTest|BatchWriterTest|AccountRequestsTest|BatchSplitTest|BatchRetryTest|SettingsSyncTest|BackupQueueTest|SchedulerTest|AppDelegateTest|DesktopAlertsTest|ConcurrentEnginesTest|ServiceCrashTest|QueueTest|RestoreQueueControlTest|RestoreRunTest|PlanningTest)\.
+TSAN_TESTS ?= ^(DispatchQueueTest|RunLoopTest|RunLoopRealClockTest|NotificationCenterTest|InotifyEventStreamTest|LogindSleepMonitorTest|SleepMonitorTest|ConcurrencyTest|LogWriterTest|FilesToBackupTest|ChangeWatcherTest|BatchWriterTest|AccountRequestsTest|BatchSplitTest|BatchRetryTest|SettingsSyncTest|BackupQueueTest|BackupRunTest|SchedulerTest|AppDelegateTest|DesktopAlertsTest|ConcurrentEnginesTest|ServiceCrashTest|QueueTest|RestoreQueueControlTest|RestoreRunTest|PlanningTest)\.
 # What CI runs (its time budget): the lower layers only.
 TSAN_TARGET ?= palvero_tsan_tests
 TSAN_CI_TESTS = ^(DispatchQueueTest|RunLoopTest|RunLoopRealClockTest|NotificationCenterTest|InotifyEventStreamTest|LogindSleepMonitorTest|SleepMonitorTest|ConcurrencyTest|LogWriterTest|FilesToBackupTest|ChangeWatcherTest|BatchWriterTest)\.

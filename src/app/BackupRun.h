@@ -133,7 +133,7 @@ class BackupRun {
   void finishLocked(bool finished, const std::string& reason);
   void resetFiguresLocked();
 
-  const Callbacks callbacks_;
+  const Callbacks callbacks_;  // set at construction: no lock
 
   mutable std::recursive_mutex lock_;       // the backup lock
   std::vector<BatchEntry> batch_;           // guarded by lock_

@@ -108,9 +108,9 @@ class BackupScheduler {
   void reportRefused(const std::string& reason);
   Timer::Handle& slotLocked(Slot slot);
 
-  const Host host_;
-  std::atomic<bool> isAutoBackup_{false};
-  std::atomic<bool> refusalReported_{false};  // cleared when a run starts
+  const Host host_;                            // set at construction: no lock
+  std::atomic<bool> isAutoBackup_{false};      // atomic, no lock
+  std::atomic<bool> refusalReported_{false};   // atomic, no lock; cleared when a run starts
 
   mutable std::mutex mutex_;
   Timer::Handle backupTimer_;                  // guarded by mutex_

@@ -282,6 +282,7 @@ class MainViewController : public ChangeWatcherDelegate {
   void emergencyStartLater();
   static void log(uint32_t entryType, int32_t sessionType, const std::string& text, int level);
 
+  // Set at construction or before initialize(), read-only afterwards: no lock.
   const std::shared_ptr<ServerLink> server_;
   const EngineFactory engineFactory_;
   MainView* const view_;
