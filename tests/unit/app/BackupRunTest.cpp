@@ -23,9 +23,10 @@ class BackupRunTest : public AppFixture {
     callbacks.failedForGood = [](std::vector<std::string>) {};
     callbacks.ended = [this] { ++ended_; };
     callbacks.finished = [this](const RunSummary& summary) {
+      bool active = run_->anyWorkerActive();
       std::lock_guard lock(mutex_);
       finished_.push_back(summary);
-      workerActiveWhenFinished_ = workerActiveWhenFinished_ || run_->anyWorkerActive();
+      workerActiveWhenFinished_ = workerActiveWhenFinished_ || active;
     };
     run_ = std::make_unique<BackupRun>(std::move(callbacks));
     auto& center = NotificationCenter::defaultCenter();
@@ -75,13 +76,13 @@ TEST_F(BackupRunTest, CompletionsRacingTheHandOutsEndTheRunOnce) {
   ASSERT_TRUE(idle());
   for (const auto& path : paths) EXPECT_EQ(script_->timesStarted(path), 1) << path;
   EXPECT_EQ(ended_.load(), 1);
+  EXPECT_FALSE(run_->active());
+  EXPECT_EQ(run_->cursor(), -1);
   std::lock_guard lock(mutex_);
   ASSERT_EQ(finished_.size(), 1u) << lastLogLines();
   EXPECT_TRUE(finished_[0].finished);
   EXPECT_EQ(finished_[0].filesBackedUp, 60);
   EXPECT_FALSE(workerActiveWhenFinished_);
-  EXPECT_FALSE(run_->active());
-  EXPECT_EQ(run_->cursor(), -1);
 }
 
 // A stop while every worker is busy: whether the engines still make it

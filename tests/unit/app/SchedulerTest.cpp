@@ -96,7 +96,10 @@ TEST_F(SchedulerTest, DailyAt2130SetAt2200ArmsTomorrowAt2130) {
   PreferencesStore::resetForTesting();
   LocalSettings::resetForTesting();
   EXPECT_EQ(LocalSettings::sharedManager().backupTimingTime(), stored) << "stored as BackupTimingTime";
-  EXPECT_TRUE(runUntil([&] { return !server_->savedSettings.empty(); }));
+  EXPECT_TRUE(runUntil([&] {
+    std::lock_guard lock(server_->mutex);
+    return !server_->savedSettings.empty();
+  }));
 }
 
 TEST_F(SchedulerTest, OfflineDailyStartLeavesAOneShotTimerAndRetriesLater) {
