@@ -178,6 +178,7 @@ TEST_F(DailyFiringTest, RefusedFiringsKeepATimerAndReportOnlyRealRefusals) {
     c.change(facts_);
     starts_ = refusals_ = 0;
     scheduler_->runStarted();
+    scheduler_->dropBackupTimer();
     scheduler_->startAutoBackup();
     EXPECT_EQ(starts_, c.started ? 1 : 0);
     EXPECT_EQ(refusals_, c.reported ? 1 : 0);
