@@ -1,6 +1,10 @@
 #include "platform/PreferencesStore.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -8,6 +12,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Env.h"
 #include "platform/FileLock.h"
+#include "platform/FileSystem.h"
 
 namespace palvero {
 namespace {
@@ -110,17 +115,27 @@ void PreferencesStore::removeObjectForKey(const std::string& key) {
   dirty_.insert(key);
 }
 
-bool PreferencesStore::synchronize() {
+bool PreferencesStore::fileIsMissing() const {
+  struct stat st {};
+  return FileSystem::current().status(path_, st, true) != 0 && errno == ENOENT;
+}
+
+bool PreferencesStore::synchronize(std::string* error) {
   std::lock_guard lock(mutex_);
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
   FileLock fileLock(path_ + ".lock", FileLock::Mode::kWait);
-  if (!fileLock.locked()) return false;
+  if (!fileLock.locked()) {
+    if (error) *error = "cannot lock " + path_ + ".lock: " + std::strerror(errno);
+    return false;
+  }
 
   // Another process may have written keys since we loaded: start from the
-  // file and lay our own changes over it.
+  // file and lay our own changes over it. A file that is there but cannot be
+  // read or parsed must not turn into one holding only the changed keys:
+  // then what this process holds is the base.
   Value merged;
-  if (!loadFromDisk(merged)) merged = Value::object();
+  if (!loadFromDisk(merged)) merged = fileIsMissing() ? Value::object() : values_;
   for (const auto& key : dirty_) {
     auto it = values_.find(key);
     if (it == values_.end()) {
@@ -129,7 +144,9 @@ bool PreferencesStore::synchronize() {
       merged[key] = *it;
     }
   }
-  if (!AtomicFile::write(path_, merged.dump(2, ' ', false, Value::error_handler_t::replace), 0600)) return false;
+  if (!AtomicFile::write(path_, merged.dump(2, ' ', false, Value::error_handler_t::replace), 0600, error)) {
+    return false;
+  }
   values_ = std::move(merged);
   dirty_.clear();
   return true;

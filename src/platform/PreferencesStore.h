@@ -47,8 +47,9 @@ class PreferencesStore {
   void removeObjectForKey(const std::string& key);
 
   // Writes the changed keys to disk; false when the file cannot be written
-  // (the file on disk is then unchanged).
-  bool synchronize();
+  // (the file on disk is then unchanged, the changes are kept for the next
+  // call and `*error`, when given, says why).
+  bool synchronize(std::string* error = nullptr);
   // Removes every key and the file.
   bool removePersistentDomain();
 
@@ -56,6 +57,7 @@ class PreferencesStore {
 
  private:
   bool loadFromDisk(Value& out) const;
+  bool fileIsMissing() const;
 
   const std::string path_;
   mutable std::mutex mutex_;

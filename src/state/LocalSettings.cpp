@@ -237,7 +237,12 @@ bool LocalSettings::save() {
 #undef PALVERO_SAVE_PLAIN
 #undef PALVERO_SAVE_DATE
   }
-  return store.synchronize();
+  std::string error;
+  if (store.synchronize(&error)) return true;
+  // The changes stay in the store and go out with the next save.
+  LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, "Settings could not be saved: " + error,
+                                     kLogFailure);
+  return false;
 }
 
 int32_t LocalSettings::integerReading(const Value& value) {

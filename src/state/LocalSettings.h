@@ -172,7 +172,8 @@ class LocalSettings {
   void setWrongPassInProgress(bool on) { wrongPassInProgress_.store(on); }
 
   // Writes every stored key (unset values removed) and flushes the store;
-  // returns whether the flush succeeded.
+  // returns whether the flush succeeded. A failed flush is logged with its
+  // reason and leaves the file on disk as it was.
   bool save();
   // Sets the setting whose parameter key is `key` (exact match) with the
   // value converted to its type, then saves. An unknown key changes nothing
