@@ -316,6 +316,8 @@ bool DBManager::perform(Operation operation, const std::function<void(SqliteConn
     return true;
   } catch (const SqliteError& e) {
     logLine(substitute(messages.sqliteProblem, "%i", std::to_string(e.code())), kLogFailure);
+    // The code alone does not tell a user that the disk is full.
+    logLine(stringWithFormat("Database error: %s", e.what()), kLogFailure);
     handleFailureLocked(e);
   } catch (const std::exception& e) {
     logLine(substitute(messages.exception, "%@", e.what()), kLogFailure);

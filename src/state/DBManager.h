@@ -10,7 +10,9 @@
 // in which the selects below give them back.
 //
 // Failures: no operation throws. Each logs its fixed line (entry type 2,
-// session type 2, level 1) and returns false, an empty list or 0.
+// session type 2, level 1), for a failed statement followed by the engine's
+// message ("Database error: database or disk is full"), and returns false,
+// an empty list or 0.
 //
 // Thread contract: every operation is safe from any thread. One connection,
 // opened on first use and kept open, is used under the instance's lock; a
