@@ -8,6 +8,59 @@ namespace {
 
 Value mark(bool deleted) { return Value(deleted ? 1 : 0); }
 
+// Well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF), which is what JSON text can carry unchanged.
+bool isUtf8(const std::string& text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
+    const unsigned char c = bytes[i];
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + length > size || bytes[i + 1] < low || bytes[i + 1] > high) return false;
+    for (size_t k = 2; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// An entry named `name` under `key`. JSON text cannot carry a name that is
+// not UTF-8 (a Linux file name may hold any bytes): it is written with
+// U+FFFD in place of the bad bytes as before, and "nameBytes" holds its
+// exact bytes in hexadecimal, so that a restore can give the file its name.
+Value named(const char* key, const std::string& name) {
+  Value entry{{key, name}};
+  if (!isUtf8(name)) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(name.size() * 2);
+    for (unsigned char c : name) {
+      hex.push_back(kDigits[c >> 4]);
+      hex.push_back(kDigits[c & 0x0F]);
+    }
+    entry["nameBytes"] = std::move(hex);
+  }
+  return entry;
+}
+
 }  // namespace
 
 std::string FolderListing::normalize(const std::string& path) {
@@ -50,18 +103,22 @@ std::vector<Value> FolderListing::entries(const std::vector<VersionRow>& rows, c
       it->second = it->second && row.toDelete;
     }
   }
-  for (const auto& [name, deleted] : folders)
-    out.push_back({{"folder", name}, {"toDelete", mark(deleted)}});
+  for (const auto& [name, deleted] : folders) {
+    Value entry = named("folder", name);
+    entry["toDelete"] = mark(deleted);
+    out.push_back(std::move(entry));
+  }
   for (const auto& [name, revisions] : files) {
     const VersionRow& latest = *revisions.back();
     Value versions = Value::array();
     for (const VersionRow* v : revisions) {
       versions.push_back({{"number", v->number}, {"size", v->size}, {"modified", v->modified}});
     }
-    out.push_back({{"file", name},
-                   {"size", latest.size},
-                   {"toDelete", mark(latest.toDelete)},
-                   {"version", std::move(versions)}});
+    Value entry = named("file", name);
+    entry["size"] = latest.size;
+    entry["toDelete"] = mark(latest.toDelete);
+    entry["version"] = std::move(versions);
+    out.push_back(std::move(entry));
   }
   return out;
 }
@@ -87,15 +144,22 @@ std::vector<Value> FolderListing::tree(const std::vector<VersionRow>& rows, cons
     }
   }
   std::vector<Value> out;
-  for (const auto& [name, deleted] : folders) out.push_back({{"folder", name}, {"toDelete", deleted}});
+  for (const auto& [name, deleted] : folders) {
+    Value entry = named("folder", name);
+    entry["toDelete"] = deleted;
+    out.push_back(std::move(entry));
+  }
   for (const auto& [name, revisions] : files) {
     const VersionRow& latest = *revisions.back();
     Value versions = Value::array();
     for (const VersionRow* v : revisions) {
       versions.push_back({{"number", v->number}, {"size", v->size}, {"modified", v->modified}});
     }
-    out.push_back(
-        {{"file", name}, {"size", latest.size}, {"toDelete", latest.toDelete}, {"version", std::move(versions)}});
+    Value entry = named("file", name);
+    entry["size"] = latest.size;
+    entry["toDelete"] = latest.toDelete;
+    entry["version"] = std::move(versions);
+    out.push_back(std::move(entry));
   }
   return out;
 }

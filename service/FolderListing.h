@@ -5,7 +5,8 @@
 // every file beneath is marked deleted), then its files (by name, with the
 // latest revision's size and mark and every revision as "version"). The
 // whole-folder listing gives every folder and file beneath a path instead,
-// named by their paths below "/".
+// named by their paths below "/". A name that is not UTF-8 also carries its
+// bytes in hexadecimal as "nameBytes".
 //
 // Stateless; safe from any thread.
 #pragma once

@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "base/Hex.h"
 #include "base/JsonText.h"
 #include "base/StringFormat.h"
 #include "base/NumberCast.h"
@@ -44,6 +45,26 @@ std::string childPath(const std::string& parent, const std::string& name) {
   return parent + "/" + name;
 }
 
+// The entry's name under `key`. A name that is not UTF-8 arrives with
+// U+FFFD in place of its bad bytes, and its exact bytes in hexadecimal as
+// "nameBytes": those are the name the files were stored under.
+std::string nameOf(const Value& entry, const char* key) {
+  const Value bytes = field(entry, "nameBytes");
+  if (bytes.is_string()) {
+    const auto& hex = bytes.get_ref<const std::string&>();
+    std::string name;
+    bool valid = !hex.empty() && hex.size() % 2 == 0;
+    for (size_t i = 0; valid && i < hex.size(); i += 2) {
+      const int high = hexDigitValue(hex[i]);
+      const int low = hexDigitValue(hex[i + 1]);
+      valid = high >= 0 && low >= 0 && (high | low) != 0;
+      name.push_back(static_cast<char>(high * 16 + low));
+    }
+    if (valid) return name;
+  }
+  return textOf(field(entry, key));
+}
+
 }  // namespace
 
 std::optional<Date> CommunicationServer::dateOfModified(const std::string& text) {
@@ -70,7 +91,7 @@ void CommunicationServer::appendListingEntry(BackupedFolder& folder, const Value
     folder.subFolders.push_back(std::move(record));
   } else if (entry.contains("folder")) {
     BackupedFolder record;
-    record.name = textOf(entry["folder"]);
+    record.name = nameOf(entry, "folder");
     record.type = BackupedFolder::kTypeFolder;
     record.toDelete = wholeList ? (booleanOf(field(entry, "toDelete")) ? 1 : 0) : integerOf(field(entry, "toDelete"));
     record.deviceId = deviceId;
@@ -79,7 +100,7 @@ void CommunicationServer::appendListingEntry(BackupedFolder& folder, const Value
     if (wholeList || showDeleted || record.toDelete == 0) folder.subFolders.push_back(std::move(record));
   } else if (entry.contains("file")) {
     BackupedFile file;
-    file.name = textOf(entry["file"]);
+    file.name = nameOf(entry, "file");
     file.size = integerOf(field(entry, "size"));
     file.toDelete = wholeList ? booleanOf(field(entry, "toDelete")) : integerOf(field(entry, "toDelete")) != 0;
     file.deviceId = deviceId;

@@ -8,6 +8,7 @@
 #include <climits>
 
 #include "integration/restore/RestoreFixture.h"
+#include "platform/FaultyFileSystem.h"
 #include "platform/PosixFileSystem.h"
 #include "support/SmallDisk.h"
 
