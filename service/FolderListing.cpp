@@ -3,44 +3,12 @@
 #include <algorithm>
 #include <map>
 
+#include "base/JsonText.h"
+
 namespace palvero::service {
 namespace {
 
 Value mark(bool deleted) { return Value(deleted ? 1 : 0); }
-
-// Well-formed UTF-8 (no overlong forms, surrogates or code points past
-// U+10FFFF), which is what JSON text can carry unchanged.
-bool isUtf8(const std::string& text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t size = text.size();
-  for (size_t i = 0; i < size;) {
-    const unsigned char c = bytes[i];
-    size_t length;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + length > size || bytes[i + 1] < low || bytes[i + 1] > high) return false;
-    for (size_t k = 2; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 // An entry named `name` under `key`. JSON text cannot carry a name that is
 // not UTF-8 (a Linux file name may hold any bytes): it is written with
