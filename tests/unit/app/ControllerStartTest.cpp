@@ -139,6 +139,8 @@ TEST_F(ControllerStartTest, AFullBackupRequeuesEveryFileAndLosesNoneHeldInTheBat
   ASSERT_TRUE(runEnded()) << lastLogLines();
   for (const auto& path : all) EXPECT_EQ(script_->timesStarted(path), 1) << path;
   EXPECT_EQ(DBManager::sharedDBManager().GetTotalNumberOfFiles(true), 0);
+  // Gone before the watcher: its background rebuild may still be leaving it.
+  controller_.reset();
 }
 
 TEST_F(ControllerStartTest, AFullBackupDueDuringARunFollowsIt) {
@@ -160,6 +162,7 @@ TEST_F(ControllerStartTest, AFullBackupDueDuringARunFollowsIt) {
   ASSERT_TRUE(runUntil([&] { return !scanning() && !CommonExtensions::sharedExtensionsManager().needFullBackup(); }));
   watcher.waitUntilIdle();
   for (const auto& path : waiting) EXPECT_EQ(statusOf(path), kQueueWaiting) << path;
+  controller_.reset();
 }
 
 // --- Continuous timing -------------------------------------------------------
