@@ -157,7 +157,8 @@ TEST_F(CliTest, BackupStoppedBySigtermKeepsWhatFinishedAndSendsNothingTwice) {
   useTenWorkers();
   auto paths = makeFiles("term", 150);
   ASSERT_EQ(run({"scan"}).code, 0);
-  service_.addFault("upload_ver:delay=15:100000");
+  // Slow enough that the rest of the run outlasts the signal's way in on a loaded machine.
+  service_.addFault("upload_ver:delay=150:100000");
   pid_t backup = start({"backup"});
   ASSERT_TRUE(waitFor([&] { return service_.requests("upload_ver").size() >= 40; }, std::chrono::seconds(60)));
   ::kill(backup, SIGTERM);
