@@ -14,7 +14,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -38,12 +40,19 @@ std::string exchange(const std::string& contentType, const std::string& body, co
   if (fd < 0) return {};
   timeval timeout{20, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  // Closed with a reset: tens of thousands of requests a minute would
+  // otherwise leave every local port in TIME_WAIT and the next connect
+  // would fail, which looks like a request the service never answered.
+  linger reset{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(gPort));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string answer;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+  int connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  if (connected != 0) fuzz::fail(std::string("cannot connect to the service: ") + std::strerror(errno));
+  {
     std::string request = "POST /server.php HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Type: " +
                           contentType + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     if (!cookie.empty()) request += "Cookie: PVSESSID=" + cookie + "\r\n";
