@@ -1,8 +1,6 @@
 #include "engine/PrivateCopy.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 
 #include "base/StringFormat.h"
 #include "engine/format/util/Functions.h"
+#include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
 
 namespace palvero {
@@ -23,7 +22,7 @@ constexpr int64_t kSpareBytes = 16 * 1024 * 1024;
 
 // Copies `length` bytes from `from` to `to` (both at offset 0); the
 // kernel's copy first, plain reads where it cannot.
-bool copyBytes(int from, int to, int64_t length, std::string& reason) {
+bool copyBytes(FileSystem& fs, int from, int to, int64_t length, std::string& reason) {
   int64_t done = 0;
   bool kernelCopy = true;
   std::vector<char> buffer;
@@ -31,27 +30,17 @@ bool copyBytes(int from, int to, int64_t length, std::string& reason) {
     size_t want = static_cast<size_t>(std::min<int64_t>(length - done, 8 * 1024 * 1024));
     ssize_t n = -1;
     if (kernelCopy) {
-      loff_t in = done;
-      loff_t out = done;
-      n = ::copy_file_range(from, &in, to, &out, want, 0);
+      n = fs.copyRange(from, done, to, done, want);
       if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
         kernelCopy = false;
         continue;
       }
     } else {
       buffer.resize(want);
-      n = ::pread(from, buffer.data(), want, done);
-      if (n > 0) {
-        ssize_t written = 0;
-        while (written < n) {
-          ssize_t w = ::pwrite(to, buffer.data() + written, static_cast<size_t>(n - written), done + written);
-          if (w < 0 && errno == EINTR) continue;
-          if (w < 0) {
-            reason = std::string("the private copy could not be written: ") + std::strerror(errno);
-            return false;
-          }
-          written += w;
-        }
+      n = fs.readAt(from, buffer.data(), want, done);
+      if (n > 0 && (fs.seek(to, done, SEEK_SET) != done || !fs.writeAll(to, buffer.data(), static_cast<size_t>(n)))) {
+        reason = std::string("the private copy could not be written: ") + std::strerror(errno);
+        return false;
       }
     }
     if (n < 0 && errno == EINTR) continue;
@@ -74,14 +63,15 @@ PrivateCopy::PrivateCopy(FreeSpace freeSpace) : freeSpace_(std::move(freeSpace))
 PrivateCopy::~PrivateCopy() { remove(); }
 
 void PrivateCopy::remove() {
-  if (!path_.empty()) ::unlink(path_.c_str());
+  if (!path_.empty()) FileSystem::current().unlink(path_);
   path_.clear();
 }
 
 bool PrivateCopy::make(const std::string& source, const std::string& folder, std::string& reason) {
   remove();
   reflinked_ = false;
-  UniqueFd from(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  FileSystem& fs = FileSystem::current();
+  UniqueFd from(fs.open(source, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!from) {
     reason = std::string("it could not be opened for a private copy: ") + std::strerror(errno);
     return false;
@@ -92,14 +82,14 @@ bool PrivateCopy::make(const std::string& source, const std::string& folder, std
     return false;
   }
   struct stat st {};
-  if (::fstat(from.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fs.status(from.get(), st) != 0 || !S_ISREG(st.st_mode)) {
     reason = "it is no longer a regular file";
     return false;
   }
   std::string target = folder + "/private-copy-" + std::to_string(::getpid()) + "-" +
                        std::to_string(reinterpret_cast<uintptr_t>(this));
-  ::unlink(target.c_str());
-  UniqueFd to(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  fs.unlink(target);
+  UniqueFd to(fs.open(target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!to) {
     reason = std::string("the private copy could not be created: ") + std::strerror(errno);
     return false;
@@ -107,7 +97,7 @@ bool PrivateCopy::make(const std::string& source, const std::string& folder, std
   path_ = target;
   // A reflink shares the extents at this instant: nothing is copied and it
   // takes no room.
-  if (::ioctl(to.get(), FICLONE, from.get()) == 0) {
+  if (fs.clone(to.get(), from.get()) == 0) {
     reflinked_ = true;
   } else {
     int64_t size = st.st_size;
@@ -118,14 +108,20 @@ bool PrivateCopy::make(const std::string& source, const std::string& folder, std
       remove();
       return false;
     }
-    if (!copyBytes(from.get(), to.get(), size, reason)) {
+    if (!copyBytes(fs, from.get(), to.get(), size, reason)) {
       remove();
       return false;
     }
   }
   // The copy carries the source's modification time.
   struct timespec times[2] = {st.st_atim, st.st_mtim};
-  ::futimens(to.get(), times);
+  fs.setTimes(to.get(), times);
+  // Written blocks can still fail at close (a full disk over NFS, say).
+  if (fs.close(to.release()) != 0) {
+    reason = std::string("the private copy could not be written: ") + std::strerror(errno);
+    remove();
+    return false;
+  }
   return true;
 }
 

@@ -133,6 +133,19 @@ int64_t FaultyFileSystem::seek(int fd, int64_t offset, int whence) {
   return guarded(FsOperation::kSeek, pathOf(fd), [&] { return real_.seek(fd, offset, whence); });
 }
 
+// A kernel copy reads one file and writes the other: a rule on either fails it.
+ssize_t FaultyFileSystem::copyRange(int from, int64_t fromOffset, int to, int64_t toOffset, size_t size) {
+  if (decide(FsOperation::kRead, pathOf(from)) == Verdict::kFail) return -1;
+  Verdict verdict = decide(FsOperation::kWrite, pathOf(to));
+  if (verdict == Verdict::kFail) return -1;
+  if (verdict == Verdict::kShorten && size > 1) size /= 2;
+  return real_.copyRange(from, fromOffset, to, toOffset, size);
+}
+
+int FaultyFileSystem::clone(int to, int from) {
+  return guarded(FsOperation::kWrite, pathOf(to), [&] { return real_.clone(to, from); });
+}
+
 int FaultyFileSystem::sync(int fd, bool dataOnly) {
   return guarded(FsOperation::kSync, pathOf(fd), [&] { return real_.sync(fd, dataOnly); });
 }

@@ -40,6 +40,13 @@ class FileSystem {
   virtual ssize_t readAt(int fd, void* buffer, size_t size, int64_t offset) = 0;
   virtual ssize_t write(int fd, const void* data, size_t size) = 0;
   virtual int64_t seek(int fd, int64_t offset, int whence) = 0;
+  // Copies up to `size` bytes between files inside the kernel
+  // (copy_file_range); the count copied, or -1 with errno (EXDEV, ENOSYS,
+  // EOPNOTSUPP...: the caller copies by reading instead).
+  virtual ssize_t copyRange(int from, int64_t fromOffset, int to, int64_t toOffset, size_t size) = 0;
+  // Makes `to` share the extents of `from` (a reflink); -1 with errno where
+  // the file system cannot.
+  virtual int clone(int to, int from) = 0;
   // Flushes the file's data (and, unless `dataOnly`, its metadata) to disk.
   virtual int sync(int fd, bool dataOnly = false) = 0;
   virtual int rename(const std::string& from, const std::string& to) = 0;

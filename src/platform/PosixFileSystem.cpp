@@ -1,5 +1,7 @@
 #include "platform/PosixFileSystem.h"
 
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,6 +29,14 @@ ssize_t PosixFileSystem::write(int fd, const void* data, size_t size) { return :
 int64_t PosixFileSystem::seek(int fd, int64_t offset, int whence) {
   return ::lseek(fd, static_cast<off_t>(offset), whence);
 }
+
+ssize_t PosixFileSystem::copyRange(int from, int64_t fromOffset, int to, int64_t toOffset, size_t size) {
+  loff_t in = fromOffset;
+  loff_t out = toOffset;
+  return ::copy_file_range(from, &in, to, &out, size, 0);
+}
+
+int PosixFileSystem::clone(int to, int from) { return ::ioctl(to, FICLONE, from); }
 
 int PosixFileSystem::sync(int fd, bool dataOnly) { return dataOnly ? ::fdatasync(fd) : ::fsync(fd); }
 

@@ -15,6 +15,8 @@ class PosixFileSystem : public FileSystem {
   ssize_t readAt(int fd, void* buffer, size_t size, int64_t offset) override;
   ssize_t write(int fd, const void* data, size_t size) override;
   int64_t seek(int fd, int64_t offset, int whence) override;
+  ssize_t copyRange(int from, int64_t fromOffset, int to, int64_t toOffset, size_t size) override;
+  int clone(int to, int from) override;
   int sync(int fd, bool dataOnly = false) override;
   int rename(const std::string& from, const std::string& to) override;
   int renameAt(int fromFolder, const std::string& from, int toFolder, const std::string& to) override;

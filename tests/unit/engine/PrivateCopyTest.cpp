@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "platform/FaultyFileSystem.h"
 #include "support/TempHome.h"
 
 namespace palvero::testing {
@@ -66,6 +67,50 @@ TEST(PrivateCopyTest, RefusesWhatIsNoRegularFileOrDoesNotFit) {
     EXPECT_FALSE(made);
     EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
     EXPECT_TRUE(fs::is_empty(home / "scratch")) << "nothing is left behind";
+  }
+}
+
+// A disk that fails while the copy is made: the reason is the disk's, no
+// partial copy stays in the scratch folder, and a short write is no fault.
+TEST(PrivateCopyTest, ADiskFaultLeavesNoPartialCopy) {
+  TempHome home;
+  std::string source = home / "mail/inbox";
+  std::string content(2 * 1024 * 1024 + 5, 'i');
+  for (size_t i = 0; i < content.size(); i += 997) content[i] = static_cast<char>('a' + i % 26);
+  writeFile(source, content);
+  std::string scratch = home / "scratch";
+  fs::create_directories(scratch);
+  struct Case {
+    const char* label;
+    FsFaultRule rule;
+    const char* reason;  // nullptr: the copy is made
+  };
+  const FsFaultRule forever = FsFaultRule().times(FsFaultRule::kForever);
+  for (const Case& c :
+       {Case{"full disk", FsFaultRule(forever).on(FsOperation::kWrite).under(scratch).with(FsFault::kNoSpace),
+             "No space left on device"},
+        Case{"source unreadable", FsFaultRule(forever).on(FsOperation::kRead).under(source), "Input/output error"},
+        Case{"close fails", FsFaultRule().on(FsOperation::kClose).under(scratch), "could not be written"},
+        Case{"cannot create", FsFaultRule().on(FsOperation::kOpen).under(scratch), "could not be created"},
+        Case{"short writes", FsFaultRule(forever).on(FsOperation::kWrite).with(FsFault::kShortWrite), nullptr}}) {
+    SCOPED_TRACE(c.label);
+    FaultyFileSystem faults;
+    // The reflink fails first, so the bytes really go through the copy.
+    faults.add(FsFaultRule().on(FsOperation::kWrite).under(scratch).withError(EOPNOTSUPP));
+    faults.add(c.rule);
+    ScopedFileSystem installed(faults);
+    PrivateCopy copy([](const std::string&) { return int64_t{-1}; });
+    std::string reason;
+    bool made = copy.make(source, scratch, reason);
+    if (c.reason == nullptr) {
+      ASSERT_TRUE(made) << reason;
+      EXPECT_GT(faults.injected(), 1) << "the writes were shortened";
+      EXPECT_TRUE(readFile(copy.path()) == content);
+      continue;
+    }
+    EXPECT_FALSE(made);
+    EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    EXPECT_TRUE(fs::is_empty(scratch)) << "nothing is left behind";
   }
 }
 
