@@ -48,7 +48,7 @@ TSAN_CI_TESTS = ^(DispatchQueueTest|RunLoopTest|RunLoopRealClockTest|Notificatio
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALVERO_TSAN=ON -DPALVERO_BUILD_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGET)
-	cd $(TSAN_BUILD) && TSAN_OPTIONS="second_deadlock_stack=1 $(TSAN_OPTIONS)" \
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp $(TSAN_OPTIONS)" \
 	  ctest -j $(JOBS) -R '$(TSAN_TESTS)' --output-on-failure --timeout 900
 
 tsan-ci:

@@ -135,7 +135,9 @@ void ServiceProcess::start() {
     kill();
     throw std::runtime_error("palvero-service did not report its address (got \"" + line + "\")");
   }
-  url_ = line;
+  // A restart listens on the same port: the address is left as it is, since
+  // the test's own threads may be reading it meanwhile.
+  if (url_ != line) url_ = line;
   port_ = std::stoi(line.substr(colon + 1, slash - colon - 1));
 }
 
