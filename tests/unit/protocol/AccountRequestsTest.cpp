@@ -213,8 +213,7 @@ TEST_F(AccountRequestsTest, AForgottenPasswordPostsTheOutcome) {
   };
   const std::string ask = "forgot_pas";
   for (const Case& c :
-       {Case{"ok", {reply(200, "ok")}, {"ForgotPasswordOK"}, {ask}, 0},
-        Case{"userdeleted", {reply(200, "userdeleted")}, {"ForgotPasswordUserDeleted"}, {ask}, 1},
+       {Case{"userdeleted", {reply(200, "userdeleted")}, {"ForgotPasswordUserDeleted"}, {ask}, 1},
         Case{"other word", {reply(200, "nope")}, {"ForgotPasswordFail"}, {ask}, 1},
         Case{"500", {reply(500, "boom")}, {"ForgotPasswordFail"}, {ask}, 1},
         Case{"401 renewed", {reply(401, ""), authOk(), reply(200, "ok")}, {"ForgotPasswordOK"}, {ask, "auth", ask}, 0},
