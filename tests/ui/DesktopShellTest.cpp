@@ -183,15 +183,6 @@ TEST_F(DesktopShellTest, TerminationSignalEndsTheEventLoop) {
   EXPECT_EQ(QApplication::exec(), 0);
 }
 
-TEST_F(DesktopShellTest, NotLoggedInStartsTheWizardWithoutAStatusItem) {
-  DesktopApp app(quietOptions());
-  app.start();
-  EXPECT_FALSE(app.window()->showsMainWindow());
-  ASSERT_NE(app.wizard(), nullptr);
-  EXPECT_EQ(app.statusItem(), nullptr);
-  EXPECT_EQ(app.delegate()->mainViewController(), nullptr);
-}
-
 TEST_F(DesktopShellTest, ASecondLaunchBringsTheRunningWindowForward) {
   logIn();
   DesktopApp first(quietOptions(true));

@@ -1,5 +1,5 @@
 // Whole restore runs through RestoreManager and real engines against
-// palvero-service: all data to another folder, single files, other devices,
+// palvero-service: all data to another folder, other devices,
 // hostile listings, links in the destination, disk space, pause and resume.
 #include <sys/resource.h>
 
@@ -75,39 +75,6 @@ TEST_F(RestoreRunTest, AllDataToAnotherFolderGivesTheTreeByteForByte) {
   for (const auto& report : service_.reports()) kinds.push_back(report["fields"].value("type", ""));
   EXPECT_NE(std::find(kinds.begin(), kinds.end(), "restorestart"), kinds.end());
   EXPECT_NE(std::find(kinds.begin(), kinds.end(), "restoreend"), kinds.end());
-}
-
-TEST_F(RestoreRunTest, ASingleFileToAnotherFolderIsWrittenAsDestinationSlashName) {
-  backUpTree();
-  RestoreChoice choice;
-  choice.restoreSingleFile = true;
-  choice.restoreToOriginalPath = false;
-  choice.restoreDestinationPath = home_ / "single";
-  BackupedFile file;
-  file.name = home_ / "docs/sub/b.bin";
-  file.size = 300000;
-  choice.singleFileForRestore = file;
-  ASSERT_TRUE(restoreWith(choice));
-  EXPECT_EQ(filesBelow(home_ / "single"), std::vector<std::string>{"b.bin"});
-  EXPECT_EQ(readFile(home_ / "single/b.bin"), readFile(home_ / "docs/sub/b.bin"));
-}
-
-TEST_F(RestoreRunTest, OneRevisionOfASingleFile) {
-  writeFile(home_ / "docs/v.txt", "first");
-  ASSERT_TRUE(backup(home_ / "docs/v.txt"));
-  writeFile(home_ / "docs/v.txt", "second, longer");
-  setModificationTime(home_ / "docs/v.txt", 1706717109);
-  ASSERT_TRUE(backup(home_ / "docs/v.txt"));
-  RestoreChoice choice;
-  choice.restoreSingleFile = true;
-  choice.restoreToOriginalPath = false;
-  choice.restoreDestinationPath = home_ / "single";
-  BackupedFile file;
-  file.name = home_ / "docs/v.txt";
-  choice.singleFileForRestore = file;
-  choice.backupFileVersion = BackupFileVersion{1, 5, std::nullopt};
-  ASSERT_TRUE(restoreWith(choice));
-  EXPECT_EQ(readFile(home_ / "single/v.txt"), "first");
 }
 
 TEST_F(RestoreRunTest, AnotherDevicesFilesComeWithItsDeviceId) {

@@ -142,14 +142,6 @@ TEST_F(HttpClientWireTest, KeepsTheConnectionOpenBetweenRequests) {
   EXPECT_EQ(server.connections(), 1);
 }
 
-TEST_F(HttpClientWireTest, ReportsErrorStatusesWithTheirBody) {
-  RawHttpServer server({{"HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\n\r\nbusy"}});
-  HttpResponse response = send(server, "x");
-  EXPECT_TRUE(response.completed());
-  EXPECT_EQ(response.status, 503);
-  EXPECT_EQ(response.body, "busy");
-}
-
 struct BrokenReply {
   std::string name;
   RawHttpServer::Answer answer;

@@ -87,29 +87,6 @@ TEST_F(ProtocolTest, ARetriedPartIsSentAgainWithTheSameBytes) {
   EXPECT_EQ(second, stringFromBytes(Bytes(file.begin() + 5000000, file.begin() + 10000000)));
 }
 
-TEST_F(ProtocolTest, A401DuringASplitUploadRenewsAndStartsOverWithTheNewCookie) {
-  transport_->push(reply(200, "part"));
-  transport_->push(reply(401, "session expired"));
-  transport_->push(authOk("NEW"));
-  transport_->push(reply(200, "part"));
-  transport_->push(reply(200, "part"));
-  transport_->push(reply(200, "ok"));
-  bool offline = false;
-  ASSERT_TRUE(server_->sendFilePostHTTP("f", versionParams(), patterned(12000000), true, offline));
-  auto sent = transport_->sent();
-  ASSERT_EQ(sent.size(), 6u);
-  EXPECT_EQ(sent[2].body, "request=auth&guid=GUID-1&password=PASS-1");
-  EXPECT_EQ(sent[1].header("Cookie"), "PVSESSID=S9");
-  for (int i = 3; i < 6; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(sent[i].header("Cookie"), "PVSESSID=NEW");
-    auto parts = parseMultipart(sent[i].body, boundaryOf(sent[i]));
-    std::map<std::string, std::string> fields;
-    for (const auto& p : parts) fields[p.name] = p.content;
-    EXPECT_EQ(fields["offset"], std::to_string((i - 3) * 5000000));
-  }
-}
-
 TEST_F(ProtocolTest, ASingleSendFollowsTheRetryRules) {
   struct Case {
     std::vector<HttpResponse> replies;
