@@ -82,7 +82,6 @@ class ServiceProcess {
   const std::string& url() const { return url_; }
   int port() const { return port_; }
   const std::string& dataDir() const { return dataDir_; }
-  bool running() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
 
   // Stops with SIGTERM and waits; the data folder stays until destruction.

@@ -50,13 +50,6 @@ class RecordingStore : public DatabaseQueueStore {
     record({"deleted", paths.size(), std::vector<int32_t>(paths.size(), kQueueToDelete)});
     return DatabaseQueueStore::insertDeletedFiles(paths);
   }
-  bool deleteFilesWithPrefix(const std::string& prefix) override {
-    {
-      std::lock_guard lock(mutex_);
-      prefixes_.push_back(prefix);
-    }
-    return DatabaseQueueStore::deleteFilesWithPrefix(prefix);
-  }
 
   std::vector<Write> writes() const {
     std::lock_guard lock(mutex_);
@@ -68,10 +61,6 @@ class RecordingStore : public DatabaseQueueStore {
       if (write.kind == kind) out.push_back(write.count);
     }
     return out;
-  }
-  std::vector<std::string> prefixes() const {
-    std::lock_guard lock(mutex_);
-    return prefixes_;
   }
   void clear() {
     std::lock_guard lock(mutex_);
@@ -96,7 +85,6 @@ class RecordingStore : public DatabaseQueueStore {
 
   mutable std::mutex mutex_;
   std::vector<Write> writes_;
-  std::vector<std::string> prefixes_;
   std::atomic<int> failAt_{0};
 };
 
