@@ -35,7 +35,7 @@ BackupRunner::Result BackupRunner::run(StdRunLoop& loop, const std::function<voi
   auto& settings = LocalSettings::sharedManager();
   if (!settings.isInitialized()) {
     result.outcome = Outcome::kNotLoggedIn;
-    result.message = "this computer is not logged in; run \"palvero login\" first";
+    result.message = "this computer is not logged in; run \"palvero login --user NAME\" first";
     return result;
   }
   auto& database = DBManager::sharedDBManager();

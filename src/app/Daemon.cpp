@@ -32,7 +32,7 @@ int Daemon::run(std::string& message) {
   AppDelegate app(options);
   if (app.applicationDidFinishLaunching() == AppDelegate::LaunchState::kWizard) {
     app.applicationWillTerminate();
-    message = "this computer is not logged in; run \"palvero login\" first";
+    message = "this computer is not logged in; run \"palvero login --user NAME\" first";
     return kExitNotLoggedIn;
   }
   // Under systemd (Type=notify) the unit counts as started only now, once a

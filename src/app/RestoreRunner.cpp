@@ -137,7 +137,7 @@ RestoreRunner::Result RestoreRunner::run(StdRunLoop& loop, const Request& reques
   Result result;
   if (!LocalSettings::sharedManager().isInitialized()) {
     result.outcome = Outcome::kNotLoggedIn;
-    result.message = "this computer is not logged in; run \"palvero login\" first";
+    result.message = "this computer is not logged in; run \"palvero login --user NAME\" first";
     return result;
   }
   auto& database = DBManager::sharedDBManager();
