@@ -47,15 +47,6 @@ TEST_F(SettingsIntegrationTest, TheDailyTimeRoundTripsAsTodayAtThatTime) {
   EXPECT_EQ(settings.backupTimingType(), LocalSettings::kTimingDaily);
 }
 
-TEST_F(SettingsIntegrationTest, SettingsNeedASessionThatTheCallerOpens) {
-  auto fresh = newServer();
-  EXPECT_FALSE(fresh->saveSettings("client"));
-  EXPECT_EQ(loggedTextsStartingWith("saveSettings FAIL").size(), 1u);
-  ASSERT_TRUE(fresh->syncAuthorise());
-  EXPECT_TRUE(fresh->saveSettings("client"));
-  EXPECT_TRUE(service_->savedSettings(device_.clientId, "client").contains("ClientVersion"));
-}
-
 TEST_F(SettingsIntegrationTest, AnOrderForLogsSendsThemSilently) {
   service_->setAdminSettings("ann", "backup", R"({"OrderLogs": false, "BackupTimingType": "1"})");
   server_->loadSettings("backup");

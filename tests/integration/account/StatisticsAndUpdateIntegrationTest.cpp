@@ -61,9 +61,6 @@ TEST_F(StatisticsIntegrationTest, TheLargestFilesComePagedByCategory) {
   EXPECT_EQ((*first)[0]["name"], "/home/ann/p12.png");
   ASSERT_EQ(second->size(), 2u);
   EXPECT_EQ((*second)[1]["size"], 10);
-  service_->addFault("get_top10:500");
-  EXPECT_FALSE(server_->getTop10Files("music", 0));
-  EXPECT_EQ(service_->requests("get_top10").size(), 4u);
 }
 
 TEST_F(StatisticsIntegrationTest, TheSupportContactIsStored) {
@@ -122,16 +119,6 @@ TEST_F(UpdateIntegrationTest, ANewerVersionIsFoundDownloadedAndPutInPlace) {
   EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
-TEST_F(UpdateIntegrationTest, TheSameVersionIsNotNewer) {
-  startOffering("2.0.0.9", {{"PalveroUpdater.app", "x"}});
-  std::string text;
-  EXPECT_FALSE(server_->syncCheckVersion(31, text));
-  EXPECT_EQ(text, "2.0.0.9");
-  server_->checkVersion(31);
-  settleAsyncWork();
-  EXPECT_TRUE(notifications_->names().empty());
-}
-
 TEST_F(UpdateIntegrationTest, AHostileUpdaterLeavesNothingOutsideItsFolder) {
   startOffering("9.0.0.0", {{"PalveroUpdater.app", "x"}, {"../../x", "escaped"}});
   ASSERT_TRUE(server_->syncAuthorise());
@@ -164,19 +151,6 @@ TEST_F(UpdateIntegrationTest, LogsReachTheServiceWholeWithTheSystemAndMessage) {
   std::string stored = readFile(service_->dataDir() + "/" + logs[0]["fields"]["stored"].get<std::string>());
   EXPECT_EQ(stored.substr(0, sentLog.size()), sentLog);
   EXPECT_GE(stored.size(), sentLog.size());
-}
-
-TEST_F(UpdateIntegrationTest, AFailedUploadIsReportedUnlessSilent) {
-  startOffering("2.0.0.9", {{"PalveroUpdater.app", "x"}});
-  LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, "hello", kLogEvent);
-  service_->addFault("send_logs:500:2");
-  server_->sendLogsWithMessage("loud", false);
-  ASSERT_TRUE(runMainLoopUntil([&] { return notifications_->size() == 1; }));
-  server_->sendLogsWithMessage("quiet", true);
-  ASSERT_TRUE(runMainLoopUntil([&] { return service_->requests("send_logs").size() == 2; }));
-  settleAsyncWork();
-  EXPECT_EQ(notifications_->names(), std::vector<std::string>{"LogsSentFail"});
-  EXPECT_TRUE(reportsOf("send_logs").empty());
 }
 
 }  // namespace

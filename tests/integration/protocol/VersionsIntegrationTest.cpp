@@ -38,19 +38,6 @@ TEST_F(VersionsIntegrationTest, RevisionsAreNumberedAndTheLatestIsMinusOne) {
   EXPECT_FALSE(fetch("/a", 3));
 }
 
-TEST_F(VersionsIntegrationTest, AServerErrorIsTriedFiveTimesWithNumberedFailLines) {
-  ASSERT_TRUE(server_->syncAuthorise());
-  service_.addFault("get_ver:500:always");
-  EXPECT_FALSE(fetch("/a"));
-  EXPECT_EQ(sent("get_ver").size(), 5u);
-  auto lines = logLinesStartingWith("GetFileVersionBin FAIL on attempt");
-  ASSERT_EQ(lines.size(), 5u);
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(lines[i], "GetFileVersionBin FAIL on attempt " + std::to_string(i) +
-                            ". File: %2Fa. Response: injected fault 500 with status code: 500");
-  }
-}
-
 TEST_F(VersionsIntegrationTest, ExactlyFiveMillionBytesGoInOneRequest) {
   Bytes bytes = randomBytes(5000000, 8);
   ASSERT_TRUE(uploadVersion("/big", bytes));
@@ -112,17 +99,6 @@ TEST_F(VersionsIntegrationTest, AnotherDeviceOfTheAccountReadsTheHistory) {
   // A "null" device asks the caller's own history, which is empty.
   EXPECT_FALSE(laptop->GetFileVersionBin(encoded("/shared.txt"), -1, stream, false, offline, "(null)"));
   EXPECT_FALSE(sent("get_ver").back()["fields"].contains("sourceDeviceId"));
-}
-
-TEST_F(VersionsIntegrationTest, AnotherAccountsDeviceIsNotFound) {
-  ASSERT_TRUE(uploadVersion("/private.txt", bytesFromString("mine")));
-  auto stranger = service_.newDevice("bob", "pw");
-  ServiceProcess::useCredentials(stranger);
-  auto other = newServer();
-  Bytes stream;
-  bool offline = false;
-  EXPECT_FALSE(other->GetFileVersionBin(encoded("/private.txt"), -1, stream, false, offline, device_.clientId));
-  EXPECT_EQ(sent("get_ver").back()["status"], 404);
 }
 
 // --- Deletion -----------------------------------------------------------------

@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "base/Date.h"
-#include "base/FakeClock.h"
 
 namespace palvero {
 namespace {
@@ -66,27 +65,12 @@ TEST_F(DateTest, ShortDateLongTimeHasSecondsAndZone) {
   EXPECT_EQ(midnight->shortDateLongTime(), "1/1/24, 12:00:01 AM CET");
 }
 
-TEST_F(DateTest, DistantPastIsBeforeAnyRealDate) {
-  EXPECT_LT(Date::distantPast(), Date::fromTimeIntervalSince1970(0));
-  EXPECT_EQ(Date::distantPast().format("yyyy"), "0001");
-}
-
 TEST_F(DateTest, ValueFormRoundTripsAndRejectsOtherValues) {
   Date date = Date::fromTimeIntervalSince1970(1706717109.5);
   EXPECT_EQ(Date::fromValue(date.toValue()), date);
   EXPECT_FALSE(Date::fromValue(Value("20240131 17:05:09")));
   EXPECT_FALSE(Date::fromValue(Value(12)));
   EXPECT_FALSE(Date::fromValue(Value{{"$date", "x"}}));
-}
-
-TEST_F(DateTest, NowFollowsTheInstalledClock) {
-  auto clock = std::make_shared<FakeClock>();
-  Clock::setCurrent(clock);
-  Date start = Date::now();
-  clock->sleepFor(std::chrono::seconds(15));
-  EXPECT_EQ(Date::now().timeIntervalSince(start), 15);
-  EXPECT_EQ(clock->totalSlept(), std::chrono::seconds(15));
-  Clock::setCurrent(nullptr);
 }
 
 }  // namespace

@@ -147,16 +147,6 @@ TEST_F(AccountRequestsTest, AnEmptyDeviceListRegistersThisComputer) {
   }
 }
 
-TEST_F(AccountRequestsTest, ANewDeviceRecordDescribesThisComputer) {
-  Value record = server_->loginWithNewDevice();
-  EXPECT_EQ(record["DeviceID"], "");
-  EXPECT_EQ(record["DeviceEncripting"], "");
-  EXPECT_EQ(record["DeviceType"], "31");
-  EXPECT_EQ(record["ClientVersion"], Env::applicationVersion());
-  EXPECT_EQ(record["Name"], SystemInfo::localizedHostName());
-  EXPECT_EQ(record["ComputerName"], record["Name"]);
-}
-
 // --- Device registration ----------------------------------------------------
 
 // The device JSON goes into the form as it is; the texts in it arrive

@@ -65,11 +65,6 @@ class StatusReportTest : public ProtocolTest {
   }
 };
 
-TEST_F(StatusReportTest, ProgressReportsCarryTheVersionBeforeTheDescription) {
-  EXPECT_EQ(sendAndCapture("backupinprogress", "12 files left"),
-            "request=status&guid=GUID-1&type=backupinprogress&desc=" + Env::applicationVersion() + "%3A+12+files+left");
-}
-
 TEST_F(StatusReportTest, TheEndReportCarriesTheDescriptionAlone) {
   EXPECT_EQ(sendAndCapture("backupend", "ERROR: 3 failed files"),
             "request=status&guid=GUID-1&type=backupend&desc=ERROR%3A+3+failed+files");

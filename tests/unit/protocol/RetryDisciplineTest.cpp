@@ -13,47 +13,45 @@ class VersionDownloadTest : public ProtocolTest {
   Bytes stream_;
 };
 
-TEST_F(VersionDownloadTest, NotFoundFailsAfterOneRequestWithoutOfflineBreak) {
-  transport_->push(reply(404, "no such version"));
-  bool offline = true;
-  EXPECT_FALSE(fetch(offline));
-  EXPECT_FALSE(offline);
-  EXPECT_EQ(transport_->count(), 1u);
-  EXPECT_TRUE(logLinesStartingWith("GetFileVersionBin FAIL").empty());
-}
-
-TEST_F(VersionDownloadTest, SuccessDeliversTheBodyWhateverItSays) {
-  transport_->push(reply(500, ""));
-  transport_->push(reply(200, std::string("\0binary", 7)));
-  bool offline = false;
-  EXPECT_TRUE(fetch(offline));
-  EXPECT_EQ(stringFromBytes(stream_), std::string("\0binary", 7));
-  // No wait after a 500 (nor before the first attempt: the instance made
-  // no request before it, so the pacing asks for nothing).
-  EXPECT_EQ(clock_->totalSlept(), Clock::Duration::zero());
-}
-
-TEST_F(VersionDownloadTest, BadGatewayWaitsOneSecondPerAttempt) {
-  transport_->pushMany(2, reply(502, ""));
-  transport_->push(reply(200, "v"));
-  bool offline = false;
-  EXPECT_TRUE(fetch(offline));
-  EXPECT_EQ(clock_->totalSlept(), std::chrono::milliseconds(2000));
-}
-
-TEST_F(VersionDownloadTest, UnavailableSetsTheOfflineBreakAtOnce) {
-  transport_->push(reply(503, ""));
-  bool offline = false;
-  EXPECT_FALSE(fetch(offline));
-  EXPECT_TRUE(offline);
-  EXPECT_EQ(transport_->count(), 1u);
-}
-
-TEST_F(VersionDownloadTest, AFailureAfterAnOutageClearsTheOfflineBreak) {
-  transport_->pushMany(5, reply(500, ""));
-  bool offline = true;
-  EXPECT_FALSE(fetch(offline));
-  EXPECT_FALSE(offline);
+TEST_F(VersionDownloadTest, FollowsTheRetryRules) {
+  struct Case {
+    std::vector<HttpResponse> replies;
+    bool result;
+    bool offline;
+    size_t requests;
+    std::chrono::milliseconds slept;
+    size_t failLines;
+  };
+  const std::string binary("\0binary", 7);
+  for (const Case& c :
+       {// Not found: no retry, no fail line, no offline break.
+        Case{{reply(404, "no such version")}, false, false, 1, std::chrono::milliseconds(0), 0},
+        // A 500 is retried at once; the body is delivered whatever it says.
+        Case{{reply(500, ""), reply(200, binary)}, true, false, 2, std::chrono::milliseconds(0), 1},
+        Case{{reply(502, ""), reply(502, ""), reply(200, "v")}, true, false, 3, std::chrono::milliseconds(2000), 2},
+        Case{{reply(503, "")}, false, true, 1, std::chrono::milliseconds(0), 0},
+        Case{std::vector<HttpResponse>(5, reply(500, "down")), false, false, 5, std::chrono::milliseconds(0), 5},
+        Case{{reply(401, ""), reply(200, "wrongpas")}, false, false, 2, std::chrono::milliseconds(0), 0}}) {
+    SCOPED_TRACE(describe(c.replies));
+    startOver();
+    for (const auto& r : c.replies) transport_->push(r);
+    const size_t linesBefore = logLinesStartingWith("GetFileVersionBin FAIL").size();
+    const auto sleptBefore = clock_->totalSlept();
+    bool offline = !c.offline;
+    EXPECT_EQ(fetch(offline), c.result);
+    EXPECT_EQ(offline, c.offline);
+    EXPECT_EQ(transport_->count(), c.requests);
+    EXPECT_EQ(clock_->totalSlept() - sleptBefore, c.slept);
+    auto lines = logLinesStartingWith("GetFileVersionBin FAIL");
+    ASSERT_EQ(lines.size() - linesBefore, c.failLines);
+    if (c.result) {
+      EXPECT_EQ(stringFromBytes(stream_), c.replies.back().body);
+    }
+    if (c.failLines == 5) {
+      EXPECT_EQ(lines.back(),
+                "GetFileVersionBin FAIL on attempt 4. File: %2Fhome%2Fa.txt. Response: down with status code: 500");
+    }
+  }
 }
 
 TEST_F(VersionDownloadTest, RenewsTheSessionOn401AndRunsAgain) {
@@ -64,14 +62,6 @@ TEST_F(VersionDownloadTest, RenewsTheSessionOn401AndRunsAgain) {
   EXPECT_TRUE(fetch(offline));
   EXPECT_EQ(transport_->kinds(), (std::vector<std::string>{"get_ver", "auth", "get_ver"}));
   EXPECT_EQ(transport_->sent()[2].header("Cookie"), "PVSESSID=S2");
-}
-
-TEST_F(VersionDownloadTest, AFailedRenewalFailsTheRequest) {
-  transport_->push(reply(401, ""));
-  transport_->push(reply(200, "wrongpas"));
-  bool offline = false;
-  EXPECT_FALSE(fetch(offline));
-  EXPECT_EQ(transport_->count(), 2u);
 }
 
 TEST_F(VersionDownloadTest, A401AfterEveryRenewalGivesUpInsteadOfLoopingForever) {
@@ -106,13 +96,6 @@ TEST_F(VersionDownloadTest, EveryOutageCodeSetsTheOfflineBreakAfterOneAttempt) {
     EXPECT_TRUE(offline);
     EXPECT_EQ(transport_->count(), 1u);
   }
-}
-
-TEST(NetworkErrorManagerTest, HoldsExactlyTheTenOutageCodes) {
-  auto& manager = NetworkErrorManager::sharedErrorManager();
-  EXPECT_EQ(manager.networkErrorCodes(),
-            (std::vector<int>{-1004, -1005, -1006, -1008, -1009, -1011, -1018, -1019, -1100, -1102}));
-  for (int code : {0, -1, -999, -1001, -1003, -1200, -1202, 404}) EXPECT_FALSE(manager.isNetworkAlive(code)) << code;
 }
 
 // --- Block download ---------------------------------------------------------
