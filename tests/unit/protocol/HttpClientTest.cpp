@@ -200,14 +200,10 @@ TEST_F(HttpClientWireTest, AReplyWithinTheLimitIsReadWhole) {
 // Proxy type 0 means no proxy at all, not the environment's; type 1 is the
 // environment's.
 TEST_F(HttpClientWireTest, ProxyTypeNoneIgnoresTheEnvironmentsProxy) {
-  struct SavedEnv {
-    std::string name;
-    std::optional<std::string> value;
-  };
-  std::vector<SavedEnv> saved;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
   for (const char* name : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"}) {
     const char* value = std::getenv(name);
-    saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
+    saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     ::unsetenv(name);
   }
   const std::string deadProxy = "http://127.0.0.1:" + std::to_string(closedPort());
@@ -223,12 +219,8 @@ TEST_F(HttpClientWireTest, ProxyTypeNoneIgnoresTheEnvironmentsProxy) {
       EXPECT_EQ(response.errorCode, kNetworkErrorCannotConnectToHost) << "sent to the proxy";
     }
   }
-  for (const auto& env : saved) {
-    if (env.value) {
-      ::setenv(env.name.c_str(), env.value->c_str(), 1);
-    } else {
-      ::unsetenv(env.name.c_str());
-    }
+  for (const auto& [name, value] : saved) {
+    value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
   }
 }
 

@@ -133,8 +133,8 @@ TEST_F(LogUploadTest, OutcomesAndSilence) {
     std::vector<std::string> notifications;
   };
   for (const Case& c :
-       {Case{"refused", {reply(200, "no")}, false, {"LogsSentFail"}}, Case{"silent refusal", {reply(500, "")}, true, {}},
-        Case{"silent ok", {reply(200, "ok")}, true, {}},
+       {Case{"refused", {reply(200, "no")}, false, {"LogsSentFail"}},
+        Case{"silent refusal", {reply(500, "")}, true, {}}, Case{"silent ok", {reply(200, "ok")}, true, {}},
         Case{"silent after renewal", {reply(401, ""), authOk(), reply(200, "ok")}, true, {}},
         Case{"refused renewal", {reply(401, ""), reply(200, "wrongpas")}, false, {}}}) {
     SCOPED_TRACE(c.name);
