@@ -1,8 +1,5 @@
 // Files the engine must not back up as they are: refused with a logged
 // reason before any request.
-#include <sys/socket.h>
-#include <sys/un.h>
-
 #include <filesystem>
 
 #include "EngineFixture.h"
@@ -53,29 +50,12 @@ TEST_F(BackupRefusalTest, ANameWithACarriageReturnIsBackedUpAndRestored) {
   }
 }
 
+// Links and other kinds take the same refusal (their kinds: SourceFileTest).
 TEST_F(BackupRefusalTest, OnlyRegularFilesAreRead) {
   std::string fifo = dataPath("fifo");
   std::filesystem::create_directories(dataPath(""));
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   expectRefusedAtOnce(fifo, "not a regular file");
-
-  service_.clearLog();
-  std::string target = dataPath("target.txt");
-  writeFile(target, "reached through a link");
-  std::string link = dataPath("link.txt");
-  std::filesystem::create_symlink(target, link);
-  expectRefusedAtOnce(link, "not a regular file");
-
-  service_.clearLog();
-  std::string socketPath = dataPath("socket");
-  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  expectRefusedAtOnce(socketPath, "not a regular file");
-  ::close(fd);
 
   service_.clearLog();
   expectRefusedAtOnce(dataPath(""), "not a regular file");

@@ -28,19 +28,6 @@ TEST_F(DeduplicationTest, ASecondBackupOfAnUnchangedFileSendsNoBlockAndRecordsAN
   EXPECT_EQ(service_.versions(device_.clientId, path).size(), 2u);
 }
 
-TEST_F(DeduplicationTest, TwoFilesWithTheSameContentUploadTheirBlocksOnce) {
-  std::string content = randomContent(700000, 2);
-  writeFile(dataPath("a.bin"), content);
-  writeFile(dataPath("b/b.bin"), content);
-  ASSERT_TRUE(backup(dataPath("a.bin")));
-  ASSERT_TRUE(backup(dataPath("b/b.bin")));
-  std::vector<std::string> names = uploadedBlockNames();
-  EXPECT_EQ(names, (std::vector<std::string>{sha(content.substr(0, 256000)), sha(content.substr(256000, 256000)),
-                                             sha(content.substr(512000))}));
-  ASSERT_TRUE(restore(dataPath("b/b.bin"), restoredPath("b.bin")));
-  EXPECT_TRUE(readFile(restoredPath("b.bin")) == content);
-}
-
 TEST_F(DeduplicationTest, BlocksTheServiceHoldsAreNotSentWhenTheLocalTableForgotThem) {
   std::string content = randomContent(700000, 3);
   writeFile(dataPath("a.bin"), content);

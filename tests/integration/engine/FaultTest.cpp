@@ -19,39 +19,7 @@ class FaultTest : public EngineFixture {
     WorkerActivity::setStamper(nullptr);
     EngineFixture::TearDown();
   }
-
-  // The "status" reports received (sent in the background: waits for `count`).
-  std::vector<Value> statusReports(size_t count) {
-    for (int i = 0; i < 500; ++i) {
-      auto reports = answered("status");
-      if (reports.size() >= count) return reports;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return answered("status");
-  }
 };
-
-TEST_F(FaultTest, ABlockTheServiceNeverKeepsFailsTheFileAfterFiveAttempts) {
-  service_.addFault("upload_blocks_multi:500:always");
-  std::string path = dataPath("never stored.bin");
-  writeFile(path, randomContent(300000, 1));
-
-  EXPECT_FALSE(backup(path));
-  EXPECT_EQ(lastPosted().name, "BackupFileFail");
-  std::vector<std::string> lines =
-      logLinesStartingWith("Some blocks were sent to server, but not saved for file " + path);
-  ASSERT_EQ(lines.size(), 5u);
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    EXPECT_NE(lines[attempt].find("Count is: 2; iterator is " + std::to_string(attempt)), std::string::npos);
-  }
-  EXPECT_TRUE(service_.requests("upload_ver").empty());
-  auto reports = statusReports(1);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0]["fields"]["type"], "backupError");
-  EXPECT_NE(reports[0]["fields"]["desc"].get<std::string>().find(
-                "Some blocks were sent to server, but not saved for file " + path),
-            std::string::npos);
-}
 
 struct TransientCase {
   const char* label;
@@ -173,15 +141,13 @@ TEST_P(ChangedFileTest, AFileChangedDuringItsBackupIsTriedAgainAndRecordedWhole)
 INSTANTIATE_TEST_SUITE_P(
     Changes, ChangedFileTest,
     ::testing::Values(
+        // Which changes a file's identity shows: SourceFileTest.
         ChangeCase{"TruncatedAfterCutting", 2, [](const std::string& p) { std::filesystem::resize_file(p, 100000); }},
-        ChangeCase{"RewrittenAfterCutting", 2, [](const std::string& p) { writeFile(p, randomContent(600000, 8)); }},
         ChangeCase{"ReplacedAfterCutting", 2,
                    [](const std::string& p) {
                      writeFile(p + ".new", randomContent(600000, 9));
                      std::filesystem::rename(p + ".new", p);
                    }},
-        ChangeCase{"GrownAfterTheBlocksWentOut", 3,
-                   [](const std::string& p) { std::ofstream(p, std::ios::app | std::ios::binary) << "appended"; }},
         ChangeCase{"RewrittenAfterTheBlocksWentOut", 3,
                    [](const std::string& p) { writeFile(p, randomContent(600000, 10)); }}),
     labelOf<ChangeCase>);

@@ -1,6 +1,6 @@
-// Where a restored file goes: replaced, or kept beside under a dated name;
-// bundles overwritten in place; colons removed; paths that would leave the
-// chosen place refused; folders and revisions that cannot be restored.
+// Where a restored file goes: kept beside under a dated name; colons
+// removed; paths that would leave the chosen place refused; folders and
+// revisions that cannot be restored.
 #include <filesystem>
 
 #include "EngineFixture.h"
@@ -54,35 +54,10 @@ TEST_F(RestoreTargetTest, KeepingExistingFilesWritesADatedFileBesideTheOld) {
   EXPECT_NE(changeTimeText(dataPath("README")).find(' '), std::string::npos);
 }
 
-TEST_F(RestoreTargetTest, KeepingExistingFilesStillOverwritesInsideBundles) {
-  keepExistingFiles();
-  for (const char* name : {"Foo.app/Contents/Info.plist", "Disk.DMG/data", "Book.lpdf/page.pdf"}) {
-    SCOPED_TRACE(name);
-    std::string path = backedUp(name, "bundle member");
-    writeFile(restoredPath(name), "older member");
-    ASSERT_TRUE(restore(path, restoredPath(name)));
-    EXPECT_EQ(readFile(restoredPath(name)), "bundle member");
-  }
-}
-
-TEST_F(RestoreTargetTest, ReplacingOverwritesAnExistingFile) {
-  std::string path = backedUp("notes.txt", "restored notes");
-  writeFile(restoredPath("notes.txt"), "older notes that are longer than the restored ones");
-  ASSERT_TRUE(restore(path, restoredPath("notes.txt")));
-  EXPECT_EQ(readFile(restoredPath("notes.txt")), "restored notes");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(restoredPath("")), {}), 1);
-}
-
 TEST_F(RestoreTargetTest, ColonsAreRemovedFromTheTarget) {
   std::string path = backedUp("plain.txt", "colons");
   ASSERT_TRUE(restore(path, restoredPath("a:b/c:d.txt")));
   EXPECT_EQ(readFile(restoredPath("ab/cd.txt")), "colons");
-}
-
-TEST_F(RestoreTargetTest, MissingFoldersOfTheTargetAreCreated) {
-  std::string path = backedUp("deep.bin", randomContent(300000, 2));
-  ASSERT_TRUE(restore(path, restoredPath("one/two/three/deep.bin")));
-  EXPECT_TRUE(readFile(restoredPath("one/two/three/deep.bin")) == randomContent(300000, 2));
 }
 
 TEST_F(RestoreTargetTest, PathsThatLeaveTheChosenPlaceAreRefused) {
@@ -140,14 +115,6 @@ TEST_F(RestoreTargetTest, ADamagedInlineBlockIsAMissingPart) {
   EXPECT_FALSE(restore("/x/short.txt", restoredPath("short.txt")));
   EXPECT_EQ(lastPosted().userInfo["error"], "Missing part of file");
   EXPECT_FALSE(std::filesystem::exists(restoredPath("short.txt")));
-}
-
-TEST_F(RestoreTargetTest, AnEmptyRevisionGivesAnEmptyFileWithItsTime) {
-  uploadVersionText("/x/empty", "0|/x/empty|0|20240131 17:05:09\n1|/x/empty|0");
-  ASSERT_TRUE(restore("/x/empty", restoredPath("empty")));
-  EXPECT_EQ(readFile(restoredPath("empty")), "");
-  EXPECT_EQ(modificationTime(restoredPath("empty")),
-            static_cast<int64_t>(Date::parse("20240131 17:05:09", Date::kSettingsPattern)->timeIntervalSince1970()));
 }
 
 }  // namespace

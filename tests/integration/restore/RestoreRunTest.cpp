@@ -1,9 +1,6 @@
 // Whole restore runs through RestoreManager and real engines against
 // palvero-service: all data to another folder, other devices,
-// hostile listings, links in the destination, disk space, pause and resume.
-#include <sys/resource.h>
-
-#include <csignal>
+// hostile listings, links in the destination, disk space.
 #include <condition_variable>
 
 #include "base/DispatchQueue.h"
@@ -175,49 +172,6 @@ TEST_F(RestoreRunTest, AFileLargerThanTheDiskFailsAloneBeforeAnyDownload) {
   EXPECT_TRUE(service_.requests("get_block").size() < 10u);
   EXPECT_FALSE(std::filesystem::exists(home_ / "restored/docs/huge.iso"));
   expectTree(home_ / "restored", tree);
-}
-
-TEST_F(RestoreRunTest, ADiskFullMidFileFailsThatFileCleanly) {
-  auto tree = backUpTree();
-  ::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limited = saved;
-  limited.rlim_cur = 200000;  // b.bin (300,000 bytes) cannot be written whole
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-  bool ended = restoreWith(toFolder(home_ / "restored"), 1);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  ASSERT_TRUE(ended);
-  ASSERT_EQ(failedPaths(), std::vector<std::string>{home_ / "docs/sub/b.bin"});
-  EXPECT_FALSE(std::filesystem::exists(home_ / "restored/docs/sub/b.bin")) << "no truncated file";
-  EXPECT_TRUE(leftovers(home_ / "restored/docs/sub").empty());
-  tree.erase("docs/sub/b.bin");
-  expectTree(home_ / "restored", tree);
-}
-
-TEST_F(RestoreRunTest, APausedRunContinuesFromTheTable) {
-  auto tree = backUpTree();
-  ended_ = false;
-  manager(1).setChoice(toFolder(home_ / "restored"));
-  manager_->saveChoice();
-  manager_->restore();
-  // Pause as soon as the first file has been handed out.
-  ASSERT_TRUE(loop_->runUntil([this] { return !manager_->handedOut().empty(); }, std::chrono::seconds(60)));
-  manager_->pauseRestore();
-  ASSERT_TRUE(manager_->waitUntilIdle(std::chrono::seconds(60)));
-  EXPECT_FALSE(manager_->restoring());
-  EXPECT_FALSE(ended_);
-  EXPECT_GT(DBManager::sharedDBManager().SelectRestoreFilesFromDatabase(0).size(), 0u) << "left pending";
-  EXPECT_TRUE(CommonExtensions::sharedExtensionsManager().restoring());
-
-  // A new manager, as after a restart, continues from the stored choice.
-  manager_.reset();
-  FilesToRestore::resetForTesting();
-  manager(2).loadChoice();
-  manager_->restoreFromDb();
-  ASSERT_TRUE(runToEnd());
-  expectTree(home_ / "restored", tree);
-  EXPECT_TRUE(manager_->failedFiles().empty());
 }
 
 }  // namespace

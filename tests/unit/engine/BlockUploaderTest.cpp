@@ -164,6 +164,11 @@ TEST_F(BlockUploaderTest, FiveAttemptsThenBackupErrorAndTheFileFails) {
   auto kinds = transport_->kinds();
   EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "upload_blocks_multi"), 5);
   EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "status"), 1);
+  for (const auto& sent : transport_->sent()) {
+    if (sent.body.rfind("request=status", 0) != 0) continue;
+    EXPECT_NE(sent.body.find("backupError"), std::string::npos) << sent.body;
+    EXPECT_NE(sent.body.find("data.bin"), std::string::npos) << sent.body;
+  }
   EXPECT_EQ(logLinesStartingWith("Some blocks were sent to server, but not saved for file").size(), 5u);
   EXPECT_FALSE(cached(0));
   // A new file starts clean.

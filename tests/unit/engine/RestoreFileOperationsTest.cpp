@@ -11,13 +11,6 @@
 namespace palvero::testing {
 namespace {
 
-TEST(RestoreFileOperationsTest, HexTextReadsBackAsTheBytesItWasMadeFrom) {
-  Bytes all(256);
-  for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
-  EXPECT_EQ(RestoreFileOperations::getDataFromHexString(Functions::HexStr(all)), all);
-  EXPECT_TRUE(RestoreFileOperations::getDataFromHexString("").empty());
-}
-
 TEST(RestoreFileOperationsTest, HexTextIsReadLeniently) {
   struct Case {
     const char* text;

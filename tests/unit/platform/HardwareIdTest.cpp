@@ -45,14 +45,6 @@ TEST_F(HardwareIdTest, NothingReadableGivesNothing) {
   }
 }
 
-TEST(HardwareIdPlaceholderTest, KnownPlaceholdersAreNoIdentifiers) {
-  for (const char* value : {"", "  ", "Default string", "NOT SPECIFIED", "0", "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF"}) {
-    SCOPED_TRACE(value);
-    EXPECT_TRUE(HardwareId::isPlaceholder(value));
-  }
-  EXPECT_FALSE(HardwareId::isPlaceholder("VMware-56 4d 1a"));
-}
-
 TEST(UserFoldersTest, TheUserDirsFileNamesTheFolders) {
   const std::string home = "/home/ann";
   struct Case {

@@ -26,7 +26,6 @@ class Collector {
   FileEventStream::EventHandler handler() {
     return [this](const std::vector<FileEvent>& batch) {
       std::unique_lock lock(mutex_);
-      ++batches_;
       events_.insert(events_.end(), batch.begin(), batch.end());
       changed_.notify_all();
       if (blockNext_) {
@@ -93,7 +92,6 @@ class Collector {
   std::condition_variable changed_;
   std::vector<FileEvent> events_;
   std::vector<std::string> warnings_;
-  int batches_ = 0;
   bool blockNext_ = false;
   bool blocked_ = false;
 };

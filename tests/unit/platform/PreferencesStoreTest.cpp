@@ -136,26 +136,6 @@ TEST_F(PreferencesStoreTest, KilledWriterLeavesAWholeLoadableFile) {
   }
 }
 
-TEST_F(PreferencesStoreTest, FailedWriteLeavesThePreviousFile) {
-  PreferencesStore store(path_);
-  store.setObject("key", "old");
-  ASSERT_TRUE(store.synchronize());
-  // A folder where the temporary files would go makes the rename fail.
-  fs::path target(path_);
-  fs::rename(target, target.string() + ".saved");
-  fs::create_directory(target);
-  fs::create_directory(target / "blocker");
-  store.setObject("key", "new");
-  EXPECT_FALSE(store.synchronize());
-  fs::remove_all(target);
-  fs::rename(target.string() + ".saved", target);
-  PreferencesStore reader(path_);
-  EXPECT_EQ(reader.stringForKey("key"), "old");
-  for (const auto& entry : fs::directory_iterator(target.parent_path())) {
-    EXPECT_EQ(entry.path().string().find(".tmp."), std::string::npos) << entry.path();
-  }
-}
-
 TEST_F(PreferencesStoreTest, CorruptFileLoadsEmpty) {
   testing::writeFile(path_, "{ not json");
   PreferencesStore store(path_);

@@ -146,30 +146,6 @@ TEST_F(ChangeWatcherTest, ChangeInAForbiddenFolderProducesNothing) {
   EXPECT_EQ(testing::backupRowCount(), 1) << "only the sentinel";
 }
 
-TEST_F(ChangeWatcherTest, FolderCreatedAfterStartIsWatched) {
-  fs::create_directories(at("Documents"));
-  startWatching();
-  fs::create_directories(at("Documents/New/Deeper"));
-  writeFile(at("Documents/New/Deeper/first.txt"), "1");
-  ASSERT_TRUE(runUntil([&] { return backupRow(at("Documents/New/Deeper/first.txt")).has_value(); }));
-  writeFile(at("Documents/New/Deeper/second.txt"), "2");
-  ASSERT_TRUE(runUntil([&] { return backupRow(at("Documents/New/Deeper/second.txt")).has_value(); }));
-}
-
-TEST_F(ChangeWatcherTest, OwnFilesAreNotWatched) {
-  fs::create_directories(at("Documents"));
-  LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, "log exists", kLogEvent);
-  CommonExtensions::sharedExtensionsManager().setBackupHiddenFiles(true);
-  startWatching();
-  LogWriter::sharedLogger().logEntry(kGeneralLogEvent, kSessionOther, "written after start", kLogEvent);
-  CommonExtensions::sharedExtensionsManager().saveExtensions();
-  writeFile(at("Documents/sentinel.txt"), "x");
-  ASSERT_TRUE(runUntil([&] { return backupRow(at("Documents/sentinel.txt")).has_value(); }));
-  watcher_->waitUntilIdle();
-  watcher_->flushBuffer();
-  EXPECT_EQ(testing::backupRowCount(), 1) << "neither the log, the database nor the preferences";
-}
-
 TEST_F(ChangeWatcherTest, FullWatchTableFallsBackToPeriodicRescans) {
   fs::create_directories(at("Watched"));
   fs::create_directories(at("Unwatched/deep"));
@@ -186,17 +162,6 @@ TEST_F(ChangeWatcherTest, FullWatchTableFallsBackToPeriodicRescans) {
   ASSERT_TRUE(runUntil([&] { return backupRow(at("Unwatched/deep/found-by-rescan.txt")).has_value(); }));
 }
 
-TEST_F(ChangeWatcherTest, BufferIsWrittenInSlicesOf400) {
-  for (int i = 0; i < 950; ++i) buffer_.append(record(at("f" + std::to_string(i)), kQueueWaiting));
-  EXPECT_TRUE(watcher_->flushBuffer());
-  EXPECT_EQ(home_.store->sizes(), (std::vector<size_t>{400, 400, 150}));
-  EXPECT_EQ(buffer_.count(), 0u);
-  EXPECT_EQ(testing::backupRowCount(), 950);
-  home_.store->clear();
-  EXPECT_TRUE(watcher_->flushBuffer());
-  EXPECT_TRUE(home_.store->writes().empty()) << "an empty buffer writes nothing";
-}
-
 TEST_F(ChangeWatcherTest, FailedSliceStaysForTheNextFlush) {
   for (int i = 0; i < 950; ++i) buffer_.append(record(at("f" + std::to_string(i)), kQueueWaiting));
   buffer_.append(record(at("f0"), kQueueToDelete, 0));  // a later record of the same path
@@ -208,6 +173,9 @@ TEST_F(ChangeWatcherTest, FailedSliceStaysForTheNextFlush) {
   EXPECT_EQ(home_.store->sizes(), (std::vector<size_t>{400, 400, 151}));
   EXPECT_EQ(testing::backupRowCount(), 950);
   EXPECT_EQ(backupRow(at("f0"))->status, kQueueToDelete) << "the last record of a path wins";
+  home_.store->clear();
+  EXPECT_TRUE(watcher_->flushBuffer());
+  EXPECT_TRUE(home_.store->writes().empty()) << "an empty buffer writes nothing";
 }
 
 TEST_F(ChangeWatcherTest, LostEventsRescanWhatChangedSinceTheLastRescan) {

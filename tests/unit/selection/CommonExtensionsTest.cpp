@@ -141,21 +141,8 @@ TEST_F(CommonExtensionsTest, ExclusionsJSONWithValues) {
   EXPECT_NE(c.exclusionsToJSON().find("\"size\":0,"), std::string::npos) << "a text size cannot break the document";
   c.setAdditional(std::nullopt);
   EXPECT_NE(c.extentions().find("\"additional\":[]"), std::string::npos);
-}
-
-TEST_F(CommonExtensionsTest, FolderTextsDoubleBackslashes) {
-  auto& c = catalogue();
-  c.setFoldersToBeExcludedFromBackup({"/a\\b", "/c"});
-  c.setFoldersToBeIncludedToBackupSeparately({});
-  EXPECT_EQ(c.getFoldersToBeExcludedFromBackup(), "\"/a\\\\b\",\"/c\"");
-  EXPECT_EQ(c.getFoldersToBeIncludedToBackupSeparately(), "");
-}
-
-TEST_F(CommonExtensionsTest, ExtensionsStringForListsTheChosenKeys) {
-  EXPECT_EQ(CommonExtensions::extensionsStringFor(Value::object()), "");
-  EXPECT_EQ(CommonExtensions::extensionsStringFor({{".ISO", false}}), "");
-  EXPECT_EQ(CommonExtensions::extensionsStringFor({{".ISO", true}, {".DMG", true}}), "\".dmg\",\".iso\"");
-  EXPECT_EQ(CommonExtensions::extensionsStringFor(Value::array()), "");
+  c.setComplexValues(Value::array({".app"}));
+  EXPECT_NE(c.extentions().find("\"complexFiles\":[]"), std::string::npos) << "a list chooses nothing";
 }
 
 TEST_F(CommonExtensionsTest, InterceptionsLeaveAFolderOnlyInTheExcludedList) {

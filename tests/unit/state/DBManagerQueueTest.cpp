@@ -283,15 +283,5 @@ TEST_F(QueueTest, MalformedRestoreRecordsAreRejectedWholeAndReported) {
   EXPECT_NE(logText().find("| Exception in insert or update to database: "), std::string::npos);
 }
 
-TEST_F(QueueTest, EscapeSymbolsDoublesQuotesOnly) {
-  EXPECT_EQ(DBManager::EscapeSymbols("it's 100% 'x'"), "it''s 100% ''x''");
-  EXPECT_EQ(DBManager::EscapeSymbols(""), "");
-  // The escaped text is a valid literal for the same bytes.
-  auto connection = SqliteConnection::open(":memory:");
-  auto statement = connection.prepare("SELECT '" + DBManager::EscapeSymbols("a'b''c") + "'");
-  ASSERT_TRUE(statement.step());
-  EXPECT_EQ(statement.columnText(0), "a'b''c");
-}
-
 }  // namespace
 }  // namespace palvero::testing

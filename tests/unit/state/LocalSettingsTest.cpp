@@ -287,15 +287,5 @@ TEST_F(LocalSettingsTest, RequestPauseComesFromTheServiceAndSurvivesAReload) {
   EXPECT_DOUBLE_EQ(LocalSettings::sharedManager().requestPause(), 0.1);
 }
 
-TEST_F(LocalSettingsTest, TimingTexts) {
-  auto& s = settings();
-  EXPECT_EQ(s.timingToString(0), "Manual");
-  EXPECT_EQ(s.timingToString(1), "Continious");
-  EXPECT_EQ(s.timingToString(2), "Unknown");
-  EXPECT_EQ(s.timingToString(3), "Daily");
-  s.setBackupOnSetTime(true);
-  EXPECT_EQ(s.timingToString(3), "Daily only on set time");
-}
-
 }  // namespace
 }  // namespace palvero

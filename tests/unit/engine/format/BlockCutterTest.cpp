@@ -93,13 +93,6 @@ TEST_F(BlockCutterTest, LargeCutTailLadderAndTheEmptyLastPiece) {
   EXPECT_EQ(blocks->back().smallChecksum, "");
 }
 
-TEST_F(BlockCutterTest, ExactMultipleHasNoTailPass) {
-  std::string path = makeFile("f", testing::randomBytes(rng_, 512000));
-  auto blocks = cutter_.CreateBlocksList(512000, path);
-  ASSERT_TRUE(blocks);
-  expectLayout(*blocks, {{256000, 0, 0}, {256000, 1, 256000}});
-}
-
 TEST_F(BlockCutterTest, StaleLengthCutsWhatIsThere) {
   // The length given says "cut at 1,024,000", the file holds 600,000 bytes:
   // the first read sets the block size to the ladder of 600,000 (256,000).
@@ -111,44 +104,9 @@ TEST_F(BlockCutterTest, StaleLengthCutsWhatIsThere) {
   EXPECT_EQ(blocks->at(2).checksum, BlockCutter::sha256StringFromData({data.data() + 512000, 88000}));
 }
 
-TEST_F(BlockCutterTest, ShortBlocksCarryTheirBytesAsHex) {
-  Bytes data = testing::randomBytes(rng_, 256);
-  auto block = cutter_.CreateNewBlocks(data, 77, 3);
-  ASSERT_TRUE(block);
-  EXPECT_EQ(block->checksum, testing::hexOf(data));
-  EXPECT_EQ(block->smallChecksum, "");
-  EXPECT_EQ(block->offset, 77);
-  EXPECT_EQ(block->position, 3);
-
-  data.push_back(0x42);
-  block = cutter_.CreateNewBlocks(data, 0, 0);
-  ASSERT_TRUE(block);
-  EXPECT_EQ(block->checksum.size(), 64u);
-  EXPECT_EQ(block->smallChecksum.size(), 32u);
-  EXPECT_EQ(block->checksum.find_first_of("abcdef"), std::string::npos);
-  EXPECT_EQ(block->checksum, cutter_.GetChecksum(data, 0, 257, false));
-  EXPECT_EQ(block->smallChecksum, cutter_.GetChecksum(data, 0, 257, true));
-}
-
-TEST_F(BlockCutterTest, CheckIntegers) {
-  Bytes seven = {1, 2, 3, 4, 5, 6, 7};
-  auto block = cutter_.CreateNewBlocks(seven, 0, 0);
-  ASSERT_TRUE(block);
-  EXPECT_EQ(block->FirstCheckInt, 0);
-  EXPECT_EQ(block->LastCheckInt, 0);
-
-  Bytes eight = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x88};
-  block = cutter_.CreateNewBlocks(eight, 0, 0);
-  ASSERT_TRUE(block);
-  EXPECT_EQ(block->FirstCheckInt, static_cast<int32_t>(0x88070605u));
-  EXPECT_EQ(block->LastCheckInt, 0x04030201);
-
+// Blocks of 7 to 9 bytes and their check integers are in the property test.
+TEST_F(BlockCutterTest, CheckIntegersReachingPastTheDataAreZero) {
   Bytes twelve = {0, 0, 0, 0, 0xff, 0xff, 0xff, 0x7f, 9, 8, 7, 6};
-  block = cutter_.CreateNewBlocks(twelve, 0, 0);
-  ASSERT_TRUE(block);
-  EXPECT_EQ(block->FirstCheckInt, 0x7fffffff);
-  EXPECT_EQ(block->LastCheckInt, static_cast<int32_t>(0x7fffffffu));
-
   EXPECT_EQ(BlockCutter::GetIntFromBytes(twelve, 8), 0x06070809);
   EXPECT_EQ(BlockCutter::GetIntFromBytes(twelve, 9), 0);
   EXPECT_EQ(BlockCutter::GetIntFromBytes(twelve, -1), 0);
@@ -156,31 +114,6 @@ TEST_F(BlockCutterTest, CheckIntegers) {
   EXPECT_EQ(BlockCutter::GetFirstCheckInt(twelve, 5), 0);
   EXPECT_EQ(BlockCutter::GetLastCheckInt(twelve, 2, 10), BlockCutter::GetIntFromBytes(twelve, 4));
   EXPECT_EQ(BlockCutter::GetLastCheckInt(twelve, 2, 7), 0);
-}
-
-TEST_F(BlockCutterTest, DigestsMatchCoreutils) {
-  for (size_t size : {size_t{257}, size_t{4096}, size_t{256000}, size_t{1024000}}) {
-    SCOPED_TRACE(size);
-    Bytes data = testing::randomBytes(rng_, size);
-    std::string path = makeFile("d", data);
-    auto sha = testing::runCommand("sha256sum " + testing::shellQuote(path));
-    auto md5 = testing::runCommand("md5sum " + testing::shellQuote(path));
-    ASSERT_EQ(sha.exitCode, 0);
-    ASSERT_EQ(md5.exitCode, 0);
-    auto upper = [](std::string s) {
-      for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      return s;
-    };
-    EXPECT_EQ(BlockCutter::sha256StringFromData(data), upper(sha.output.substr(0, 64)));
-    EXPECT_EQ(BlockCutter::md5StringFromData(data), upper(md5.output.substr(0, 32)));
-    auto blocks = cutter_.CreateBlocksList(static_cast<int64_t>(size), path);
-    ASSERT_TRUE(blocks);
-    if (size <= 256000) {
-      ASSERT_EQ(blocks->size(), 1u);
-      EXPECT_EQ(blocks->front().checksum, upper(sha.output.substr(0, 64)));
-      EXPECT_EQ(blocks->front().smallChecksum, upper(md5.output.substr(0, 32)));
-    }
-  }
 }
 
 TEST_F(BlockCutterTest, ZeroBlocksOfTheMediumCutMatchSha256sum) {

@@ -124,14 +124,5 @@ TEST(BlockDeflaterTest, OneDeflaterServesManyBlocksInAnyOrder) {
   }
 }
 
-TEST(BlockDeflaterTest, CrcIsZipsCrc32) {
-  std::mt19937_64 rng(14);
-  for (size_t size : {size_t{0}, size_t{1}, size_t{4095}, size_t{256000}}) {
-    SCOPED_TRACE(size);
-    Bytes data = testing::randomBytes(rng, size);
-    EXPECT_EQ(BlockDeflater::crc32(data), ::crc32(0, data.data(), static_cast<uInt>(data.size())));
-  }
-}
-
 }  // namespace
 }  // namespace palvero

@@ -131,19 +131,6 @@ TEST_F(FileBlockTest, VersionLineReading) {
   EXPECT_NE(log().find("fromVerFile exception: "), std::string::npos);
 }
 
-TEST_F(FileBlockTest, VersionLineRoundTrip) {
-  FileBlock b = block(std::string(64, 'F'), std::string(32, '0'), 256001);
-  b.position = 12;
-  b.FirstCheckInt = -2147483647 - 1;
-  b.LastCheckInt = 77;
-  auto back = FileBlock::fromVerFile(b.toVerFileString().substr(1));
-  ASSERT_TRUE(back);
-  EXPECT_EQ(*back, b);
-  EXPECT_EQ(back->position, 12);
-  EXPECT_EQ(back->FirstCheckInt, b.FirstCheckInt);
-  EXPECT_EQ(back->LastCheckInt, 77);
-}
-
 TEST_F(FileBlockTest, BlockToSendJsonCarriesTheBodyMd5AndFullLengthCountsIt) {
   Bytes body = bytesFromString("The quick brown fox jumps over the lazy dog");
   FileBlockToSend send(body, "ABCDEF.pvzip", 256000);

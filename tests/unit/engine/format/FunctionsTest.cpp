@@ -1,13 +1,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 
-#include "base/Bytes.h"
 #include "base/Clock.h"
 #include "base/FakeClock.h"
 #include "engine/format/util/Functions.h"
@@ -35,19 +32,6 @@ class FunctionsTest : public ::testing::Test {
   std::optional<std::string> savedTz_;
   testing::TempHome home_;
 };
-
-TEST_F(FunctionsTest, HexStrIsLowerCaseTwoDigitsPerByte) {
-  EXPECT_EQ(Functions::HexStr({}), "");
-  Bytes hello = bytesFromString("Hello");
-  EXPECT_EQ(Functions::HexStr(hello, 1), "48656c6c6f");
-  Bytes all(256);
-  for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
-  std::string hex = Functions::HexStr(all);
-  ASSERT_EQ(hex.size(), 512u);
-  EXPECT_EQ(hex.substr(0, 8), "00010203");
-  EXPECT_EQ(hex.substr(504), "fcfdfeff");
-  EXPECT_EQ(hex.find_first_of("ABCDEF"), std::string::npos);
-}
 
 TEST_F(FunctionsTest, ParseModifiedDateTime) {
   EXPECT_EQ(Functions::ParseModifiedDateTime(""), Date::distantPast());

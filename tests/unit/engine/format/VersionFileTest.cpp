@@ -56,21 +56,6 @@ TEST_F(VersionFileTest, WritesTheExactText) {
             "0|/d.docx|10|20231201 00:00:00\n1|word/document.xml|6\n1|[Content_Types].xml|4\n2:0:61626364:4::0:0");
 }
 
-TEST_F(VersionFileTest, ReadsBackWithPositionsRenumbered) {
-  FileDesc desc = sampleDesc();
-  auto back = VersionFile::ParseFileVersionInfo(VersionFile::FormatFileVersionInfo(desc));
-  ASSERT_TRUE(back);
-  desc.FileParts[0].FileBlocks[1].position = 1;
-  EXPECT_EQ(*back, desc);
-  for (size_t i = 0; i < desc.FileParts[0].FileBlocks.size(); ++i) {
-    const FileBlock& a = desc.FileParts[0].FileBlocks[i];
-    const FileBlock& b = back->FileParts[0].FileBlocks[i];
-    EXPECT_EQ(a.position, b.position);
-    EXPECT_EQ(a.FirstCheckInt, b.FirstCheckInt);
-    EXPECT_EQ(a.LastCheckInt, b.LastCheckInt);
-  }
-}
-
 TEST_F(VersionFileTest, FractionalSecondsAreDropped) {
   FileDesc desc = sampleDesc();
   desc.LastChangedData = desc.LastChangedData->addingTimeInterval(0.75);
@@ -126,19 +111,6 @@ TEST_F(VersionFileTest, ReaderTolerances) {
   EXPECT_NE(log().find("fromVerFile exception: "), std::string::npos);
 }
 
-TEST_F(VersionFileTest, FiveFieldBlockLineHasZeroCheckIntegers) {
-  auto result = VersionFile::ParseFileVersionInfo("0|/a|1000|20240131 17:05:09\n1|/a|1000\n2:7:ABCD:1000:EF01");
-  ASSERT_TRUE(result);
-  ASSERT_EQ(result->FileParts.at(0).FileBlocks.size(), 1u);
-  const FileBlock& b = result->FileParts[0].FileBlocks[0];
-  EXPECT_EQ(b.position, 0);
-  EXPECT_EQ(b.checksum, "ABCD");
-  EXPECT_EQ(b.length, 1000);
-  EXPECT_EQ(b.smallChecksum, "EF01");
-  EXPECT_EQ(b.FirstCheckInt, 0);
-  EXPECT_EQ(b.LastCheckInt, 0);
-}
-
 TEST_F(VersionFileTest, DescriptionFields) {
   struct Case {
     const char* line;
@@ -169,27 +141,6 @@ TEST_F(VersionFileTest, DescriptionFields) {
     EXPECT_EQ(desc->LastChangedData, c.date);
     EXPECT_TRUE(desc->FileParts.empty());
   }
-}
-
-TEST_F(VersionFileTest, FileNameWithBarsSurvivesARoundTrip) {
-  FileDesc desc(Date::fromLocalComponents(2022, 2, 2, 2, 2, 2), "/home/u/a|b||c.txt", 12);
-  desc.FileParts.push_back(FilePart("/home/u/a|b||c.txt", 12));
-  desc.FileParts[0].FileBlocks.push_back(block(0, "68656c6c6f20776f726c6421", 12, "", 0x6f77206f, 0x6f77206f));
-  auto back = VersionFile::ParseFileVersionInfo(VersionFile::FormatFileVersionInfo(desc));
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->FileName, desc.FileName);
-  EXPECT_EQ(back->Length, 12);
-  ASSERT_EQ(back->FileParts.size(), 1u);
-  EXPECT_EQ(back->FileParts[0].FileBlocks, desc.FileParts[0].FileBlocks);
-}
-
-TEST_F(VersionFileTest, MissingDateIsWrittenEmptyAndReadsAsDistantPast) {
-  FileDesc desc(std::nullopt, "/x", 1);
-  std::string text = VersionFile::FormatFileVersionInfo(desc);
-  EXPECT_EQ(text, "0|/x|1|");
-  auto back = VersionFile::ParseFileVersionInfo(text);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->LastChangedData, Date::distantPast());
 }
 
 TEST_F(VersionFileTest, PartLineFields) {
