@@ -324,7 +324,6 @@ TEST_F(CliRestoreTest, ADatedOrChosenRevisionReplacesTheLocalFileAsAsked) {
   };
   const std::vector<Case> cases = {
       {"as at a date", {"restore", home_ / "docs/a.txt", "--at", between_}, first_["docs/a.txt"]},
-      {"revision 2", {"restore", home_ / "docs/a.txt", "--revision", "2"}, latest_["docs/a.txt"]},
       {"revision 1", {"restore", home_ / "docs/a.txt", "--revision", "1"}, first_["docs/a.txt"]},
   };
   for (const auto& c : cases) {

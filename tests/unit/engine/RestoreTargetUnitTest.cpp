@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -113,22 +112,6 @@ TEST_F(RestoreTargetUnitTest, ADiskFailingAtAnyStepLeavesTheOldFileAndNothingEls
     EXPECT_GE(step, 8);
     writeFile(target, "kept");
   }
-}
-
-TEST_F(RestoreTargetUnitTest, ShortWritesStillWriteEveryByte) {
-  std::string target = home_ / "file.bin";
-  Bytes data(100000);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31);
-  FaultyFileSystem faults;
-  faults.add(FsFaultRule().on(FsOperation::kWrite).times(FsFaultRule::kForever).with(FsFault::kShortWrite));
-  ScopedFileSystem installed(faults);
-  RestoreTarget output;
-  std::string error;
-  ASSERT_TRUE(output.create(target, error) && output.append(data, error) && output.commit(std::nullopt, error))
-      << error;
-  std::string written = readFile(target);
-  EXPECT_EQ(Bytes(written.begin(), written.end()), data);
-  EXPECT_GT(faults.calls(FsOperation::kWrite), 10);
 }
 
 }  // namespace

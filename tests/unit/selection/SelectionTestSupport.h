@@ -34,20 +34,17 @@ class RecordingStore : public DatabaseQueueStore {
   struct Write {
     std::string kind;  // "files" or "deleted"
     size_t count;
-    std::vector<int32_t> statuses;
   };
 
   bool insertOrUpdateFiles(const std::vector<BackupFile>& records) override {
     if (onWrite) onWrite();
-    std::vector<int32_t> statuses;
-    for (const auto& record : records) statuses.push_back(record.status);
     if (shouldFail()) return false;
-    record({"files", records.size(), statuses});
+    record({"files", records.size()});
     return DatabaseQueueStore::insertOrUpdateFiles(records);
   }
   bool insertDeletedFiles(const std::vector<std::string>& paths) override {
     if (shouldFail()) return false;
-    record({"deleted", paths.size(), std::vector<int32_t>(paths.size(), kQueueToDelete)});
+    record({"deleted", paths.size()});
     return DatabaseQueueStore::insertDeletedFiles(paths);
   }
 

@@ -4,11 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <thread>
 
 #include "FormatTestSupport.h"
 #include "engine/format/BlockCutter.h"
-#include "engine/format/util/Functions.h"
 #include "state/LogWriter.h"
 #include "support/TempHome.h"
 
@@ -165,26 +163,6 @@ TEST_F(BlockCutterTest, ReadErrorGivesNoListAndIsLogged) {
   auto blocks = cutter_.CreateBlocksList(1000, mem);
   EXPECT_FALSE(blocks);
   EXPECT_NE(log().find("CreateBlocksList exception: /proc/self/mem"), std::string::npos);
-}
-
-TEST_F(BlockCutterTest, CuttersOnSeveralThreadsAgree) {
-  Bytes data = testing::randomBytes(rng_, 1300000);
-  std::string path = makeFile("shared", data);
-  auto reference = cutter_.CreateBlocksList(static_cast<int64_t>(data.size()), path);
-  ASSERT_TRUE(reference);
-  std::vector<std::optional<std::vector<FileBlock>>> results(4);
-  std::vector<std::thread> threads;
-  for (auto& result : results) {
-    threads.emplace_back([&result, &path, &data] {
-      BlockCutter own;
-      result = own.CreateBlocksList(static_cast<int64_t>(data.size()), path);
-    });
-  }
-  for (auto& t : threads) t.join();
-  for (const auto& result : results) {
-    ASSERT_TRUE(result);
-    EXPECT_EQ(*result, *reference);
-  }
 }
 
 }  // namespace
