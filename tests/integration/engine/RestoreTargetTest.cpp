@@ -38,8 +38,8 @@ TEST_F(RestoreTargetTest, KeepingExistingFilesWritesADatedFileBesideTheOld) {
     const char* name;
     std::string dated;  // with @ for the change time
   };
-  for (const Case& c : {Case{"report.pdf", "report(@).pdf"}, Case{"README", "README(@)"},
-                        Case{"archive.tar.gz", "archive.tar(@).gz"}, Case{".profile", ".profile(@)"}}) {
+  // Where the date goes in other names: RestoreFileOperationsTest.
+  for (const Case& c : {Case{"report.pdf", "report(@).pdf"}, Case{"README", "README(@)"}}) {
     SCOPED_TRACE(c.name);
     std::string path = backedUp(c.name, textContent(9000, 1));
     std::string target = restoredPath(c.name);

@@ -110,23 +110,19 @@ class CliRestoreTest : public CliFixture {
   std::string between_;
 };
 
-TEST_F(CliRestoreTest, LatestAndDatedStatesComeBackByteForByte) {
+TEST_F(CliRestoreTest, AllDataAsAtADateComesBackByteForByte) {
   backUpTwoStates();
-  Run latest = palvero({"restore", "--all", "--to", home_ / "latest"});
-  ASSERT_EQ(latest.code, 0) << latest.out << latest.err;
-  EXPECT_NE(latest.out.find("Restored 7 files"), std::string::npos) << latest.out;
-  expectSame(treeBelow(home_ / "latest"), latest_);
-  std::vector<std::string> kinds;
-  for (const auto& report : service_.reports()) kinds.push_back(report["fields"].value("type", ""));
-  EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "restoreend"), 1) << "sent before the command ends";
-
   // Between the two backups: the first revisions of the changed files; the
   // file added later has a single revision and comes back at its latest.
   Run dated = palvero({"restore", "--all", "--at", between_, "--to", home_ / "earlier"});
   ASSERT_EQ(dated.code, 0) << dated.out << dated.err;
+  EXPECT_NE(dated.out.find("Restored 7 files"), std::string::npos) << dated.out;
   Tree earlier = first_;
   earlier["docs/new.txt"] = latest_.at("docs/new.txt");
   expectSame(treeBelow(home_ / "earlier"), earlier);
+  std::vector<std::string> kinds;
+  for (const auto& report : service_.reports()) kinds.push_back(report["fields"].value("type", ""));
+  EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "restoreend"), 1) << "sent before the command ends";
 }
 
 // "Restore all data" asks for the whole tree under the backup folder in one

@@ -1,6 +1,6 @@
 // Whole restore runs through RestoreManager and real engines against
-// palvero-service: all data to another folder, other devices,
-// hostile listings, links in the destination, disk space.
+// palvero-service: all data to another folder, hostile listings, links in
+// the destination, disk space.
 #include <condition_variable>
 
 #include "base/DispatchQueue.h"
@@ -72,27 +72,6 @@ TEST_F(RestoreRunTest, AllDataToAnotherFolderGivesTheTreeByteForByte) {
   for (const auto& report : service_.reports()) kinds.push_back(report["fields"].value("type", ""));
   EXPECT_NE(std::find(kinds.begin(), kinds.end(), "restorestart"), kinds.end());
   EXPECT_NE(std::find(kinds.begin(), kinds.end(), "restoreend"), kinds.end());
-}
-
-TEST_F(RestoreRunTest, AnotherDevicesFilesComeWithItsDeviceId) {
-  auto laptop = service_.enrolDevice("ann", "secret", "laptop");
-  ServiceProcess::useCredentials(laptop);
-  writeFile(home_ / "laptop/notes.txt", textContent(5000, 9));
-  {
-    auto laptopEngine = newEngine();
-    ASSERT_TRUE(backup(home_ / "laptop/notes.txt", laptopEngine.get()));
-  }
-  ServiceProcess::useCredentials(device_);
-  service_.clearLog();
-  RestoreChoice choice;
-  choice.restoreToOriginalPath = false;
-  choice.restoreDestinationPath = home_ / "fromLaptop";
-  choice.filesAndFoldersForRestore = Value{{home_ / "laptop", Value::array({"folder", laptop.clientId})}};
-  ASSERT_TRUE(restoreWith(choice));
-  EXPECT_EQ(readFile(home_ / "fromLaptop/laptop/notes.txt"), textContent(5000, 9));
-  auto asked = service_.requests("get_ver");
-  ASSERT_FALSE(asked.empty());
-  for (const auto& request : asked) EXPECT_EQ(request["fields"].value("sourceDeviceId", ""), laptop.clientId);
 }
 
 TEST_F(RestoreRunTest, HostileNamesFromTheServiceAreRefusedAndNothingLeavesTheDestination) {

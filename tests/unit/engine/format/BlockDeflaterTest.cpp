@@ -109,20 +109,5 @@ TEST(BlockDeflaterTest, ProbeStoresIncompressibleDataWithoutCompressingIt) {
   }
 }
 
-TEST(BlockDeflaterTest, OneDeflaterServesManyBlocksInAnyOrder) {
-  // The deflater keeps its compressors and scratch buffers between calls:
-  // nothing of one block may leak into the next.
-  std::mt19937_64 rng(13);
-  BlockDeflater deflater;
-  for (int i = 0; i < 12; ++i) {
-    SCOPED_TRACE(i);
-    size_t size = static_cast<size_t>(rng() % 300000);
-    Bytes data = i % 3 == 0 ? testing::randomBytes(rng, size) : testing::compressibleText(rng, size);
-    Bytes stream;
-    deflater.deflate(data, stream);
-    EXPECT_EQ(inflateRaw(stream, data.size()), data);
-  }
-}
-
 }  // namespace
 }  // namespace palvero

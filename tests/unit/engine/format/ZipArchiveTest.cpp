@@ -24,13 +24,8 @@ namespace fs = std::filesystem;
 class RecordingDelegate : public ZipArchiveDelegate {
  public:
   void ErrorMessage(const std::string& message) override { messages.push_back(message); }
-  bool OverWriteOperation(const std::string& file) override {
-    asked.push_back(file);
-    return allowOverwrite;
-  }
+  bool OverWriteOperation(const std::string&) override { return true; }
   std::vector<std::string> messages;
-  std::vector<std::string> asked;
-  bool allowOverwrite = false;
 };
 
 class ZipArchiveTest : public ::testing::Test {
@@ -44,10 +39,10 @@ class ZipArchiveTest : public ::testing::Test {
     }
     ASSERT_TRUE(writer.close());
   }
-  bool extract(const std::string& archivePath, const std::string& folder, bool overwrite = true) {
+  bool extract(const std::string& archivePath, const std::string& folder) {
     ZipArchive archive(&delegate_);
     if (!archive.UnzipOpenFile(archivePath)) return false;
-    bool ok = archive.UnzipFileTo(folder, overwrite);
+    bool ok = archive.UnzipFileTo(folder, true);
     EXPECT_TRUE(archive.UnzipCloseFile());
     return ok;
   }
@@ -124,29 +119,6 @@ TEST_F(ZipArchiveTest, SymbolicLinksInTheTargetAreNotFollowed) {
   EXPECT_EQ(testing::readFile(outside + "/victim.txt"), "keep");
   EXPECT_FALSE(fs::is_symlink(out + "/file.txt"));
   EXPECT_EQ(testing::readFile(out + "/file.txt"), "new");
-}
-
-TEST_F(ZipArchiveTest, OverwriteAsksTheDelegate) {
-  std::string archivePath = home_ / "o.zip";
-  makeArchive(archivePath, {{"a.txt", "new a"}, {"b.txt", "new b"}});
-  std::string out = home_ / "out";
-  testing::writeFile(out + "/a.txt", "old a");
-
-  delegate_.allowOverwrite = false;
-  ASSERT_TRUE(extract(archivePath, out, false));
-  EXPECT_EQ(testing::readFile(out + "/a.txt"), "old a");
-  EXPECT_EQ(testing::readFile(out + "/b.txt"), "new b");
-  EXPECT_EQ(delegate_.asked, std::vector<std::string>{out + "/a.txt"});
-
-  delegate_.allowOverwrite = true;
-  ASSERT_TRUE(extract(archivePath, out, false));
-  EXPECT_EQ(testing::readFile(out + "/a.txt"), "new a");
-
-  testing::writeFile(out + "/a.txt", "old again");
-  ZipArchive noDelegate;
-  ASSERT_TRUE(noDelegate.UnzipOpenFile(archivePath));
-  EXPECT_TRUE(noDelegate.UnzipFileTo(out, false));
-  EXPECT_EQ(testing::readFile(out + "/a.txt"), "new a");
 }
 
 TEST_F(ZipArchiveTest, OversizedArchivesAreRefusedBeforeWriting) {
@@ -343,31 +315,18 @@ TEST_F(UpdaterTest, MissingArchiveIsFalse) {
   EXPECT_FALSE(fs::exists(support() + "/Updater"));
 }
 
-TEST_F(UpdaterTest, BadArchivesAreDeletedAndLeaveNoUpdater) {
-  struct Case {
-    const char* what;
-    std::string python;
-  };
-  const Case cases[] = {
-      {"not a zip", "open(out, 'wb').write(b'<html>502 Bad Gateway</html>')"},
-      {"zip slip",
-       "z = zipfile.ZipFile(out, 'w')\nz.writestr('PalveroUpdater.app/ok', 'x')\n"
-       "z.writestr(zipfile.ZipInfo('../../../escaped'), 'x')\nz.close()"},
-      {"truncated",
-       "z = zipfile.ZipFile(out, 'w')\nz.writestr('PalveroUpdater.app/ok', 'x' * 1000)\nz.close()\n"
-       "d = open(out, 'rb').read(); open(out, 'wb').write(d[:-30])"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    fs::create_directories(support());
-    std::string archivePath = support() + "/updater.zip";
-    testing::pythonWrite(home_, archivePath, c.python);
-    Compressor compressor;
-    EXPECT_FALSE(compressor.unzipUpdater());
-    EXPECT_FALSE(fs::exists(archivePath));
-    EXPECT_FALSE(fs::exists(support() + "/Updater"));
-    EXPECT_FALSE(fs::exists(fs::path(support()).parent_path().parent_path() / "escaped"));
-  }
+// A download that is no archive at all: UpdateRequestsTest.
+TEST_F(UpdaterTest, ARefusedArchiveIsDeletedAndLeavesNoUpdater) {
+  fs::create_directories(support());
+  std::string archivePath = support() + "/updater.zip";
+  testing::pythonWrite(home_, archivePath,
+                       "z = zipfile.ZipFile(out, 'w')\nz.writestr('PalveroUpdater.app/ok', 'x')\n"
+                       "z.writestr(zipfile.ZipInfo('../../../escaped'), 'x')\nz.close()");
+  Compressor compressor;
+  EXPECT_FALSE(compressor.unzipUpdater());
+  EXPECT_FALSE(fs::exists(archivePath));
+  EXPECT_FALSE(fs::exists(support() + "/Updater"));
+  EXPECT_FALSE(fs::exists(fs::path(support()).parent_path().parent_path() / "escaped"));
   EXPECT_NE(testing::readFile(LogWriter::sharedLogger().currentLogFilepath()).find("Exception in unzipUpdater: "),
             std::string::npos);
 }
