@@ -56,21 +56,5 @@ TEST_F(CatalogueTest, EveryCategorySelectionReachesItsProperty) {
   }
 }
 
-TEST_F(CatalogueTest, ValuesAreStoredAndSurviveAReload) {
-  auto catalogue = ExtensionCatalogue::current();
-  ASSERT_TRUE(catalogue->saveParameter("picture", ".jpg;.png;"));
-  catalogue->setSelectionValues("picture", {{".JPG", true}});
-  ASSERT_TRUE(catalogue->saveParameter("externalhdid", false));
-  ASSERT_TRUE(catalogue->saveParameter("NeedFullBackup", true));
-  ASSERT_TRUE(catalogue->saveExtensions());
-  CommonExtensions::resetForTesting();
-  auto& reloaded = CommonExtensions::sharedExtensionsManager();
-  EXPECT_EQ(reloaded.picture(), ".jpg;.png;");
-  EXPECT_EQ(reloaded.pictureValues(), (Value{{".JPG", true}}));
-  EXPECT_TRUE(reloaded.needFullBackup());
-  EXPECT_NE(catalogue->exclusionsToJSON().find("\"picture\":[\".jpg\"]"), std::string::npos);
-  EXPECT_EQ(catalogue->adminFolders().size(), 6u);
-}
-
 }  // namespace
 }  // namespace palvero::testing

@@ -43,15 +43,6 @@ TEST_F(FileScannerTest, ThousandAndOneFilesAreWrittenInBatchesOf400) {
       testing::logged("FileScanner finished. Path: " + at("Docs") + ", firstscan: YES. Total number of files: 400"));
 }
 
-TEST_F(FileScannerTest, FullBackupScanWritesStatus10) {
-  for (int i = 0; i < 5; ++i) writeFile(at("Docs/f" + std::to_string(i) + ".txt"), "abc");
-  auto rows = scanner().firstScanFilesAtPath(at("Docs"), false, false, true);
-  ASSERT_TRUE(rows);
-  EXPECT_TRUE(rows->empty()) << "no row is waiting with status 0";
-  EXPECT_EQ(home_.store->sizes(), std::vector<size_t>{5});
-  EXPECT_EQ(testing::backupRowCount("STATUS = 10"), 5);
-}
-
 TEST_F(FileScannerTest, DeleteModeWritesEveryFileAsStatus3) {
   writeFile(at("Gone/a.txt"), "abc");
   writeFile(at("Gone/.hidden"), "abc");  // the filter would refuse these two
