@@ -85,7 +85,9 @@ TEST_F(FileSystemFaultTest, AtomicWriteFailingAtEachStepKeepsThePreviousFile) {
 
 TEST_F(FileSystemFaultTest, ShortWritesAreContinuedAndAFullDiskAfterOneIsReported) {
   std::string path = home_ / "file.bin";
-  std::string data(100000, 'z');
+  // Bytes that differ, so that a piece written twice shows.
+  std::string data(100000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31);
   faults_.add(FsFaultRule().on(FsOperation::kWrite).times(FsFaultRule::kForever).with(FsFault::kShortWrite));
   {
     ScopedFileSystem installed(faults_);

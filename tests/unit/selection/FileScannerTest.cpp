@@ -128,6 +128,22 @@ TEST_F(FileScannerTest, UnreadableFolderIsSkippedAndTheRestIsStillQueued) {
   EXPECT_EQ(testing::rerunCurrentTestAsNobody({{"PALVERO_TEST_TREE", home_.path()}}), 0);
 }
 
+TEST_F(FileScannerTest, RescanTakesOnlyWhatChangedSince) {
+  writeFile(at("Docs/old.txt"), "x");
+  writeFile(at("Elsewhere/Moved/inner/old-but-moved.txt"), "x");
+  std::this_thread::sleep_for(20ms);
+  Date since = Date::now();
+  std::this_thread::sleep_for(20ms);
+  writeFile(at("Docs/new.txt"), "x");
+  writeFile(at("Docs/sub/new2.txt"), "x");
+  fs::rename(at("Elsewhere/Moved"), at("Docs/Moved"));  // its files keep their old times
+  EXPECT_EQ(scanner().rescanChangedFilesAtPath(at("Docs"), since), 3u);
+  EXPECT_FALSE(testing::backupRow(at("Docs/old.txt")));
+  EXPECT_TRUE(testing::backupRow(at("Docs/new.txt")));
+  EXPECT_TRUE(testing::backupRow(at("Docs/sub/new2.txt")));
+  EXPECT_TRUE(testing::backupRow(at("Docs/Moved/inner/old-but-moved.txt")));
+}
+
 // The bound from a file's own time (as "scan --changed" takes it): a file
 // written after it within the same second is queued, one written before it
 // is not, and only a folder moved in is taken whole, not one that merely
