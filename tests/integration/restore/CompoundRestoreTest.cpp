@@ -147,6 +147,19 @@ TEST_F(CompoundRestoreTest, AStaleScratchFolderLendsNoMembers) {
   EXPECT_EQ(pythonListing(home_ / "out/report.docx").find("stale.xml"), std::string::npos);
 }
 
+TEST(CompoundFileNames, OnlyOfficeContainersAreCompound) {
+  struct Case {
+    const char* name;
+    bool compound;
+  };
+  for (const Case& c : {Case{"report.DocX", true}, Case{"/a/b/sheet.xlsx", true}, Case{"slides.PPTX", true},
+                        Case{"report.docx.bak", false}, Case{"report", false}, Case{"docx", false},
+                        Case{".docx", false}, Case{"/a.docx/report", false}}) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CompoundFileOperations::IsCompoundFile(c.name), c.compound);
+  }
+}
+
 }  // namespace
 }  // namespace palvero::testing
 

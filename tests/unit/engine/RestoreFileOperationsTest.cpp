@@ -85,6 +85,15 @@ TEST(RestoreFileOperationsTest, TheFileToWriteKeepsAnExistingFileUnlessReplacing
             home / "Foo.app/Contents/Info.plist");
 }
 
+TEST(RestoreFileOperationsTest, WriteDataToFileAppendsToAnExistingFileOnly) {
+  TempHome home;
+  std::string path = home / "append.bin";
+  EXPECT_FALSE(RestoreFileOperations::writeDataToFile(bytesFromString("a"), path));
+  writeFile(path, "ab");
+  EXPECT_TRUE(RestoreFileOperations::writeDataToFile(bytesFromString("cd"), path));
+  EXPECT_EQ(readFile(path), "abcd");
+}
+
 TEST(PathRulesTest, VersionTextsCannotHoldLineFeedsOrBars) {
   EXPECT_FALSE(PathRules::versionTextProblem("/home/u/a file (1) 'x' \"y\" \xC3\xA9.txt"));
   // Lines are split at line feeds only: a carriage return stays in its line.

@@ -173,6 +173,32 @@ TEST_F(BackupFilterTest, DeleteTestTakesOnlyVanishedFilesThatWouldHavePassed) {
   EXPECT_FALSE(filter().fileForDelete(at("Documents"))) << "a folder";
 }
 
+TEST_F(BackupFilterTest, FolderRulesForFolders) {
+  catalogue().setFoldersToBeExcludedFromBackup({at("Old")});
+  catalogue().setFoldersToBeIncludedToBackupSeparately({at("Old/Keep"), at("Old/Keep/Deeper")});
+  struct FolderCase {
+    const char* path;
+    bool isDirectory;
+    bool expected;
+  } cases[] = {
+      {"Old", true, true},    // the excluded folder is not inside itself
+      {"Old", false, false},  // as a file path it is
+      {"Old/Sub", true, false},
+      {"Old/Keep/a", true, true},
+      {"Old/Keep/Deeper/b", false, true},
+      {"Library", true, true},  // forbidden only below it
+      {"Library/Caches", true, false},
+      {"Library/Mail", true, true},
+      {"Documents", true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + (c.isDirectory ? " (folder)" : " (file)"));
+    EXPECT_EQ(filter().fileIsExceptiom(at(c.path), "", c.isDirectory, true), c.expected);
+  }
+  EXPECT_FALSE(filter().fileIsExceptiom(at("Documents/a.txt"), "", false, false)) << "the initial result stands";
+  EXPECT_FALSE(filter().checkFolderWithPath(at("Documents")));
+}
+
 TEST_F(BackupFilterTest, FolderRenamedAwayLosesItsRowsAndIsDeletedOnTheServer) {
   std::string old = at("Projects/alpha");
   std::string sibling = at("Projects/alpha2/keep.txt");

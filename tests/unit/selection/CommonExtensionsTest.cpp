@@ -5,6 +5,7 @@
 #include "SelectionTestSupport.h"
 #include "platform/PreferencesStore.h"
 #include "selection/CommonExtensions.h"
+#include "selection/ExtensionParser.h"
 
 namespace palvero {
 namespace {
@@ -169,6 +170,25 @@ TEST_F(CommonExtensionsTest, SnapshotsStayConsistentWhileSettersRun) {
   EXPECT_EQ(before->picture, std::nullopt) << "a snapshot never changes";
   EXPECT_FALSE(before->pictureList.matchesFileName("a.raw"));
   EXPECT_TRUE(c.selection()->pictureList.matchesFileName("a.raw"));
+}
+
+TEST(ExtensionParserTest, PictureSlotsRoundTrip) {
+  auto slots = ExtensionParser::getPicturesExtensionsFromSettings(".JPG;.tif;.PXM;.unknown;");
+  std::array<bool, 13> expected{};
+  expected[1] = expected[3] = expected[12] = true;
+  EXPECT_EQ(slots, expected) << "the second .jpg slot is never set, .tif does not set .tiff";
+  EXPECT_EQ(ExtensionParser::getPicturesExtensionsWithList(slots), ".jpg;.tif;.pxm;");
+  std::array<bool, 13> both{};
+  both[1] = both[4] = true;
+  EXPECT_EQ(ExtensionParser::getPicturesExtensionsWithList(both), ".jpg;");
+  EXPECT_EQ(ExtensionParser::getPicturesExtensionsWithList({}), "");
+  EXPECT_EQ(ExtensionParser::getPicturesExtensionsFromSettings(""), (std::array<bool, 13>{}));
+}
+
+TEST(ExtensionParserTest, DotPaths) {
+  EXPECT_TRUE(ExtensionParser::excludeDotPath("/home/u/Documents"));
+  EXPECT_FALSE(ExtensionParser::excludeDotPath("/home/u/.config"));
+  EXPECT_TRUE(ExtensionParser::excludeDotPath("/home/u/a.b"));
 }
 
 }  // namespace

@@ -224,6 +224,18 @@ TEST_F(ExternalDrivesTest, DrivesAreListedAsURLsAndPaths) {
   EXPECT_FALSE(scanner().getExternalDrivesPath()) << "nothing when no drive is listed";
 }
 
+TEST_F(ExternalDrivesTest, OnlyTheFirstDriveIsScannedAndTheHomeFolderOnItIsSkipped) {
+  writeFile(drive1_ + "/photos/a.jpg", "x");
+  writeFile(drive1_ + "/user/notes.txt", "x");
+  writeFile(drive2_ + "/b.txt", "x");
+  // The home folder lies on the first drive.
+  setenv("HOME", (drive1_ + "/user").c_str(), 1);
+  scanner().scanExternalDrives();
+  EXPECT_TRUE(testing::backupRow(drive1_ + "/photos/a.jpg"));
+  EXPECT_FALSE(testing::backupRow(drive1_ + "/user/notes.txt"));
+  EXPECT_FALSE(testing::backupRow(drive2_ + "/b.txt"));
+}
+
 TEST_F(ExternalDrivesTest, DrivesAreInScopeOnlyWhenSwitchedOn) {
   testing::ScratchFolder outside;
   std::string mountinfo = testing::readFile(at("mountinfo"));

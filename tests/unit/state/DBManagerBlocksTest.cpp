@@ -77,11 +77,20 @@ TEST_F(BlockCacheTest, EvictionStartsAboveOneMillionAndTakesTheOldest) {
   EXPECT_EQ(scalar("SELECT Count(*) FROM BLOCKS"), 1000000);
 }
 
-TEST_F(BlockCacheTest, RemovingAllCachedBlocksEmptiesTheTableAndTheCount) {
+TEST_F(BlockCacheTest, ExplicitEvictionBelowTheLimitDoesNothing) {
   fill(100);
   auto& m = db();
-  ASSERT_EQ(m.getCachedBlocksCount(), 100);
+  EXPECT_TRUE(m.removeCachedBlocksFor(100, 10));
+  EXPECT_TRUE(m.removeCachedBlocksFor(999990, 10));
+  EXPECT_EQ(m.getCachedBlocksCount(), 100);
+  EXPECT_TRUE(m.removeCachedBlocksFor(999990, 13));
+  EXPECT_EQ(m.getCachedBlocksCount(), 97);
+  EXPECT_FALSE(cached(filled(3)));
+  EXPECT_TRUE(cached(filled(4)));
   EXPECT_TRUE(m.removeAllCachedBlocks());
+  EXPECT_EQ(m.getCachedBlocksCount(), 0);
+  ASSERT_TRUE(m.insertOrUpdateBlocks(fresh("x", 3)));
+  EXPECT_TRUE(m.removeAllBlocks());
   EXPECT_EQ(m.getCachedBlocksCount(), 0);
   EXPECT_EQ(scalar("SELECT Count(*) FROM BLOCKS"), 0);
 }

@@ -290,6 +290,17 @@ TEST_F(CompressorTest, TwoThreadsPackingTheSameBlockGetTwoCorrectArchives) {
   EXPECT_FALSE(cachesHoldFiles());
 }
 
+TEST_F(CompressorTest, GetFullPathDescendsIntoTheFirstEntry) {
+  std::string root = home_ / "extract";
+  testing::writeFile(root + "/b/file.txt", "b");
+  testing::writeFile(root + "/a/z/deep.txt", "deep");
+  testing::writeFile(root + "/a/y.txt", "y");
+  EXPECT_EQ(Compressor::getFullPath(root), root + "/a/y.txt");
+  fs::create_directories(home_ / "empty/inner");
+  EXPECT_EQ(Compressor::getFullPath(home_ / "empty"), home_ / "empty/inner");
+  EXPECT_EQ(Compressor::getFullPath(root + "/b/file.txt"), root + "/b/file.txt");
+}
+
 TEST_F(CompressorTest, ScratchFolderIsPerThreadTag) {
   std::string b1 = Compressor::scratchFolder("b1");
   std::string r1 = Compressor::scratchFolder("r1");

@@ -26,7 +26,31 @@ FileBlock block(std::string checksum, std::string small, int64_t length) {
   return b;
 }
 
-TEST_F(FileBlockTest, BlockListIsExact) {
+TEST_F(FileBlockTest, FromJsonTakesTheFirstElementAndRejectsOtherShapes) {
+  auto first = FileBlock::fromJSON(R"([{"size": 5, "checksum": "A"}, {"size": 6, "checksum": "B"}])");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->checksum, "A");
+  EXPECT_EQ(first->length, 5);
+  auto textSize = FileBlock::fromJSON(R"([{"size": "2048000", "checksum": "C"}])");
+  ASSERT_TRUE(textSize);
+  EXPECT_EQ(textSize->length, 2048000);
+  for (const char* bad : {"", "[]", "{}", "[1]", R"({"size": 5, "checksum": "A"})", R"([{"size": 5}])",
+                          R"([{"checksum": "A"}])", R"([{"size": 5, "checksum": 7}])",
+                          R"([{"size": null, "checksum": "A"}])", "[{\"size\": 5, \"checksum\": \"A\"", "not json"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(FileBlock::fromJSON(bad));
+  }
+}
+
+TEST_F(FileBlockTest, JsonFormAndBlockListAreExactAndReadBack) {
+  FileBlock b = FileBlock::initWithSize(256000, "AB12");
+  EXPECT_EQ(b.toJSONString(), "{ \"size\": 256000, \"checksum\": \"AB12\"}");
+  EXPECT_EQ(FileBlock::blockListString({b}), "[" + b.toJSONString() + "]");
+  auto back = FileBlock::fromJSON(FileBlock::blockListString({b}));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->length, 256000);
+  EXPECT_EQ(back->checksum, "AB12");
+  EXPECT_EQ(back->smallChecksum, "");
   EXPECT_EQ(FileBlock::blockListString({}), "[]");
   std::string two = FileBlock::blockListString({FileBlock::initWithSize(300, "X"), FileBlock::initWithSize(7, "Y")});
   EXPECT_EQ(two, "[{ \"size\": 300, \"checksum\": \"X\"},{ \"size\": 7, \"checksum\": \"Y\"}]");
@@ -40,6 +64,7 @@ TEST_F(FileBlockTest, EqualityAndHashIgnorePositionOffsetAndCheckIntegers) {
   b.FirstCheckInt = 5;
   b.LastCheckInt = -5;
   EXPECT_TRUE(a.equals(b));
+  EXPECT_TRUE(a.isEqual(b));
   EXPECT_EQ(a.hash(), b.hash());
 
   struct Variant {

@@ -3,10 +3,45 @@
 #include "protocol/ExtensionCatalogue.h"
 #include "selection/CommonExtensions.h"
 #include "selection/CommonExtensionsCatalogue.h"
+#include "selection/Device.h"
+#include "selection/USB.h"
 #include "support/TempHome.h"
 
 namespace palvero::testing {
 namespace {
+
+TEST(DeviceTest, ATypeThatIsNoNumberIsTypeZero) {
+  for (const Value& type : {Value("eleven"), Value()}) {
+    SCOPED_TRACE(type.dump());
+    Value dictionary = {{"Name", "desk"}, {"DeviceID", "D1"}};
+    if (!type.is_null()) dictionary["DeviceType"] = type;
+    Device device = Device::initWithDictionary(dictionary);
+    EXPECT_EQ(device.deviceType, 0);
+    EXPECT_EQ(device.typeLabel(), "AD");
+  }
+  EXPECT_EQ(Device::initWithDictionary(Value{{"DeviceType", "21"}}).deviceType, 21);
+}
+
+TEST(DeviceTest, ARecordRoundTripsThroughItsDictionary) {
+  Value dictionary = {
+      {"Name", "desk"},     {"ComputerName", "desk.local"}, {"SerialNumber", "S"},     {"ComputerUUID", "U"},
+      {"DeviceType", "31"}, {"ClientVersion", "2.1.0.0"},   {"DeviceEncripting", "x"}, {"DeviceID", "D1"}};
+  EXPECT_EQ(Device::initWithDictionary(dictionary).deviceToJson(), dictionary);
+  Value empty = Device().deviceToJson();
+  EXPECT_EQ(empty.size(), 8u);
+  EXPECT_EQ(empty["DeviceType"], "0");
+  EXPECT_EQ(empty["Name"], "");
+}
+
+TEST(USBTest, TheSerialIsTakenFromTheDeviceInstance) {
+  EXPECT_EQ(USB::ParseSerialFromDeviceId("USBSTOR\\DISK&VEN_SANDISK&PROD_ULTRA\\4C530001&0"), "4C530001");
+  EXPECT_EQ(USB::ParseSerialFromDeviceId("PLAIN123"), "PLAIN123");
+  EXPECT_EQ(USB::ParseSerialFromDeviceId("A\\"), "");
+  EXPECT_EQ(USB::GetSerialNumberFromDriveLetter("C:"), "");
+  USB disk = USB::initWithParameters("Stick", "123");
+  EXPECT_EQ(disk.DiskName, "Stick");
+  EXPECT_EQ(disk.SerialNumber, "123");
+}
 
 class CatalogueTest : public ::testing::Test {
  protected:
