@@ -144,36 +144,27 @@ int quitAndRun(DesktopApp& app) {
 }
 
 TEST_F(DesktopShellTest, QuitEndsTheEventLoopAfterOneQuestion) {
-  logIn();
-  for (bool confirmed : {true, false}) {
-    SCOPED_TRACE(confirmed ? "confirmed" : "cancelled");
+  struct Case {
+    const char* name;
+    bool loggedIn;
+    bool confirmed;
+  };
+  for (const Case& c : {Case{"wizard", false, true}, Case{"confirmed", true, true}, Case{"cancelled", true, false}}) {
+    SCOPED_TRACE(c.name);
+    if (c.loggedIn && !LocalSettings::sharedManager().isInitialized()) logIn();
     auto options = quietOptions();
     int asked = 0;
     options.core.confirmQuit = [&] {
       ++asked;
-      return confirmed;
+      return c.confirmed;
     };
     DesktopApp app(options);
     app.start();
-    ASSERT_TRUE(app.window()->showsMainWindow());
-    EXPECT_EQ(quitAndRun(app), confirmed ? 0 : 7);
+    ASSERT_EQ(app.window()->showsMainWindow(), c.loggedIn);
+    EXPECT_EQ(quitAndRun(app), c.confirmed ? 0 : 7);
     EXPECT_EQ(asked, 1);
     app.shutdown();
   }
-}
-
-TEST_F(DesktopShellTest, QuitFromTheWizardAsksOnce) {
-  auto options = quietOptions();
-  int asked = 0;
-  options.core.confirmQuit = [&] {
-    ++asked;
-    return true;
-  };
-  DesktopApp app(options);
-  app.start();
-  ASSERT_FALSE(app.window()->showsMainWindow());
-  EXPECT_EQ(quitAndRun(app), 0);
-  EXPECT_EQ(asked, 1);
 }
 
 TEST_F(DesktopShellTest, TerminationSignalEndsTheEventLoop) {
@@ -243,20 +234,6 @@ class FakeDaemon {
   std::string readyPath_;
 };
 
-TEST_F(DesktopShellTest, TakingOverStopsTheDaemonCleanlyFirst) {
-  std::string mark = home_->path() + "/daemon-stopped";
-  FakeDaemon daemon(mark, true);
-  ASSERT_TRUE(daemon.waitReady());
-  EXPECT_FALSE(InstanceLock().acquired());
-  EXPECT_EQ(InstanceTakeover::holder(InstanceLock::holderPid()), InstanceTakeover::Holder::kDaemon);
-
-  auto lock = InstanceTakeover::stopDaemonAndLock(daemon.pid(), std::chrono::seconds(20));
-  ASSERT_NE(lock, nullptr);
-  EXPECT_TRUE(lock->acquired());
-  EXPECT_TRUE(std::filesystem::exists(mark)) << "the daemon was not asked to stop";
-  daemon.reap();
-}
-
 // Answers the next modal question by pressing the named button (or the
 // escape button when `name` is empty) as soon as it shows.
 void answerNextQuestion(const QString& name) {
@@ -282,6 +259,7 @@ TEST_F(DesktopShellTest, TheDesktopAppOffersToTakeOverFromTheDaemon) {
   {
     FakeDaemon daemon(mark, true);
     ASSERT_TRUE(daemon.waitReady());
+    EXPECT_EQ(InstanceTakeover::holder(InstanceLock::holderPid()), InstanceTakeover::Holder::kDaemon);
     DesktopApp declined(quietOptions(true));
     answerNextQuestion(QString());
     EXPECT_FALSE(declined.acquireInstance());

@@ -21,6 +21,7 @@
 #include "platform/Env.h"
 #include "support/LogLines.h"
 #include "app/MainViewController.h"
+#include "base/NotificationCenter.h"
 #include "selection/CommonExtensions.h"
 #include "ui/Alerts.h"
 #include "ui/main/BackupPage.h"
@@ -215,7 +216,7 @@ TEST_F(MainWindowDialogsTest, ADownloadedUpdateRunsOnlyAfterTheUserSaysYes) {
   openWindow();
   for (bool yes : {false, true}) {
     SCOPED_TRACE(yes ? "yes" : "no");
-    controller_->updateClient();
+    NotificationCenter::defaultCenter().post("DownloadUpdateOK");
     controller_->updateClient();  // the next hourly check finds it again
     QTest::qWait(0);
     auto questions = window_->findChildren<QMessageBox*>(QStringLiteral("updateQuestion"));

@@ -211,31 +211,15 @@ TEST_F(RestorePageTest, ShowDeletedListsADeletedFileAndRestoresIt) {
   EXPECT_EQ(restored("/gone.txt"), "deleted later");
 }
 
+// Every reason is the form's own (RestoreFormTest): one shows it reaches the page.
 TEST_F(RestorePageTest, SaysWhyARestoreCannotStart) {
   openPage();
-  auto* start = page_->findChild<QPushButton*>(QStringLiteral("restoreStartButton"));
-  struct Case {
-    const char* label;
-    std::function<void()> setUp;
-    const char* problem;
-  };
-  std::vector<Case> cases = {
-      {"nothing ticked", [] {}, RestoreForm::kNothingChosen},
-      {"no folder",
-       [&] {
-         tick(open(documents(), QStringLiteral("report.txt")), true);
-         page_->findChild<QRadioButton*>(QStringLiteral("restoreOtherFolderRadio"))->setChecked(true);
-         page_->destinationField()->clear();
-       },
-       RestoreForm::kNoDestination},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
-    c.setUp();
-    QTest::mouseClick(start, Qt::LeftButton);
-    EXPECT_EQ(page_->problemLabel()->text(), T(c.problem));
-    EXPECT_FALSE(control_->isRestoring());
-  }
+  tick(open(documents(), QStringLiteral("report.txt")), true);
+  page_->findChild<QRadioButton*>(QStringLiteral("restoreOtherFolderRadio"))->setChecked(true);
+  page_->destinationField()->clear();
+  QTest::mouseClick(page_->findChild<QPushButton*>(QStringLiteral("restoreStartButton")), Qt::LeftButton);
+  EXPECT_EQ(page_->problemLabel()->text(), T(RestoreForm::kNoDestination));
+  EXPECT_FALSE(control_->isRestoring());
 }
 
 TEST_F(RestorePageTest, AnInterruptedRestoreShowsAsSuchAndIsContinuedFromThePage) {

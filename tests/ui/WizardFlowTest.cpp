@@ -92,7 +92,6 @@ TEST_F(WizardFlowTest, RefusedLoginsSayWhyAndLeaveTheLoginPageUsable) {
     size_t logins;  // requests that reached the service
   } cases[] = {
       {"agreement unchecked", "secret", false, {L("you must accept with end-user license agreement")}, 0},
-      {"empty password", "", true, {L("wrong username or password")}, 0},
       {"wrong password", "nope", true, {L("regUserFailAlert"), L("wrong username or password")}, 1},
   };
   for (const auto& c : cases) {

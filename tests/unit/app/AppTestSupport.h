@@ -150,10 +150,7 @@ class FakeEngine : public BlockEngine {
 class FakeServerLink : public ServerLink {
  public:
   const void* notificationSender() const override { return this; }
-  bool syncAuthorise() override {
-    ++authorisations;
-    return authoriseResult.load();
-  }
+  bool syncAuthorise() override { return authoriseResult.load(); }
   int32_t syncPing() override { return ping.load(); }
   void sendStatus(const std::string& type, const std::string& description) override {
     std::lock_guard lock(mutex);
@@ -169,10 +166,7 @@ class FakeServerLink : public ServerLink {
     savedSettings.push_back(type);
     return true;
   }
-  void loadSettings(const std::string& type) override {
-    std::lock_guard lock(mutex);
-    loadedSettings.push_back(type);
-  }
+  void loadSettings(const std::string&) override {}
   void loadExclusions() override {}
   bool syncDeleteVerFile(const std::string& encodedPathList) override {
     std::function<void()> hook;
@@ -206,13 +200,11 @@ class FakeServerLink : public ServerLink {
 
   std::atomic<bool> authoriseResult{true};
   std::atomic<int32_t> ping{2};
-  std::atomic<int> authorisations{0};
   std::mutex mutex;
   bool newVersion = false;                                     // guarded by mutex
   std::string versionText = "2.1.0.0";                         // guarded by mutex
   std::vector<std::pair<std::string, std::string>> statuses;   // guarded by mutex
   std::vector<std::string> savedSettings;                      // guarded by mutex
-  std::vector<std::string> loadedSettings;                     // guarded by mutex
   std::vector<std::string> deleteRequests;                     // guarded by mutex
   int failDeletes = 0;                                         // guarded by mutex
   std::function<void()> onDelete;                              // guarded by mutex
@@ -222,29 +214,16 @@ class FakeHooks : public ApplicationHooks {
  public:
   bool isInSleep() const override { return inSleep.load(); }
   void setIsInSleep(bool sleeping) override { inSleep.store(sleeping); }
-  void relaunchAfterDelay() override { ++relaunches; }
+  void relaunchAfterDelay() override {}
 
   std::atomic<bool> inSleep{false};
-  std::atomic<int> relaunches{0};
 };
 
 class RecordingView : public MainView {
  public:
-  void statusChanged(const StatusModel& model) override {
-    std::lock_guard lock(mutex);
-    lastStatus = model;
-  }
-  void checkStatusChanged(const CheckStatusModel& model) override {
-    std::lock_guard lock(mutex);
-    lastCheck = model;
-  }
   void backupRunEnded(const RunSummary& summary) override {
     std::lock_guard lock(mutex);
     runs.push_back(summary);
-  }
-  void updateDownloaded(const std::string& version) override {
-    std::lock_guard lock(mutex);
-    updatesOffered.push_back(version);
   }
   size_t runCount() {
     std::lock_guard lock(mutex);
@@ -252,10 +231,7 @@ class RecordingView : public MainView {
   }
 
   std::mutex mutex;
-  StatusModel lastStatus;       // guarded by mutex
-  CheckStatusModel lastCheck;   // guarded by mutex
-  std::vector<RunSummary> runs; // guarded by mutex
-  std::vector<std::string> updatesOffered;  // guarded by mutex
+  std::vector<RunSummary> runs;  // guarded by mutex
 };
 
 class AppFixture : public ::testing::Test {

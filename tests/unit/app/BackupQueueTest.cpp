@@ -392,14 +392,5 @@ INSTANTIATE_TEST_SUITE_P(Positions, ThreadCountTest,
                                            SliderCase{5, 10}, SliderCase{0, 3}, SliderCase{6, 3}),
                          [](const ::testing::TestParamInfo<SliderCase>& param) { return "Position" + std::to_string(param.param.position); });
 
-TEST(SliderPositions, ThreadsToPosition) {
-  EXPECT_EQ(MainViewController::sliderPositionForThreads(2), 2);
-  EXPECT_EQ(MainViewController::sliderPositionForThreads(4), 3);
-  EXPECT_EQ(MainViewController::sliderPositionForThreads(5), 4);
-  EXPECT_EQ(MainViewController::sliderPositionForThreads(10), 5);
-  EXPECT_EQ(MainViewController::sliderPositionForThreads(3), 1);
-  EXPECT_EQ(MainViewController::sliderPositionForThreads(1), 1);
-}
-
 }  // namespace
 }  // namespace palvero::testing

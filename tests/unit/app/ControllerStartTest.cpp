@@ -1,16 +1,12 @@
 // The controller's start and its full-backup path, driven from the
 // controller: the first scan of a folder never scanned (not an overdue full
 // backup), the time-remaining update rebuilding the queue with nothing lost,
-// the continuous timer kept when a start is refused, the first run's restore
-// presets, and the updater never launched without consent.
-#include <sys/stat.h>
-
-#include <fstream>
+// the continuous timer kept when a start is refused, and the first run's
+// restore presets.
 #include <functional>
 
 #include "AppTestSupport.h"
 #include "app/RestorePresets.h"
-#include "platform/Env.h"
 #include "selection/ChangeWatcher.h"
 #include "selection/WatcherBuffer.h"
 
@@ -278,28 +274,6 @@ TEST(RestorePresetsTest, ThePresetsBecomeTheChoiceOrNothing) {
     ASSERT_EQ(choice.has_value(), c.chosen);
     if (choice && c.check) c.check(*choice);
   }
-}
-
-// --- The updater ----------------------------------------------------------------
-
-TEST_F(ControllerStartTest, TheUpdaterRunsOnlyWithTheUsersConsent) {
-  std::string updater = Env::supportDirectory() + "/PalveroUpdater.app";
-  std::string marker = (*home_) / "updater-ran";
-  writeFile(updater, "#!/bin/sh\necho ran >> '" + marker + "'\n");
-  ::chmod(updater.c_str(), 0700);
-  auto& controller = makeController(1);
-  NotificationCenter::defaultCenter().post("DownloadUpdateOK");
-  ASSERT_TRUE(runUntil([&] {
-    std::lock_guard lock(view_.mutex);
-    return !view_.updatesOffered.empty();
-  }));
-  EXPECT_TRUE(controller.updateDownloaded());
-  EXPECT_TRUE(logged("A new version is available"));
-  EXPECT_FALSE(logged("The updater is started")) << "downloaded code ran without consent";
-
-  controller.installUpdate();
-  EXPECT_TRUE(logged("The updater is started"));
-  ASSERT_TRUE(runUntil([&] { return std::ifstream(marker).good(); }));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Desktop alerts: a file's fifth failure reaches a notification service on a
-// private session bus; storage full and a refused daily start are told once,
-// not at every check or retry; nothing is shown while "showAlerts" is off.
+// private session bus; storage full is told once, not at every check;
+// nothing is shown while "showAlerts" is off.
 #include <mutex>
 
 #include "AppTestSupport.h"
@@ -99,30 +99,6 @@ TEST_F(DesktopAlertsTest, StorageFullIsToldWhenItFillsNotAtEveryCheck) {
   controller.evaluateCheckStatus();
   alerts.waitUntilIdle();
   EXPECT_EQ(shown().size(), 2u);
-}
-
-TEST_F(DesktopAlertsTest, RefusedDailyStartIsToldOnceNotAtEveryRetry) {
-  DesktopAlerts alerts(recorder());
-  queueFiles(1);
-  auto& settings = LocalSettings::sharedManager();
-  settings.setBackupTimingType(LocalSettings::kTimingDaily);
-  settings.setBackupOnSetTime(false);
-  settings.setBackupTimingTime(clock_->now().addingTimeInterval(5));
-  settings.save();
-  auto& controller = makeController(1);
-  controller.setStatusForTesting(true, 0);
-  advance(std::chrono::seconds(6));   // the daily firing, offline
-  advance(std::chrono::seconds(61));  // its retry, still offline
-  alerts.waitUntilIdle();
-  ASSERT_EQ(shown().size(), 1u) << lastLogLines();
-  EXPECT_EQ(shown()[0].summary, "The scheduled backup did not start");
-  EXPECT_NE(shown()[0].body.find("cannot be reached"), std::string::npos) << shown()[0].body;
-  controller.setStatusForTesting(true, 2);
-  advance(std::chrono::seconds(61));
-  ASSERT_TRUE(runEnded()) << lastLogLines();
-  EXPECT_EQ(script_->startedCount(), 1u);
-  alerts.waitUntilIdle();
-  EXPECT_EQ(shown().size(), 1u) << "a start that went through is no alert";
 }
 
 struct TextCase {
