@@ -1,7 +1,7 @@
 // The dialogs of the backup page against palvero-service holding files that
 // the palvero command backed up: the usage figures and chart, the largest
-// files with "show more" and their removal (after a confirmation), and the
-// send-logs dialog with its two outcomes.
+// files with "show more" and their removal (after a confirmation), the
+// send-logs dialog with its two outcomes, and the update question.
 #include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -88,23 +88,19 @@ class MainWindowDialogsTest : public UiFixture {
   std::unique_ptr<MainViewController> controller_;
 };
 
-TEST_F(MainWindowDialogsTest, UsageShowsTheStoredFiguresAndAPieByCategory) {
-  backUpDocuments(3);
+TEST_F(MainWindowDialogsTest, UsageAndTheLargestFilesPageByPageAndRemovalAfterConfirmation) {
+  backUpDocuments(12);
   openWindow();
   ui::BackupPage* page = window_->backupPage();
   controller_->updateStatistic();
   ASSERT_TRUE(waitFor([&] { return page->filesCountLabel()->text() != QStringLiteral("-"); }));
-  EXPECT_EQ(page->filesCountLabel()->text(), QStringLiteral("3"));
-  EXPECT_EQ(page->storageUsedLabel()->text().toStdString(), "0.01 " + L("MB"));
+  EXPECT_EQ(page->filesCountLabel()->text(), QStringLiteral("12"));
+  EXPECT_EQ(page->storageUsedLabel()->text().toStdString(), "0.07 " + L("MB"));
   QPieSeries* series = page->pieChart()->series();
   ASSERT_EQ(series->count(), 6);
-  EXPECT_DOUBLE_EQ(series->slices()[0]->value(), 6000) << "documents: 1000 + 2000 + 3000 bytes";
+  EXPECT_DOUBLE_EQ(series->slices()[0]->value(), 78000) << "documents: 1000 + 2000 + ... + 12000 bytes";
   for (int i = 1; i < 6; ++i) EXPECT_DOUBLE_EQ(series->slices()[i]->value(), 0);
-}
 
-TEST_F(MainWindowDialogsTest, LargestFilesPageByPageAndRemovalAfterConfirmation) {
-  backUpDocuments(12);
-  openWindow();
   window_->openLargestFiles(QStringLiteral("documents"));
   auto* dialog = window_->findChild<ui::LargestFilesDialog*>();
   ASSERT_NE(dialog, nullptr);

@@ -88,27 +88,23 @@ TEST_F(BackupQueueTest, BatchClosesOnlyWhenTheLastWorkerFinishes) {
   EXPECT_TRUE(logged("Backup ended. FilesToBackup:"));
 }
 
-TEST_F(BackupQueueTest, EndingsWithAndWithoutErrors) {
-  for (bool lastFails : {false, true}) {
-    SCOPED_TRACE(lastFails ? "last file fails" : "last file succeeds");
-    TearDown();
-    SetUp();
-    auto paths = queueFiles(1);
-    if (lastFails) script_->setOutcome(paths[0], Outcome::kFail);
-    auto& controller = makeController(1);
-    ASSERT_TRUE(controller.startBackup());
-    ASSERT_TRUE(runEnded()) << lastLogLines();
-    EXPECT_EQ(logged("Backup ended (with errors). FilesToBackup:"), lastFails);
-    EXPECT_EQ(logged("Backup ended. FilesToBackup:"), !lastFails);
-    auto ends = server_->statusesOf("backupend");
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].second, lastFails ? "ERROR: 1 failed files" : "OK");
-    std::lock_guard lock(view_.mutex);
-    ASSERT_EQ(view_.runs.size(), 1u);
-    EXPECT_TRUE(view_.runs[0].finished);
-    EXPECT_EQ(view_.runs[0].filesFailed, lastFails ? 1 : 0);
-    EXPECT_EQ(view_.runs[0].filesBackedUp, lastFails ? 0 : 1);
-  }
+// A clean ending is HandOutTest's; a failed last file ends the run with errors.
+TEST_F(BackupQueueTest, AFailedFileEndsTheRunWithErrors) {
+  auto paths = queueFiles(1);
+  script_->setOutcome(paths[0], Outcome::kFail);
+  auto& controller = makeController(1);
+  ASSERT_TRUE(controller.startBackup());
+  ASSERT_TRUE(runEnded()) << lastLogLines();
+  EXPECT_TRUE(logged("Backup ended (with errors). FilesToBackup:"));
+  EXPECT_FALSE(logged("Backup ended. FilesToBackup:"));
+  auto ends = server_->statusesOf("backupend");
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].second, "ERROR: 1 failed files");
+  std::lock_guard lock(view_.mutex);
+  ASSERT_EQ(view_.runs.size(), 1u);
+  EXPECT_TRUE(view_.runs[0].finished);
+  EXPECT_EQ(view_.runs[0].filesFailed, 1);
+  EXPECT_EQ(view_.runs[0].filesBackedUp, 0);
 }
 
 TEST_F(BackupQueueTest, NextBatchComesFromTheDatabaseInBatchesOf400) {
@@ -243,20 +239,6 @@ TEST_F(BackupQueueTest, PauseCancelsEveryEngineKeepsDoneFilesAndCountsNoTry) {
   ASSERT_TRUE(runUntil([&] { return view_.runCount() == 2 && !controller.anyWorkerActive(); }));
   EXPECT_EQ(script_->timesStarted(paths[0]), 1);
   for (const auto& path : paths) EXPECT_EQ(statusOf(path), -1);
-}
-
-TEST_F(BackupQueueTest, FileThatFinishesAfterTheStopIsKeptButNothingMoreIsHandedOut) {
-  auto paths = queueFiles(4);
-  auto& controller = makeController(1);
-  script_->holdAll(true);
-  script_->setIgnoreCancel(true);
-  ASSERT_TRUE(controller.startBackup());
-  ASSERT_TRUE(runUntil([&] { return script_->waiting() == 1; }));
-  controller.stopBackup();
-  ASSERT_TRUE(runEnded()) << lastLogLines();
-  EXPECT_EQ(script_->startedCount(), 1u);
-  EXPECT_EQ(statusOf(paths[0]), kQueueDone);
-  EXPECT_EQ(statusOf(paths[1]), kQueueWaiting);
 }
 
 TEST_F(BackupQueueTest, FailuresReturnToWaitingBelowFiveTriesAndStayFailedAtFive) {

@@ -2,8 +2,6 @@
 // refuses, and the status texts of a restore.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "app/Localization.h"
 #include "app/RestoreForm.h"
 #include "app/RestoreStatus.h"
@@ -65,49 +63,34 @@ TEST_F(RestoreFormTest, AllDataNeedsNoSelectionAndTheLatestNoDate) {
 }
 
 TEST_F(RestoreFormTest, RefusesWhatCannotBeRestored) {
+  // Into another folder when `destination` is set; at a date when `hour` is.
   struct Case {
     const char* label;
-    std::function<void(RestoreForm&)> change;
     bool emptySelection;
+    std::optional<std::string> destination;
+    std::optional<int> hour;
+    bool withDay;
     const char* problem;
   };
-  const std::string missing = home_ / "not-there";
   const std::string aFile = home_ / "file.txt";
   testing::writeFile(aFile, "x");
-  std::vector<Case> cases = {
-      {"nothing ticked", [](RestoreForm&) {}, true, RestoreForm::kNothingChosen},
-      {"no destination", [](RestoreForm& f) { f.originalPlace = false; }, false, RestoreForm::kNoDestination},
-      {"relative destination",
-       [](RestoreForm& f) {
-         f.originalPlace = false;
-         f.destination = "restored";
-       },
-       false, RestoreForm::kNoDestination},
-      {"missing destination",
-       [&missing](RestoreForm& f) {
-         f.originalPlace = false;
-         f.destination = missing;
-       },
-       false, RestoreForm::kDestinationMissing},
-      {"a file as destination",
-       [&aFile](RestoreForm& f) {
-         f.originalPlace = false;
-         f.destination = aFile;
-       },
-       false, RestoreForm::kDestinationMissing},
-      {"a date without a day", [](RestoreForm& f) { f.latest = false; }, false, RestoreForm::kNoDate},
-      {"an hour past the day",
-       [](RestoreForm& f) {
-         f.latest = false;
-         f.day = Date::now();
-         f.hour = 24;
-       },
-       false, RestoreForm::kNoDate},
+  const Case cases[] = {
+      {"nothing ticked", true, std::nullopt, std::nullopt, false, RestoreForm::kNothingChosen},
+      {"no destination", false, "", std::nullopt, false, RestoreForm::kNoDestination},
+      {"relative destination", false, "restored", std::nullopt, false, RestoreForm::kNoDestination},
+      {"missing destination", false, home_ / "not-there", std::nullopt, false, RestoreForm::kDestinationMissing},
+      {"a file as destination", false, aFile, std::nullopt, false, RestoreForm::kDestinationMissing},
+      {"a date without a day", false, std::nullopt, 0, false, RestoreForm::kNoDate},
+      {"an hour past the day", false, std::nullopt, 24, true, RestoreForm::kNoDate},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     RestoreForm form;
-    c.change(form);
+    form.originalPlace = !c.destination;
+    form.destination = c.destination.value_or("");
+    form.latest = !c.hour;
+    form.hour = c.hour.value_or(0);
+    if (c.withDay) form.day = Date::now();
     std::string problem;
     EXPECT_FALSE(form.choice(c.emptySelection ? RestoreSelection() : selection_, problem));
     EXPECT_EQ(problem, c.problem);
