@@ -13,7 +13,6 @@
 #include "app/StatusFormatter.h"
 #include "state/DBManager.h"
 #include "state/LocalSettings.h"
-#include "ui/Fonts.h"
 #include "ui/main/BackupPage.h"
 #include "ui/main/CheckStatusView.h"
 #include "ui/main/FailedFilesDialog.h"

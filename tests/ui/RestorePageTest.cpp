@@ -32,7 +32,6 @@
 #include "state/LocalSettings.h"
 #include "ui/Text.h"
 #include "ui/main/RestorePage.h"
-#include "ui/main/RestoreTreeSource.h"
 #include "ui/widgets/FolderTree.h"
 
 namespace palvero::testing {

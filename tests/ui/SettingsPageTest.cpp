@@ -22,8 +22,8 @@
 #include "state/LocalSettings.h"
 #include "ui/Text.h"
 #include "ui/main/SettingsPage.h"
-#include "ui/widgets/ExclusionEditor.h"
 #include "ui/widgets/FitLabel.h"
+#include "ui/widgets/ExclusionEditor.h"
 
 namespace palvero::testing {
 namespace {

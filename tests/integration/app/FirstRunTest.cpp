@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 
 #include "app/FirstRun.h"
@@ -16,7 +15,6 @@
 #include "protocol/HttpClient.h"
 #include "selection/CommonExtensions.h"
 #include "selection/FileScanner.h"
-#include "state/DBManager.h"
 #include "state/FilesToBackup.h"
 #include "state/LocalSettings.h"
 #include "support/LogLines.h"
@@ -65,11 +63,6 @@ class FirstRunTest : public ::testing::Test {
   }
   std::optional<FirstRun::Report> login(const std::string& password = "s3cret more") {
     return step([&](FirstRun::Completion done) { firstRun().login("ann", password, std::move(done)); });
-  }
-  std::vector<std::string> kinds() {
-    std::vector<std::string> out;
-    for (const auto& entry : service_->requestLog()) out.push_back(entry.value("kind", std::string()));
-    return out;
   }
 
   TempHome home_;
