@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Value.h"
+#include "platform/Env.h"
 #include "support/ServiceProcess.h"
 #include "support/TempHome.h"
 
@@ -140,6 +141,11 @@ class CliFixture : public ::testing::Test {
   }
 
   std::string deviceId() { return statusJSON().value("device", std::string()); }
+
+  // What the program keeps: its preferences, and its database and logs.
+  static std::string preferencesPath() { return Env::configDirectory() + "/preferences.json"; }
+  static Value preferences() { return Value::parse(readFile(preferencesPath()), nullptr, false); }
+  static std::string supportDir() { return Env::supportDirectory(); }
 
   // `count` files under Documents/NAME, with modification times an hour
   // back (a file written in the last 10 seconds is held back by design).

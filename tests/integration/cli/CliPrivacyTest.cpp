@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "CliFixture.h"
-#include "platform/Env.h"
 
 namespace palvero::testing {
 namespace {
@@ -20,11 +19,10 @@ unsigned modeOf(const std::string& path) {
 
 class CliPrivacyTest : public CliFixture {
  protected:
-  static std::string support() { return Env::supportDirectory(); }
   // The database and every log file, as found.
   static std::vector<std::string> privateFiles() {
     std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(support())) {
+    for (const auto& entry : fs::directory_iterator(supportDir())) {
       std::string name = entry.path().filename().string();
       if (name.find(".log") != std::string::npos || name.rfind("palverofiles.db", 0) == 0) {
         out.push_back(entry.path().string());
@@ -33,7 +31,7 @@ class CliPrivacyTest : public CliFixture {
     return out;
   }
   void expectPrivate() {
-    EXPECT_EQ(modeOf(support()), 0700u);
+    EXPECT_EQ(modeOf(supportDir()), 0700u);
     auto files = privateFiles();
     ASSERT_GE(files.size(), 2u) << "the database and a log";
     for (const auto& file : files) EXPECT_EQ(modeOf(file), 0600u) << file;
@@ -48,7 +46,7 @@ TEST_F(CliPrivacyTest, LoginAndBackupLeaveTheSupportFolderDatabaseAndLogsPrivate
   ASSERT_EQ(backup.code, 0) << backup.err;
   expectPrivate();
   // What an older build left open is closed the next time it is used.
-  ::chmod(support().c_str(), 0755);
+  ::chmod(supportDir().c_str(), 0755);
   for (const auto& file : privateFiles()) ::chmod(file.c_str(), 0644);
   writeFile(home_ / "Documents/docs/another.txt", "more");
   ASSERT_EQ(run({"scan"}).code, 0);
@@ -57,15 +55,14 @@ TEST_F(CliPrivacyTest, LoginAndBackupLeaveTheSupportFolderDatabaseAndLogsPrivate
 }
 
 TEST_F(CliPrivacyTest, TheProxyPasswordIsReadFromStandardInputOnly) {
-  const std::string preferences = Env::configDirectory() + "/preferences.json";
   CliResult onCommandLine = run({"settings", "set", "proxyPassword", "visible-in-ps"});
   EXPECT_EQ(onCommandLine.code, 1);
   EXPECT_NE(onCommandLine.err.find("standard input"), std::string::npos) << onCommandLine.err;
-  EXPECT_EQ(readFile(preferences).find("visible-in-ps"), std::string::npos);
+  EXPECT_EQ(readFile(preferencesPath()).find("visible-in-ps"), std::string::npos);
 
   CliResult fromInput = run({"settings", "set", "proxyPassword"}, "from-stdin\n");
   ASSERT_EQ(fromInput.code, 0) << fromInput.err;
-  EXPECT_NE(readFile(preferences).find("\"from-stdin\""), std::string::npos);
+  EXPECT_NE(readFile(preferencesPath()).find("\"from-stdin\""), std::string::npos);
   EXPECT_EQ(run({"settings", "get", "proxyPassword"}).out, "********\n");
   EXPECT_EQ(run({"settings", "set", "proxyPassword"}).code, 1) << "no input, nothing set";
   // Other settings still take their value on the command line, and need one.

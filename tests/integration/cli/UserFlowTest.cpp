@@ -6,21 +6,18 @@
 
 #include "CliFixture.h"
 #include "base/Date.h"
-#include "platform/Env.h"
 
 namespace palvero::testing {
 namespace {
 
 class UserFlowTest : public CliFixture {
  protected:
-  static std::string preferencesPath() { return Env::configDirectory() + "/preferences.json"; }
-  static Value preferences() { return Value::parse(readFile(preferencesPath()), nullptr, false); }
   static void editPreferences(const std::function<void(Value&)>& edit) {
     Value all = preferences();
     edit(all);
     writeFile(preferencesPath(), all.dump());
   }
-  std::string logPath() { return Env::supportDirectory() + "/log0.log"; }
+  std::string logPath() { return supportDir() + "/log0.log"; }
   // Every path has `revisions` revisions on the service (at most `timeout`).
   bool revisionsReach(const std::string& device, const std::vector<std::string>& paths, size_t revisions,
                       std::chrono::seconds timeout) {
