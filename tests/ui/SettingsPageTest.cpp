@@ -141,6 +141,8 @@ TEST_F(SettingsPageTest, SwitchesAndTimingAreStoredAtOnce) {
   EXPECT_EQ(catalogue.emptyfiles(), page_->emptyFilesBox()->isChecked());
   page_->emptyExtensionBox()->setChecked(!page_->emptyExtensionBox()->isChecked());
   EXPECT_EQ(catalogue.emptyExtension(), page_->emptyExtensionBox()->isChecked());
+  page_->externalDrivesBox()->setChecked(!page_->externalDrivesBox()->isChecked());
+  EXPECT_EQ(catalogue.externalhd(), page_->externalDrivesBox()->isChecked());
   page_->showAlertsBox()->setChecked(!page_->showAlertsBox()->isChecked());
   EXPECT_EQ(settings().showAlerts(), page_->showAlertsBox()->isChecked());
   page_->timingCombo()->setCurrentIndex(2);

@@ -91,33 +91,6 @@ TEST_F(SettingsControlsTest, TheBandwidthTextAndWhatIsStored) {
   EXPECT_EQ(SettingsControls::setSettingsValues().bandwidthText, "40 %");
 }
 
-TEST_F(SettingsControlsTest, EveryControlIsFilledFromTheStores) {
-  auto& settings = LocalSettings::sharedManager();
-  settings.saveParameter("BackupTimingType", 3);
-  settings.saveParameter("BackupOnSetTime", true);
-  settings.saveParameter("numberOfThreads", 10);
-  settings.saveParameter("showAlerts", true);
-  settings.saveParameter("proxyType", 2);
-  settings.saveParameter("proxyServer", "proxy.example");
-  settings.saveParameter("proxyUsername", "ann");
-  SettingsControls::externalDrivesPressed(true);
-  SettingsControls::emptyFilesPressed(true);
-  SettingsControls::emptyExtensionPressed(false);
-  reload();
-  auto values = SettingsControls::setSettingsValues();
-  EXPECT_EQ(values.timingEntry, 2);
-  EXPECT_TRUE(values.onlyOnSetTime);
-  EXPECT_EQ(values.threadPosition, 5);
-  EXPECT_TRUE(values.showAlerts);
-  EXPECT_EQ(values.proxyServer, "proxy.example");
-  EXPECT_EQ(values.proxyUsername, "ann");
-  EXPECT_TRUE(values.proxyFieldsEnabled);
-  EXPECT_TRUE(values.externalDrives);
-  EXPECT_TRUE(values.emptyFiles);
-  EXPECT_FALSE(values.emptyExtension);
-  EXPECT_TRUE(CommonExtensions::sharedExtensionsManager().externalhd());
-}
-
 TEST_F(SettingsControlsTest, TimingEntriesAndThreadPositions) {
   struct Case {
     int32_t timing;
