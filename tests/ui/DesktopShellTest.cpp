@@ -34,19 +34,7 @@ namespace {
 
 using ui::DesktopApp;
 
-class DesktopShellTest : public UiFixture {
- protected:
-  DesktopApp::Options quietOptions(bool singleInstance = false) {
-    DesktopApp::Options options;
-    options.singleInstance = singleInstance;
-    options.core.watchChanges = false;
-    options.core.watchSleep = false;
-    options.core.controllerOptions.periodicTimers = false;
-    options.core.controllerOptions.requestSupportInfo = false;
-    options.core.controllerOptions.checkStatusAtStart = false;
-    return options;
-  }
-};
+class DesktopShellTest : public UiFixture {};
 
 TEST_F(DesktopShellTest, CoreTasksAndTimersRunOnTheGuiThread) {
   std::atomic<bool> ranOnGui{false};
@@ -101,7 +89,7 @@ TEST_F(DesktopShellTest, StatusMenuHasItsEntriesInOrderAndRunsThem) {
 
 TEST_F(DesktopShellTest, ClosingTheMainWindowHidesItAndKeepsTheEngine) {
   logIn();
-  DesktopApp app(quietOptions());
+  DesktopApp app(quietDesktopOptions());
   app.start();
   ASSERT_TRUE(app.window()->showsMainWindow());
   ASSERT_NE(app.delegate()->mainViewController(), nullptr);
@@ -142,7 +130,7 @@ TEST_F(DesktopShellTest, QuitEndsTheEventLoopAfterOneQuestion) {
   for (const Case& c : {Case{"wizard", false, true}, Case{"confirmed", true, true}, Case{"cancelled", true, false}}) {
     SCOPED_TRACE(c.name);
     if (c.loggedIn && !LocalSettings::sharedManager().isInitialized()) logIn();
-    auto options = quietOptions();
+    auto options = quietDesktopOptions();
     int asked = 0;
     options.core.confirmQuit = [&] {
       ++asked;
@@ -166,12 +154,12 @@ TEST_F(DesktopShellTest, TerminationSignalEndsTheEventLoop) {
 
 TEST_F(DesktopShellTest, ASecondLaunchBringsTheRunningWindowForward) {
   logIn();
-  DesktopApp first(quietOptions(true));
+  DesktopApp first(quietDesktopOptions(true));
   ASSERT_TRUE(first.acquireInstance());
   first.start();
   first.window()->hide();
 
-  DesktopApp second(quietOptions(true));
+  DesktopApp second(quietDesktopOptions(true));
   EXPECT_FALSE(second.acquireInstance()) << "a second Palvero started";
   ASSERT_TRUE(waitFor([&] { return first.window()->isVisible(); }));
 }
@@ -250,12 +238,12 @@ TEST_F(DesktopShellTest, TheDesktopAppOffersToTakeOverFromTheDaemon) {
     FakeDaemon daemon(mark, true);
     ASSERT_TRUE(daemon.waitReady());
     EXPECT_EQ(InstanceTakeover::holder(InstanceLock::holderPid()), InstanceTakeover::Holder::kDaemon);
-    DesktopApp declined(quietOptions(true));
+    DesktopApp declined(quietDesktopOptions(true));
     answerNextQuestion(QString());
     EXPECT_FALSE(declined.acquireInstance());
     EXPECT_FALSE(std::filesystem::exists(mark)) << "stopped without the user's yes";
 
-    DesktopApp app(quietOptions(true));
+    DesktopApp app(quietDesktopOptions(true));
     answerNextQuestion(QStringLiteral("takeOverButton"));
     ASSERT_TRUE(app.acquireInstance());
     EXPECT_TRUE(std::filesystem::exists(mark));

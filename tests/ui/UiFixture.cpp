@@ -38,6 +38,17 @@ std::unique_ptr<MainViewController> startQuietController(MainView* view, Applica
   return controller;
 }
 
+ui::DesktopApp::Options quietDesktopOptions(bool singleInstance) {
+  ui::DesktopApp::Options options;
+  options.singleInstance = singleInstance;
+  options.core.watchChanges = false;
+  options.core.watchSleep = false;
+  options.core.controllerOptions.periodicTimers = false;
+  options.core.controllerOptions.requestSupportInfo = false;
+  options.core.controllerOptions.checkStatusAtStart = false;
+  return options;
+}
+
 void UiFixture::SetUp() {
   if (!dynamic_cast<ui::QtRunLoop*>(&RunLoop::main())) RunLoop::setMain(std::make_shared<ui::QtRunLoop>());
   home_ = std::make_unique<TempHome>();

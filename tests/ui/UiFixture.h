@@ -16,6 +16,7 @@
 #include "app/MainViewController.h"
 #include "support/ServiceProcess.h"
 #include "support/TempHome.h"
+#include "ui/DesktopApp.h"
 
 class QWidget;
 
@@ -32,6 +33,10 @@ class AwakeHooks : public ApplicationHooks {
 // A controller on the real service link and engine for `view` (may be
 // null), initialised, with no timers or requests of its own at start.
 std::unique_ptr<MainViewController> startQuietController(MainView* view, ApplicationHooks* hooks);
+
+// A desktop application that watches nothing and runs no timers or requests
+// of its own at start; one per user only when `singleInstance`.
+ui::DesktopApp::Options quietDesktopOptions(bool singleInstance = false);
 
 class UiFixture : public ::testing::Test {
  public:

@@ -37,17 +37,6 @@ using ui::DesktopApp;
 
 class WizardFlowTest : public UiFixture {
  protected:
-  static DesktopApp::Options quietOptions() {
-    DesktopApp::Options options;
-    options.singleInstance = false;
-    options.core.watchChanges = false;
-    options.core.watchSleep = false;
-    options.core.controllerOptions.periodicTimers = false;
-    options.core.controllerOptions.requestSupportInfo = false;
-    options.core.controllerOptions.checkStatusAtStart = false;
-    return options;
-  }
-
   // The texts of the open alerts, oldest first; they are closed.
   static std::vector<std::string> takeAlerts(QWidget* root) {
     std::vector<std::string> texts;
@@ -80,7 +69,7 @@ class WizardFlowTest : public UiFixture {
 
 TEST_F(WizardFlowTest, RefusedLoginsSayWhyAndLeaveTheLoginPageUsable) {
   service_->addUser("ann", "secret");
-  DesktopApp app(quietOptions());
+  DesktopApp app(quietDesktopOptions());
   app.start();
   ui::WizardView* wizard = app.wizard();
   ASSERT_NE(wizard, nullptr);
@@ -114,7 +103,7 @@ TEST_F(WizardFlowTest, ALoginWithoutADeviceStepScansTheHomeAndHandsOver) {
   writeFile(home_->path() + "/Documents/letter.txt", "dear ann");
   writeFile(home_->path() + "/Pictures/cat.png", "not really a png");
   writeFile(home_->path() + "/Music/song.mp3", "la la");
-  DesktopApp app(quietOptions());
+  DesktopApp app(quietDesktopOptions());
   app.start();
   ui::WizardView* wizard = app.wizard();
   typeLogin(wizard, QStringLiteral("ann"), QStringLiteral("secret"), true);
@@ -164,7 +153,7 @@ TEST_F(WizardFlowTest, TheDevicePageAddsANamedDeviceOrTakesOverTheChosenOne) {
     LocalSettings::sharedManager().setIsInitialized(false);
     LocalSettings::sharedManager().save();
     service_->clearLog();
-    DesktopApp app(quietOptions());
+    DesktopApp app(quietDesktopOptions());
     app.start();
     ui::WizardView* wizard = app.wizard();
     ASSERT_NE(wizard, nullptr);

@@ -162,32 +162,29 @@ TEST_F(BackupQueueTest, StartWithAFileModifiedJustNowReturnsAtOnceAndStartsItTen
 class RecentFilesTest : public AppFixture, public ::testing::WithParamInterface<int> {};
 
 TEST_P(RecentFilesTest, WaitWhileTheQuietOnesOfTheBatchGoFirst) {
-  {
-    int workers = GetParam();
-    auto paths = queueFiles(7);
-    // As many recent files as workers, first in the batch.
-    touchAgo(paths[0], 2);
-    touchAgo(paths[1], 0);
-    touchAgo(paths[2], 1);
-    auto& controller = makeController(workers);
-    ASSERT_TRUE(controller.startBackup());
-    ASSERT_TRUE(runUntil([&] { return script_->startedCount() == 4 && script_->waiting() == 0; })) << lastLogLines();
-    loop_->runPending();
-    std::set<std::string> started;
-    for (const auto& [path, worker] : script_->started()) started.insert(path);
-    EXPECT_EQ(started, (std::set<std::string>{paths[3], paths[4], paths[5], paths[6]}));
-    EXPECT_TRUE(controller.anyWorkerActive()) << "the recent files keep the run open";
-    bool ended = false;
-    for (int step = 0; step < 8 && !ended; ++step) {
-      advance(std::chrono::seconds(3));
-      ended = runUntil([&] { return view_.runCount() > 0 && !controller.anyWorkerActive(); },
-                       std::chrono::milliseconds(300));
-    }
-    ASSERT_TRUE(ended) << lastLogLines();
-    for (const auto& path : paths) {
-      EXPECT_EQ(script_->timesStarted(path), 1) << path;
-      EXPECT_EQ(statusOf(path), -1) << path;
-    }
+  auto paths = queueFiles(7);
+  // Three recent files, first in the batch.
+  touchAgo(paths[0], 2);
+  touchAgo(paths[1], 0);
+  touchAgo(paths[2], 1);
+  auto& controller = makeController(GetParam());
+  ASSERT_TRUE(controller.startBackup());
+  ASSERT_TRUE(runUntil([&] { return script_->startedCount() == 4 && script_->waiting() == 0; })) << lastLogLines();
+  loop_->runPending();
+  std::set<std::string> started;
+  for (const auto& [path, worker] : script_->started()) started.insert(path);
+  EXPECT_EQ(started, (std::set<std::string>{paths[3], paths[4], paths[5], paths[6]}));
+  EXPECT_TRUE(controller.anyWorkerActive()) << "the recent files keep the run open";
+  bool ended = false;
+  for (int step = 0; step < 8 && !ended; ++step) {
+    advance(std::chrono::seconds(3));
+    ended = runUntil([&] { return view_.runCount() > 0 && !controller.anyWorkerActive(); },
+                     std::chrono::milliseconds(300));
+  }
+  ASSERT_TRUE(ended) << lastLogLines();
+  for (const auto& path : paths) {
+    EXPECT_EQ(script_->timesStarted(path), 1) << path;
+    EXPECT_EQ(statusOf(path), -1) << path;
   }
 }
 
