@@ -1,6 +1,7 @@
 // The palvero command against palvero-service: login by both device paths,
-// scan and backup, a backup stopped by SIGTERM, changed-files scans,
-// server-side deletion after local deletions, status output and exit codes.
+// scan and backup, a backup stopped by SIGTERM, changed-files scans, the
+// daemon under a service manager, server-side deletion after local
+// deletions, status output and exit codes.
 // (A run killed with -9 is CrashSweepTest's.)
 #include <set>
 
@@ -144,26 +145,36 @@ TEST_F(CliTest, BackupStoppedBySigtermKeepsWhatFinishedAndSendsNothingTwice) {
   for (const auto& path : paths) EXPECT_EQ(versions(device, path).size(), 1u) << path;
 }
 
-// Files deleted while the daemon watches are recorded; the daemon's shutdown
-// writes them, and the next run marks them deleted on the service.
-TEST_F(CliTest, LocalDeletionsAreMarkedOnTheService) {
+// The daemon under a service manager (NOTIFY_SOCKET, as systemd sets it for
+// Type=notify): not logged in it ends with 2 and never reports ready, so
+// the unit's RestartPreventExitStatus keeps it from looping; else READY=1
+// once its watches are set, STOPPING=1 on SIGTERM, then 0. Files deleted
+// while it watches are written at its shutdown, and the next run marks
+// them deleted on the service.
+TEST_F(CliTest, TheDaemonUnderAServiceManagerAndLocalDeletionsMarkedOnTheService) {
+  NotifySocket manager;
+  ASSERT_TRUE(manager.ready());
+  CliResult early = run({"daemon"});
+  EXPECT_EQ(early.code, 2) << early.err;
+  EXPECT_EQ(manager.next(std::chrono::milliseconds(200)), "") << "ready when it cannot run";
+
   ASSERT_EQ(login({"--new-device", "deleter"}).code, 0);
   auto paths = makeFiles("gone", 6);
   ASSERT_EQ(run({"scan"}).code, 0);
   ASSERT_EQ(run({"backup"}).code, 0);
   std::string device = deviceId();
 
-  // Ready (as a service manager hears it) only once its watches are set.
-  NotifySocket manager;
-  ASSERT_TRUE(manager.ready());
   pid_t daemon = start({"daemon"});
-  ASSERT_NE(manager.next(std::chrono::seconds(30)).find("READY=1"), std::string::npos);
+  std::string ready = manager.next(std::chrono::seconds(30));
+  ASSERT_NE(ready.find("READY=1"), std::string::npos) << ready;
+  EXPECT_NE(ready.find("STATUS="), std::string::npos) << ready;
   CliResult second = run({"daemon"});
   EXPECT_EQ(second.code, 1);
   EXPECT_NE(second.err.find("another Palvero is running"), std::string::npos) << second.err;
 
   for (int i : {0, 1, 2}) ASSERT_EQ(::unlink(paths[static_cast<size_t>(i)].c_str()), 0);
   ::kill(daemon, SIGTERM);
+  EXPECT_EQ(manager.next(std::chrono::seconds(30)), "STOPPING=1");
   CliResult stopped = finish(daemon);
   EXPECT_EQ(stopped.code, 0) << stopped.err;
 
