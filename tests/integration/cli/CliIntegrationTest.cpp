@@ -3,8 +3,6 @@
 // daemon under a service manager, server-side deletion after local
 // deletions, status output and exit codes.
 // (A run killed with -9 is CrashSweepTest's.)
-#include <set>
-
 #include "CliFixture.h"
 #include "NotifySocket.h"
 
