@@ -114,28 +114,30 @@ TEST_F(MainWindowDialogsTest, UsageAndTheLargestFilesPageByPageAndRemovalAfterCo
   ASSERT_EQ(list->topLevelItemCount(), 12);
   EXPECT_FALSE(dialog->showMoreButton()->isEnabled()) << "a short page is the last";
 
-  // Cancel: nothing is sent.
+  // Each removal asks first; `answer` names the button pressed.
+  auto visible = [&](const std::string& informative) -> QMessageBox* {
+    for (QMessageBox* box : dialog->findChildren<QMessageBox*>()) {
+      if (box->isVisible() && box->informativeText().toStdString() == informative) return box;
+    }
+    return nullptr;
+  };
+  auto removeFirst = [&](const char* answer) {
+    list->setCurrentItem(list->topLevelItem(0));
+    QTest::mouseClick(dialog->deleteButton(), Qt::LeftButton);
+    QMessageBox* ask = visible(L("RemoveFileDialog"));
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(ask->text().toStdString(), L("removedFromTop10"));
+    QTest::mouseClick(ask->findChild<QPushButton*>(QString::fromLatin1(answer)), Qt::LeftButton);
+  };
   service_->clearLog();
-  list->setCurrentItem(list->topLevelItem(0));
-  QTest::mouseClick(dialog->deleteButton(), Qt::LeftButton);
-  QMessageBox* ask = dialog->findChild<QMessageBox*>(QString::fromLatin1(ui::Alerts::kObjectName));
-  ASSERT_NE(ask, nullptr);
-  EXPECT_EQ(ask->text().toStdString(), L("removedFromTop10"));
-  EXPECT_EQ(ask->informativeText().toStdString(), L("RemoveFileDialog"));
-  QTest::mouseClick(ask->findChild<QPushButton*>(QStringLiteral("cancelButton")), Qt::LeftButton);
+  removeFirst("cancelButton");
   QTest::qWait(0);
-  EXPECT_TRUE(service_->requests("delete").empty());
+  EXPECT_TRUE(service_->requests("delete").empty()) << "cancelled, yet sent";
   EXPECT_EQ(list->topLevelItemCount(), 12);
 
   // OK: the service drops its versions, the file leaves the list and the backup.
   std::string path = list->topLevelItem(0)->text(1).toStdString();
-  QTest::mouseClick(dialog->deleteButton(), Qt::LeftButton);
-  ask = nullptr;
-  for (QMessageBox* box : dialog->findChildren<QMessageBox*>()) {
-    if (box->isVisible()) ask = box;
-  }
-  ASSERT_NE(ask, nullptr);
-  QTest::mouseClick(ask->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+  removeFirst("okButton");
   ASSERT_TRUE(waitFor([&] { return list->topLevelItemCount() == 11; }));
   auto deletes = service_->requests("delete");
   ASSERT_EQ(deletes.size(), 1u);
@@ -145,30 +147,14 @@ TEST_F(MainWindowDialogsTest, UsageAndTheLargestFilesPageByPageAndRemovalAfterCo
   dialog->showCategory(QStringLiteral("documents"));
   ASSERT_TRUE(waitFor([&] { return !dialog->busy(); }));
   EXPECT_NE(list->topLevelItem(0)->text(1).toStdString(), path) << "the service still lists it";
-}
 
-TEST_F(MainWindowDialogsTest, ARefusedRemovalKeepsTheFileAndSaysSo) {
-  backUpDocuments(1);
-  openWindow();
-  window_->openLargestFiles(QStringLiteral("documents"));
-  auto* dialog = window_->findChild<ui::LargestFilesDialog*>();
-  ASSERT_TRUE(waitFor([&] { return !dialog->busy(); }));
-  ASSERT_EQ(dialog->list()->topLevelItemCount(), 1);
+  // Refused by the service: the file stays, and the user is told.
   service_->addFault("delete:500:10");
-  dialog->list()->setCurrentItem(dialog->list()->topLevelItem(0));
-  QTest::mouseClick(dialog->deleteButton(), Qt::LeftButton);
-  QMessageBox* ask = dialog->findChild<QMessageBox*>(QString::fromLatin1(ui::Alerts::kObjectName));
-  ASSERT_NE(ask, nullptr);
-  QTest::mouseClick(ask->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
-  QMessageBox* failure = nullptr;
-  ASSERT_TRUE(waitFor([&] {
-    for (QMessageBox* box : dialog->findChildren<QMessageBox*>()) {
-      if (box->isVisible() && box->informativeText().toStdString() == L("removeFileFail")) failure = box;
-    }
-    return failure != nullptr;
-  }));
-  EXPECT_EQ(dialog->list()->topLevelItemCount(), 1);
-  EXPECT_TRUE(CommonExtensions::sharedExtensionsManager().filesToBeExcludedFromBackup().empty());
+  const int shown = list->topLevelItemCount();
+  removeFirst("okButton");
+  EXPECT_TRUE(waitFor([&] { return visible(L("removeFileFail")) != nullptr; }));
+  EXPECT_EQ(list->topLevelItemCount(), shown);
+  EXPECT_EQ(CommonExtensions::sharedExtensionsManager().filesToBeExcludedFromBackup().size(), 1u);
 }
 
 TEST_F(MainWindowDialogsTest, SendLogsSendsTheMessageAndTellsHowItWent) {

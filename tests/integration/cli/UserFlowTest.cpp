@@ -1,7 +1,7 @@
 // The flows a new user runs, with the palvero command against
 // palvero-service: login, scan and the daemon backing everything up; a full
 // backup ordered by the service that loses nothing; exclusions that travel
-// both ways.
+// both ways; a daemon that says when backups are manual.
 #include <signal.h>
 
 #include "CliFixture.h"
@@ -98,19 +98,10 @@ TEST_F(UserFlowTest, ExclusionsTravelToTheServiceAndBack) {
   CliResult stopped = stop(daemon);
   ASSERT_TRUE(arrived) << readFile(logPath());
   EXPECT_EQ(stopped.code, 0) << stopped.err;
+  EXPECT_NE(stopped.err.find("backups are manual"), std::string::npos) << "the timing the login left";
   EXPECT_EQ(run({"settings", "get", "maxSize"}).out, "123456789\n");
   EXPECT_EQ(preferences().value("emptyfiles", true), false);
   EXPECT_EQ(readFile(logPath()).find("no extension catalogue"), std::string::npos);
-}
-
-TEST_F(UserFlowTest, TheDaemonSaysWhenBackupsAreManual) {
-  ASSERT_EQ(login({"--new-device", "box"}).code, 0);
-  pid_t daemon = start({"daemon"});
-  ASSERT_TRUE(waitFor([&] { return readFile(logPath()).find("Application is initialized") != std::string::npos; },
-                      std::chrono::seconds(20)));
-  CliResult stopped = stop(daemon);
-  EXPECT_EQ(stopped.code, 0);
-  EXPECT_NE(stopped.err.find("backups are manual"), std::string::npos) << stopped.err;
 }
 
 }  // namespace
