@@ -38,8 +38,19 @@ class CliPrivacyTest : public CliFixture {
   }
 };
 
-TEST_F(CliPrivacyTest, LoginAndBackupLeaveTheSupportFolderDatabaseAndLogsPrivate) {
-  ASSERT_EQ(login({"--new-device", "desk"}).code, 0);
+TEST_F(CliPrivacyTest, PlainHttpElsewhereIsWarnedAboutAndWhatIsStoredIsPrivate) {
+  const std::string warning = "plain http to another computer";
+  // Not logged in, status sends nothing, so the address need not exist.
+  CliResult remote = run({"--server", "http://backup.example.invalid/server.php", "status"});
+  EXPECT_NE(remote.err.find(warning), std::string::npos) << remote.err;
+  CliResult secure = run({"--server", "https://backup.example.invalid/server.php", "status"});
+  EXPECT_EQ(secure.err.find(warning), std::string::npos) << secure.err;
+  // The local service is plain http on loopback: no warning.
+  CliResult local = login({"--new-device", "desk"});
+  ASSERT_EQ(local.code, 0) << local.err;
+  EXPECT_EQ(local.err.find(warning), std::string::npos) << local.err;
+  EXPECT_EQ(run({"status"}).err.find(warning), std::string::npos);
+
   makeFiles("docs", 3);
   ASSERT_EQ(run({"scan"}).code, 0);
   CliResult backup = run({"backup"});
@@ -68,20 +79,6 @@ TEST_F(CliPrivacyTest, TheProxyPasswordIsReadFromStandardInputOnly) {
   // Other settings still take their value on the command line, and need one.
   EXPECT_EQ(run({"settings", "set", "numberOfThreads", "4"}).code, 0);
   EXPECT_EQ(run({"settings", "set", "numberOfThreads"}).code, 1);
-}
-
-TEST_F(CliPrivacyTest, PlainHttpToAnotherComputerIsWarnedAbout) {
-  const std::string warning = "plain http to another computer";
-  // Not logged in, status sends nothing, so the address need not exist.
-  CliResult remote = run({"--server", "http://backup.example.invalid/server.php", "status"});
-  EXPECT_NE(remote.err.find(warning), std::string::npos) << remote.err;
-  CliResult secure = run({"--server", "https://backup.example.invalid/server.php", "status"});
-  EXPECT_EQ(secure.err.find(warning), std::string::npos) << secure.err;
-  // The local service is plain http on loopback: no warning.
-  CliResult local = login({"--new-device", "desk"});
-  ASSERT_EQ(local.code, 0) << local.err;
-  EXPECT_EQ(local.err.find(warning), std::string::npos) << local.err;
-  EXPECT_EQ(run({"status"}).err.find(warning), std::string::npos);
 }
 
 }  // namespace
