@@ -77,7 +77,7 @@ TEST_F(BackupPageTest, FilesLabelAndProgressFollowTheRunsFigures) {
 }
 
 TEST_F(BackupPageTest, NoPendingFilesShowTheLastBackupInsteadOfAnEstimate) {
-  Date started = Date::now().addingTimeInterval(-59 * 60);  // the longest caption
+  Date started = Date::now().addingTimeInterval(-59 * 60);
   LocalSettings::sharedManager().setDateBackupStarted(started);
   controller_->setRunFiguresForTesting(false, 0, 0, 0, 0);
   controller_->updateStatusBar();
