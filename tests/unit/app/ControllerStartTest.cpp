@@ -180,7 +180,7 @@ TEST_F(ControllerStartTest, ContinuousTimingKeepsItsTimerWhenAStartIsRefused) {
   EXPECT_EQ(script_->startedCount(), 2u);
 }
 
-TEST_F(ControllerStartTest, NoAutomaticStartWhileTheQueueIsRebuilt) {
+TEST_F(ControllerStartTest, NoAutomaticStartWhileTheQueueIsRebuiltOrTheComputerSleeps) {
   queueFiles(2);
   auto& settings = LocalSettings::sharedManager();
   settings.setBackupTimingType(LocalSettings::kTimingContinuous);
@@ -188,9 +188,12 @@ TEST_F(ControllerStartTest, NoAutomaticStartWhileTheQueueIsRebuilt) {
   auto& controller = makeController(1);
   controller.setScanning(true);
   controller.startAutoBackup();
+  controller.setScanning(false);
+  hooks_.inSleep = true;
+  controller.startAutoBackup();
   EXPECT_FALSE(controller.backuping());
   EXPECT_EQ(script_->startedCount(), 0u);
-  controller.setScanning(false);
+  hooks_.inSleep = false;
   controller.startAutoBackup();
   ASSERT_TRUE(runEnded()) << lastLogLines();
 }

@@ -121,12 +121,6 @@ TEST(RestoreSelectionTest, TickingAnotherDeviceStartsANewSelection) {
   expectStates(s, {{folder("/a", "dev-a"), State::kUnchecked}});
 }
 
-TEST(RestoreSelectionTest, FolderNamesThatSharePrefixesAreApart) {
-  RestoreSelection s;
-  s.setChecked(folder("/home/an"), true);
-  expectStates(s, {{folder("/home/ann"), State::kUnchecked}, {folder("/home/an/x"), State::kChecked}});
-}
-
 TEST(RestoreSelectionTest, AFolderShowsWhatItsListedChildrenAgreeOn) {
   struct Case {
     State own;

@@ -121,15 +121,6 @@ TEST_F(SchedulerTest, OfflineDailyStartLeavesAOneShotTimerAndRetriesLater) {
   EXPECT_GT(LocalSettings::sharedManager().backupTimingTime()->timeIntervalSince(clock_->now()), 3600);
 }
 
-TEST_F(SchedulerTest, AsleepNothingStarts) {
-  queueFiles(1);
-  auto& controller = makeController(1);
-  hooks_.inSleep = true;
-  controller.startAutoBackup();
-  EXPECT_FALSE(controller.backuping());
-  EXPECT_EQ(script_->startedCount(), 0u);
-}
-
 // A wake during a run stops it; the restart is retried every five seconds
 // until startBackup accepts, and the run then finishes every file.
 TEST_F(SchedulerTest, WakeDuringARunStopsItAndRetriesTheStartEveryFiveSeconds) {
