@@ -1,6 +1,6 @@
 // Desktop alerts: a file's fifth failure reaches a notification service on a
-// private session bus; storage full is told once, not at every check;
-// nothing is shown while "showAlerts" is off.
+// private session bus; storage full holds automatic starts and is told
+// once, not at every check; nothing is shown while "showAlerts" is off.
 #include <mutex>
 
 #include "AppTestSupport.h"
@@ -77,16 +77,23 @@ TEST_F(DesktopAlertsTest, FifthFailureOfAFileReachesTheNotificationServiceOnTheS
 }
 #endif
 
-TEST_F(DesktopAlertsTest, StorageFullIsToldWhenItFillsNotAtEveryCheck) {
+// The texts of the storage row are StatusFormatterTest's.
+TEST_F(DesktopAlertsTest, StorageFullHoldsAutomaticStartsAndIsToldWhenItFillsNotAtEveryCheck) {
   DesktopAlerts alerts(recorder());
   queueFiles(1);
   auto& settings = LocalSettings::sharedManager();
   settings.setLicenseTypeSpace(std::string("10"));
+  settings.setBackupTimingType(LocalSettings::kTimingContinuous);
   settings.save();
   auto& controller = makeController(1);
   controller.setTotalUsed(12400000000);
   controller.evaluateCheckStatus();
   controller.evaluateCheckStatus();
+  EXPECT_TRUE(controller.storageFull());
+  EXPECT_FALSE(controller.checkStatusModel().storage.ok);
+  EXPECT_FALSE(controller.statusOK());
+  controller.startAutoBackup();
+  EXPECT_FALSE(controller.backuping()) << "no automatic start while the storage is full";
   alerts.waitUntilIdle();
   ASSERT_EQ(shown().size(), 1u);
   EXPECT_EQ(shown()[0].summary, "Backup storage is full");
@@ -95,6 +102,8 @@ TEST_F(DesktopAlertsTest, StorageFullIsToldWhenItFillsNotAtEveryCheck) {
   // Freed, then full again: told again.
   controller.setTotalUsed(1000);
   controller.evaluateCheckStatus();
+  EXPECT_FALSE(controller.storageFull());
+  EXPECT_TRUE(controller.checkStatusModel().storage.ok);
   controller.setTotalUsed(12400000000);
   controller.evaluateCheckStatus();
   alerts.waitUntilIdle();

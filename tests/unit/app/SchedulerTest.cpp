@@ -1,5 +1,5 @@
 // The scheduler, the emergency stop and start, the watchdog and the status
-// check's storage row, on the fake clock.
+// check's rows, on the fake clock.
 #include "AppTestSupport.h"
 #include "platform/PreferencesStore.h"
 #include "protocol/WorkerActivity.h"
@@ -207,44 +207,6 @@ TEST_F(SchedulerTest, StampFromTheRequestLayerKeepsAWorkerAlive) {
   ASSERT_TRUE(runEnded());
   EXPECT_GE(worker->lastRequestDate(), clock_->now().addingTimeInterval(-1));
 }
-
-struct StorageCase {
-  const char* name;
-  const char* allowance;
-  const char* text;
-  bool full;
-};
-
-class StorageRowTest : public AppFixture, public ::testing::WithParamInterface<StorageCase> {};
-
-TEST_P(StorageRowTest, UsedAgainstAllowance) {
-  queueFiles(1);
-  auto& settings = LocalSettings::sharedManager();
-  settings.setLicenseTypeSpace(std::string(GetParam().allowance));
-  settings.setBackupTimingType(LocalSettings::kTimingContinuous);
-  settings.save();
-  auto& controller = makeController(1);
-  controller.setTotalUsed(12400000000);
-  script_->holdAll(true);
-  controller.evaluateCheckStatus();
-  auto rows = controller.checkStatusModel();
-  EXPECT_EQ(rows.storage.text, GetParam().text);
-  EXPECT_EQ(controller.storageFull(), GetParam().full);
-  EXPECT_EQ(rows.storage.ok, !GetParam().full);
-  EXPECT_EQ(controller.statusOK(), !GetParam().full);
-  controller.startAutoBackup();
-  EXPECT_EQ(controller.backuping(), !GetParam().full) << "no automatic start while the storage is full";
-  script_->holdAll(false);
-  if (!GetParam().full) {
-    ASSERT_TRUE(runEnded());
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Allowances, StorageRowTest,
-                         ::testing::Values(StorageCase{"Ten", "10", "Used 12.40 GB / 10 GB", true},
-                                           StorageCase{"Unlimited", "0", "Used 12.40 GB / Unlimited", false},
-                                           StorageCase{"Thirteen", "13", "Used 12.40 GB / 13 GB", false}),
-                         [](const ::testing::TestParamInfo<StorageCase>& param) { return std::string(param.param.name); });
 
 TEST_F(SchedulerTest, CheckStatusRows) {
   auto& controller = makeController(1);
