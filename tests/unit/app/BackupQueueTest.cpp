@@ -178,8 +178,8 @@ TEST_P(RecentFilesTest, WaitWhileTheQuietOnesOfTheBatchGoFirst) {
   bool ended = false;
   for (int step = 0; step < 8 && !ended; ++step) {
     advance(std::chrono::seconds(3));
-    ended = runUntil([&] { return view_.runCount() > 0 && !controller.anyWorkerActive(); },
-                     std::chrono::milliseconds(300));
+    ended =
+        runUntil([&] { return view_.runCount() > 0 && !controller.anyWorkerActive(); }, std::chrono::milliseconds(300));
   }
   ASSERT_TRUE(ended) << lastLogLines();
   for (const auto& path : paths) {
