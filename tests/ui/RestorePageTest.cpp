@@ -165,7 +165,11 @@ class RestorePageTest : public UiFixture {
   std::string destination_;
 };
 
-TEST_F(RestorePageTest, AFolderOfAnotherDeviceComesBackIntoAChosenFolderWithoutWhatWasUnticked) {
+// Another device's folder comes back into a chosen folder without what was
+// unticked; a deleted file is shown with show-deleted and restored; a day
+// chosen on the calendar brings back that day's revision. A file chosen
+// alone goes straight into the folder.
+TEST_F(RestorePageTest, AnotherDevicesFolderADeletedFileAndADaysRevisionComeBack) {
   openPage();
   QModelIndex docs = documents();
   tick(docs, true);
@@ -173,41 +177,32 @@ TEST_F(RestorePageTest, AFolderOfAnotherDeviceComesBackIntoAChosenFolderWithoutW
   EXPECT_EQ(docs.data(Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
   EXPECT_EQ(open(docs, QStringLiteral("report.txt")).data(Qt::CheckStateRole).toInt(), Qt::Checked);
   EXPECT_FALSE(open(docs, QStringLiteral("report.txt")).data(Qt::FontRole).value<QFont>().strikeOut());
+  EXPECT_EQ(model()->rowCount(docs), 2) << "cache and report.txt, not the deleted file";
   intoOtherFolder();
   restoreAndWait();
   EXPECT_EQ(page_->failuresList()->topLevelItemCount(), 0);
   EXPECT_TRUE(restored("/home/bob/Documents/report.txt") == reportText_) << "not byte for byte";
   EXPECT_FALSE(std::filesystem::exists(destination_ + "/home/bob/Documents/cache"));
   EXPECT_FALSE(std::filesystem::exists(destination_ + "/home/bob/Documents/gone.txt")) << "deleted, not shown";
-}
 
-TEST_F(RestorePageTest, ADayChosenOnTheCalendarRestoresTheRevisionOfThatDay) {
-  openPage();
-  tick(open(documents(), QStringLiteral("report.txt")), true);
-  intoOtherFolder();
-  page_->findChild<QRadioButton*>(QStringLiteral("restoreDateRadio"))->setChecked(true);
-  ASSERT_TRUE(page_->calendar()->isEnabled());
-  page_->calendar()->setSelectedDate(QDate(2024, 2, 1));
-  page_->timeEdit()->setTime(QTime(12, 0));
-  restoreAndWait();
-  // A file chosen alone goes straight into the folder.
-  EXPECT_EQ(restored("/report.txt"), "first draft");
-}
-
-TEST_F(RestorePageTest, ShowDeletedListsADeletedFileAndRestoresIt) {
-  openPage();
-  QModelIndex docs = documents();
-  open(docs, QStringLiteral("report.txt"));
-  EXPECT_EQ(model()->rowCount(docs), 2) << "cache and report.txt, not the deleted file";
+  tick(docs, false);
   page_->showDeletedBox()->setChecked(true);
   ASSERT_TRUE(waitFor([&] { return model()->pendingFetches() == 0; }));
   QModelIndex gone = open(documents(), QStringLiteral("gone.txt"));
   ASSERT_TRUE(gone.isValid());
   EXPECT_TRUE(gone.data(Qt::FontRole).value<QFont>().strikeOut()) << "a deleted file is drawn apart";
   tick(gone, true);
-  intoOtherFolder();
   restoreAndWait();
   EXPECT_EQ(restored("/gone.txt"), "deleted later");
+
+  tick(open(documents(), QStringLiteral("gone.txt")), false);
+  tick(open(documents(), QStringLiteral("report.txt")), true);
+  page_->findChild<QRadioButton*>(QStringLiteral("restoreDateRadio"))->setChecked(true);
+  ASSERT_TRUE(page_->calendar()->isEnabled());
+  page_->calendar()->setSelectedDate(QDate(2024, 2, 1));
+  page_->timeEdit()->setTime(QTime(12, 0));
+  restoreAndWait();
+  EXPECT_EQ(restored("/report.txt"), "first draft");
 }
 
 // Every reason is the form's own (RestoreFormTest): one shows it reaches the page.
