@@ -1,8 +1,8 @@
 // The restore page on the real widgets against palvero-service: another
 // device's folder ticked in the tree and restored into a chosen folder byte
 // for byte, a day chosen on the calendar bringing back the earlier
-// revision, a deleted file shown and restored with show-deleted, the
-// reasons a restore cannot start, and an interrupted restore continued.
+// revision, a deleted file shown and restored with show-deleted, why a
+// restore cannot start, and an interrupted restore continued.
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QLabel>
