@@ -69,7 +69,7 @@ TEST_F(CliTest, ExitCodesForUsageRefusalFailuresAndAnUnreachableService) {
   EXPECT_EQ(run({"backup"}).code, 4);
 }
 
-TEST_F(CliTest, ScanBackupChangedScanAndStatus) {
+TEST_F(CliTest, ScanBackupChangedScanStatusAndABackupStoppedBySigterm) {
   ASSERT_EQ(login({"--new-device", "desk"}).code, 0);
   useTenWorkers();
   auto paths = makeFiles("many", 200);
@@ -115,32 +115,28 @@ TEST_F(CliTest, ScanBackupChangedScanAndStatus) {
   EXPECT_EQ(json.value("failedFiles", -1), 0);
   EXPECT_TRUE(json["check"].value("statusOK", false)) << json.dump();
   EXPECT_FALSE(json["lastBackup"].is_null());
-}
 
-// SIGTERM in the middle of a run: the files that finished are written, the
-// rest stays queued, and the next run sends no file twice.
-TEST_F(CliTest, BackupStoppedBySigtermKeepsWhatFinishedAndSendsNothingTwice) {
-  ASSERT_EQ(login({"--new-device", "polite"}).code, 0);
-  useTenWorkers();
-  auto paths = makeFiles("term", 150);
-  ASSERT_EQ(run({"scan"}).code, 0);
+  // SIGTERM in the middle of a run: the files that finished are written, the
+  // rest stays queued, and the next run sends no file twice.
+  auto stoppable = makeFiles("term", 150);
+  ASSERT_EQ(run({"scan", "--changed"}).code, 0);
+  ASSERT_EQ(statusJSON().value("pendingFiles", -1), 150);
   // Slow enough that the rest of the run outlasts the signal's way in on a loaded machine.
   service_.addFault("upload_ver:delay=150:100000");
-  pid_t backup = start({"backup"});
+  service_.clearLog();
+  pid_t running = start({"backup"});
   ASSERT_TRUE(waitFor([&] { return service_.requests("upload_ver").size() >= 40; }, std::chrono::seconds(60)));
-  ::kill(backup, SIGTERM);
-  CliResult stopped = finish(backup);
+  ::kill(running, SIGTERM);
+  CliResult stopped = finish(running);
   EXPECT_EQ(stopped.code, 130) << stopped.out << stopped.err;
   EXPECT_NE(stopped.out.find("Interrupted; the rest stays queued."), std::string::npos) << stopped.out;
   service_.clearFaults();
   int64_t pending = statusJSON().value("pendingFiles", int64_t{-1});
   size_t uploaded = service_.requests("upload_ver").size();
   EXPECT_GT(pending, 0);
-  EXPECT_EQ(static_cast<size_t>(pending) + uploaded, paths.size()) << "each file either stored or still queued";
-
+  EXPECT_EQ(static_cast<size_t>(pending) + uploaded, stoppable.size()) << "each file either stored or still queued";
   ASSERT_EQ(run({"backup"}).code, 0);
-  std::string device = deviceId();
-  for (const auto& path : paths) EXPECT_EQ(versions(device, path).size(), 1u) << path;
+  for (const auto& path : stoppable) EXPECT_EQ(versions(device, path).size(), 1u) << path;
 }
 
 // The daemon under a service manager (NOTIFY_SOCKET, as systemd sets it for
