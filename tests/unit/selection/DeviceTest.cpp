@@ -17,7 +17,7 @@ TEST(DeviceTest, ATypeThatIsNoNumberIsTypeZero) {
     if (!type.is_null()) dictionary["DeviceType"] = type;
     Device device = Device::initWithDictionary(dictionary);
     EXPECT_EQ(device.deviceType, 0);
-    EXPECT_EQ(device.typeLabel(), "AD");
+    EXPECT_STREQ(device.typeLabel(), "AD");
   }
   EXPECT_EQ(Device::initWithDictionary(Value{{"DeviceType", "21"}}).deviceType, 21);
 }
