@@ -121,6 +121,12 @@ std::optional<Request> CommandLine::parse(int argc, const char* const* argv, std
                                           int& exitCode) {
   Request request;
   auto app = makeApp(request);
+  if (argc <= 1) {
+    // A bare "palvero" is most often a first try: it shows what there is to run.
+    err << app->help();
+    exitCode = kExitUsage;
+    return std::nullopt;
+  }
   try {
     app->parse(argc, argv);
   } catch (const CLI::ParseError& e) {

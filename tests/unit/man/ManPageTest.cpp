@@ -194,6 +194,9 @@ TEST(ManPageTest, VersionHelpAndUnknownHelpTopics) {
   EXPECT_EQ(whole.exitCode, 0);
   EXPECT_EQ(whole.out, palvero({"--help"}).out);
   EXPECT_NE(whole.out.find("Exit codes:"), std::string::npos);
+  Parsed bare = palvero({});
+  EXPECT_EQ(bare.exitCode, 1);
+  EXPECT_EQ(bare.err, whole.out) << "a bare command shows the commands, as a usage error";
 }
 
 TEST(ManPageTest, PagesAreCleanTroff) {
