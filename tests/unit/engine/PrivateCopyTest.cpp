@@ -15,12 +15,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A mailbox of `size` bytes at home/mail/inbox, with letters spread through
+// it so that a piece copied to the wrong place shows.
+std::string writeMailbox(const TempHome& home, size_t size) {
+  std::string content(size, 'm');
+  for (size_t i = 0; i < content.size(); i += 997) content[i] = static_cast<char>('a' + i % 26);
+  writeFile(home / "mail/inbox", content);
+  return content;
+}
+
 TEST(PrivateCopyTest, HoldsTheBytesAndTimeOfTheFileAndGoesWithTheObject) {
   TempHome home;
   std::string source = home / "mail/inbox";
-  std::string content(3 * 1024 * 1024 + 17, 'm');
-  for (size_t i = 0; i < content.size(); i += 4093) content[i] = static_cast<char>('a' + i % 26);
-  writeFile(source, content);
+  std::string content = writeMailbox(home, 3 * 1024 * 1024 + 17);
   struct timespec times[2] = {{1700000000, 5}, {1700000000, 5}};
   ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
   fs::create_directories(home / "scratch");
@@ -75,9 +82,7 @@ TEST(PrivateCopyTest, RefusesWhatIsNoRegularFileOrDoesNotFit) {
 TEST(PrivateCopyTest, ADiskFaultLeavesNoPartialCopy) {
   TempHome home;
   std::string source = home / "mail/inbox";
-  std::string content(2 * 1024 * 1024 + 5, 'i');
-  for (size_t i = 0; i < content.size(); i += 997) content[i] = static_cast<char>('a' + i % 26);
-  writeFile(source, content);
+  std::string content = writeMailbox(home, 2 * 1024 * 1024 + 5);
   std::string scratch = home / "scratch";
   fs::create_directories(scratch);
   struct Case {
