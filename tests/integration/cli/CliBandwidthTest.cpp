@@ -60,12 +60,14 @@ TEST_F(CliBandwidthTest, AQuarterOfTheMeasuredPeakIsAboutAQuarterOfTheUnlimitedR
   ASSERT_EQ(run({"backup"}).code, 0);
   EXPECT_EQ(run({"settings", "get", "BandwidthLimit"}).out, "100\n");
 
-  // Unlimited, until a peak was measured (a run shorter than one window of
-  // uploads measures none): each corpus twice the last.
+  // Unlimited, until a peak was measured. A run shorter than one window of
+  // uploads (three seconds) measures none, so after a first small run each
+  // corpus is sized from the rate just seen to last about six seconds.
   double unlimited = 0;
   int files = 6;
-  for (int attempt = 0; attempt < 4 && storedPeak() == 0; ++attempt, files *= 2) {
+  for (int attempt = 0; attempt < 4 && storedPeak() == 0; ++attempt) {
     unlimited = backupRate(makeRandomFiles("unlimited" + std::to_string(attempt), files));
+    files = std::clamp(static_cast<int>(unlimited * 6 / kFileBytes), 2 * files, 160);
   }
   const double peak = static_cast<double>(storedPeak());
   ASSERT_GT(peak, 0) << "no peak was measured";
