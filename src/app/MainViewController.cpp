@@ -169,6 +169,7 @@ void MainViewController::startPeriodicTimers() {
   auto every = [this](seconds period, std::function<void()> task) {
     scheduler_.keepPeriodic(Timer::scheduled(period, true, std::move(task)));
   };
+  every(seconds(1), [this] { takeSettingsFromCommandLine(); });
   every(seconds(3), [this] { updateStatusBar(); });
   every(seconds(10), [this] {
     if (statisticsWanted_.load()) updateStatistic();

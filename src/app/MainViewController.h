@@ -145,6 +145,11 @@ class MainViewController : public ChangeWatcherDelegate {
   void backupSetOnlyOnTimeCheckboxClicked(bool checked) { scheduler_.backupOnSetTimeChanged(checked); }
   // The time picker: today at the hour and minute of `picked`.
   void dailyBackupDateChanged(Date picked) { scheduler_.dailyTimeChanged(picked); }
+  // Settings changed from the command line while this process holds the
+  // instance lock (SettingsInbox): each is stored and acted on as its
+  // control on the settings page would, and sent where the service keeps
+  // it. Main thread; polled every second.
+  void takeSettingsFromCommandLine();
 
   // --- Status check (MainViewControllerStatus.cpp) ------------------------
 

@@ -57,7 +57,8 @@ std::unique_ptr<CLI::App> CommandLine::makeApp(Request& request) {
   settings->require_subcommand(1);
   auto* get = command(*settings, "get", "Print one setting, or all", "palvero settings get numberOfThreads");
   get->add_option("key", request.key, "Setting name")->type_name("KEY");
-  auto* set = command(*settings, "set", "Change a setting", "palvero settings set numberOfThreads 10");
+  auto* set = command(*settings, "set", "Change a setting (a running daemon or desktop app applies it at once)",
+                     "palvero settings set numberOfThreads 10");
   set->add_option("key", request.key, "Setting name")->required()->type_name("KEY");
   set->add_option("value", request.value, "New value (proxyPassword: read from standard input instead)")
       ->type_name("VALUE")

@@ -3,15 +3,19 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <iostream>
+#include <thread>
 
 #include "app/BackupRunner.h"
 #include "app/CommunicationServerLink.h"
 #include "app/Daemon.h"
 #include "app/FirstScan.h"
 #include "app/InstanceLock.h"
+#include "app/InstanceTakeover.h"
 #include "app/ProcessStartup.h"
 #include "app/SettingsCatalog.h"
+#include "app/SettingsInbox.h"
 #include "app/StatusReport.h"
 #include "base/RunLoop.h"
 #include "base/StdRunLoop.h"
@@ -31,6 +35,27 @@ std::shared_ptr<StdRunLoop> installMainLoop() {
   auto loop = std::make_shared<StdRunLoop>();
   ProcessStartup::start(loop);
   return loop;
+}
+
+// How the holder of the instance lock is stopped.
+std::string stopHint(std::optional<long> pid) {
+  switch (InstanceTakeover::holder(pid)) {
+    case InstanceTakeover::Holder::kDaemon: {
+      std::string cgroup;
+      if (AtomicFile::read("/proc/" + std::to_string(*pid) + "/cgroup", cgroup) &&
+          cgroup.find("/palvero.service") != std::string::npos) {
+        return "stop it first with \"systemctl --user stop palvero.service\"";
+      }
+      return "stop the daemon first (\"kill " + std::to_string(*pid) + "\" stops it cleanly)";
+    }
+    case InstanceTakeover::Holder::kDesktop:
+      return "quit the desktop app first";
+    case InstanceTakeover::Holder::kCommand:
+      return "wait until that command ends";
+    case InstanceTakeover::Holder::kUnknown:
+      break;
+  }
+  return "stop it first";
 }
 
 }  // namespace
@@ -59,13 +84,14 @@ int Commands::run() {
   return kExitUsage;
 }
 
-bool Commands::lockInstance() {
+bool Commands::lockInstance(bool quiet) {
   auto lock = std::make_shared<InstanceLock>();
   if (!lock->acquired()) {
+    if (quiet) return false;
     auto pid = InstanceLock::holderPid();
     err_ << "palvero: another Palvero is running for this user";
     if (pid) err_ << " (process " << *pid << ")";
-    err_ << "; stop it first (it holds " << InstanceLock::lockPath() << ")\n";
+    err_ << "; " << stopHint(pid) << " (it holds " << InstanceLock::lockPath() << ")\n";
     return false;
   }
   lock_ = lock;
@@ -219,7 +245,18 @@ int Commands::settingsSet() {
     err_ << "palvero: " << entry->key << ": " << error << "\n";
     return kExitUsage;
   }
-  if (!lockInstance()) return kExitUsage;
+  if (!lockInstance(true)) {
+    auto pid = InstanceLock::holderPid();
+    auto holder = InstanceTakeover::holder(pid);
+    if (holder == InstanceTakeover::Holder::kDaemon) return handSettingOver(*entry, *value, *pid, "daemon");
+    if (holder == InstanceTakeover::Holder::kDesktop) return handSettingOver(*entry, *value, *pid, "desktop app");
+    if (!lockInstance()) return kExitUsage;
+  }
+  // Changes handed to a daemon that ended before it took them are older
+  // than this one.
+  for (const auto& [key, earlier] : SettingsInbox::take()) {
+    if (const SettingsCatalog::Entry* left = SettingsCatalog::find(key)) SettingsCatalog::apply(*left, earlier);
+  }
   if (!SettingsCatalog::apply(*entry, *value)) {
     err_ << "palvero: " << entry->key << " could not be stored\n";
     return kExitUsage;
@@ -230,6 +267,26 @@ int Commands::settingsSet() {
       err_ << "palvero: stored here; the service was not told (it is sent again with the next change)\n";
     }
   }
+  return kExitSuccess;
+}
+
+int Commands::handSettingOver(const SettingsCatalog::Entry& entry, const Value& value, long pid, const char* holder) {
+  if (!SettingsInbox::post(entry.key, value)) {
+    err_ << "palvero: " << entry.key << " could not be handed to the running " << holder << " (process " << pid
+         << ")\n";
+    return kExitUsage;
+  }
+  // The holder looks every second.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (SettingsInbox::pending() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (SettingsInbox::pending()) {
+    err_ << "palvero: the " << holder << " (process " << pid << ") has not taken " << entry.key
+         << " yet; it applies it once it does, or when it next starts\n";
+    return kExitUsage;
+  }
+  out_ << entry.key << " applied by the running " << holder << " (process " << pid << ")\n";
   return kExitSuccess;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "app/SettingsCatalog.h"
 #include "cli/CommandLine.h"
 
 namespace palvero::cli {
@@ -34,8 +35,11 @@ class Commands {
   int verify();
 
   // Commands that change the queue hold the one-instance lock; false (with
-  // the message printed) when another Palvero runs.
-  bool lockInstance();
+  // the message printed unless `quiet`) when another Palvero runs.
+  bool lockInstance(bool quiet = false);
+  // A setting for the running daemon or desktop app (process `pid`) to
+  // apply; waits until it has.
+  int handSettingOver(const SettingsCatalog::Entry& entry, const Value& value, long pid, const char* holder);
   bool requireLogin();
   // Prints a warning when the service's address is plain http:// to another
   // computer.

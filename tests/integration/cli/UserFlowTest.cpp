@@ -1,7 +1,8 @@
 // The flows a new user runs, with the palvero command against
 // palvero-service: login, scan and the daemon backing everything up; a full
 // backup ordered by the service that loses nothing; exclusions that travel
-// both ways; a daemon that says when backups are manual.
+// both ways; a daemon that says when backups are manual; settings changed
+// while the daemon runs.
 #include <signal.h>
 
 #include "CliFixture.h"
@@ -102,6 +103,48 @@ TEST_F(UserFlowTest, ExclusionsTravelToTheServiceAndBack) {
   EXPECT_EQ(run({"settings", "get", "maxSize"}).out, "123456789\n");
   EXPECT_EQ(preferences().value("emptyfiles", true), false);
   EXPECT_EQ(readFile(logPath()).find("no extension catalogue"), std::string::npos);
+}
+
+// With the daemon running (as the user service keeps it), "settings set"
+// hands the change over and the daemon acts on it: continuous backups start
+// without a restart, an exclusion reaches the service, and nothing is
+// undone when the daemon saves its settings on the way out.
+TEST_F(UserFlowTest, SettingsChangedWhileTheDaemonRunsAreAppliedByIt) {
+  ASSERT_EQ(login({"--new-device", "box"}).code, 0);
+  std::string device = deviceId();
+  auto paths = makeFiles("later", 4);
+  ASSERT_EQ(run({"scan"}).code, 0);
+  pid_t daemon = start({"daemon"});
+  ASSERT_TRUE(waitFor([&] { return readFile(logPath()).find("Application is initialized") != std::string::npos; },
+                      std::chrono::seconds(30)));
+
+  CliResult timing = run({"settings", "set", "BackupTimingType", "1"});
+  EXPECT_EQ(timing.code, 0) << timing.err;
+  EXPECT_NE(timing.out.find("applied by the running daemon"), std::string::npos) << timing.out;
+  EXPECT_TRUE(revisionsReach(device, paths, 1, std::chrono::seconds(90))) << "continuous backups did not start";
+  ASSERT_EQ(run({"settings", "set", "emptyfiles", "true"}).code, 0);
+  EXPECT_TRUE(waitFor(
+      [&] { return service_.savedSettings(device, "exclusions")["Exclusions"]["items"]["emptyfiles"] == true; },
+      std::chrono::seconds(30)));
+  CliResult bad = run({"settings", "set", "BackupTimingType", "7"});
+  EXPECT_EQ(bad.code, 1);
+  EXPECT_NE(bad.err.find("expected 0 (manual)"), std::string::npos) << bad.err;
+
+  // A daemon that does not look (stopped) is waited for, then said so; it
+  // takes the change once it runs again.
+  ::kill(daemon, SIGSTOP);
+  CliResult waiting = run({"settings", "set", "BandwidthLimit", "30"});
+  ::kill(daemon, SIGCONT);
+  EXPECT_EQ(waiting.code, 1);
+  EXPECT_NE(waiting.err.find("has not taken BandwidthLimit yet"), std::string::npos) << waiting.err;
+  EXPECT_TRUE(waitFor([&] { return preferences().value("BandwidthLimit", 0) == 30; }, std::chrono::seconds(10)));
+
+  CliResult stopped = stop(daemon);
+  EXPECT_EQ(stopped.code, 0) << stopped.err;
+  Value stored = preferences();
+  EXPECT_EQ(stored.value("BackupTimingType", 0), 1);
+  EXPECT_EQ(stored.value("emptyfiles", false), true);
+  EXPECT_EQ(stored.value("BandwidthLimit", 0), 30);
 }
 
 }  // namespace
