@@ -75,6 +75,9 @@ std::optional<RestoreChoice> RestorePresets::choiceFrom(const Value& presets, co
     return choice;
   }
   choice.filesAndFoldersForRestore = items;
+  if (auto it = presets.find("filesAndFoldersRemovedFromRestore"); it != presets.end() && it->is_object()) {
+    choice.filesAndFoldersRemovedFromRestore = *it;
+  }
   return choice;
 }
 

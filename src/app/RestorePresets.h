@@ -2,8 +2,9 @@
 // "presetsForRestore" ("restoreLatest", "restoreToOriginalPath",
 // "restoreAllData", "restoreSingleFile", booleans; "restoreDestinationPath"
 // when a folder was chosen; "dateValue", seconds since 1970 or a stored
-// date, when a date was) and the items of "filesAndFoldersForRestore"
-// (path → [kind, device]). The first run stores them and hands over without
+// date, when a date was; "filesAndFoldersRemovedFromRestore", the items
+// unticked below a ticked folder, when there are any) and the items of
+// "filesAndFoldersForRestore" (path → [kind, device]). The first run stores them and hands over without
 // a first scan; the main window controller's start takes them (read and
 // cleared at once, so a crash never repeats the restore) and begins it.
 //

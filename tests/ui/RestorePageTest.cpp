@@ -1,8 +1,9 @@
 // The restore page on the real widgets against palvero-service: another
 // device's folder ticked in the tree and restored into a chosen folder byte
 // for byte, a day chosen on the calendar bringing back the earlier
-// revision, a deleted file shown and restored with show-deleted, why a
-// restore cannot start, and an interrupted restore continued.
+// revision, a deleted file shown and restored with show-deleted, the first
+// run's choice of ticked items, why a restore cannot start, and an
+// interrupted restore continued.
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include "UiFixture.h"
 #include "app/MainViewController.h"
 #include "app/RestoreForm.h"
+#include "app/RestorePresets.h"
 #include "app/RestoreQueueControl.h"
 #include "base/StringFormat.h"
 #include "engine/format/BlockCutter.h"
@@ -33,6 +35,8 @@
 #include "ui/Text.h"
 #include "ui/main/RestorePage.h"
 #include "ui/widgets/FolderTree.h"
+#include "ui/wizard/WizardPages.h"
+#include "ui/wizard/WizardView.h"
 
 namespace palvero::testing {
 namespace {
@@ -115,7 +119,7 @@ class RestorePageTest : public UiFixture {
     ASSERT_TRUE(waitFor([&] { return page_->treeModel()->pendingFetches() == 0; }));
   }
 
-  ui::FolderTreeModel* model() { return page_->treeModel(); }
+  ui::FolderTreeModel* model() { return wizardModel_ ? wizardModel_ : page_->treeModel(); }
 
   // The row called `name` below `parent`, listed first when it was not.
   QModelIndex open(const QModelIndex& parent, const QString& name) {
@@ -162,6 +166,7 @@ class RestorePageTest : public UiFixture {
   std::unique_ptr<MainViewController> controller_;
   std::unique_ptr<RestoreQueueControl> control_;
   std::unique_ptr<ui::RestorePage> page_;
+  ui::FolderTreeModel* wizardModel_ = nullptr;  // the wizard's tree, when a test browses that
   std::string destination_;
 };
 
@@ -203,6 +208,37 @@ TEST_F(RestorePageTest, AnotherDevicesFolderADeletedFileAndADaysRevisionComeBack
   page_->timeEdit()->setTime(QTime(12, 0));
   restoreAndWait();
   EXPECT_EQ(restored("/report.txt"), "first draft");
+}
+
+// The first run's restore page offers the same tree: the ticked folder
+// without what was unticked in it is the restore the main window then runs.
+TEST_F(RestorePageTest, TheFirstRunRestoresTheItemsTickedInItsTree) {
+  ui::WizardView wizard;
+  bool handedOver = false;
+  QObject::connect(&wizard, &ui::WizardView::finished, [&] { handedOver = true; });
+  wizard.show();
+  wizard.showRestore();
+  ui::RestorePresetsPage* page = wizard.restorePage();
+  wizardModel_ = page->treeModel();
+  ASSERT_TRUE(waitFor([&] { return model()->pendingFetches() == 0; }));
+  page->chosenItemsRadio()->click();
+  EXPECT_FALSE(page->restoreButton()->isEnabled()) << "nothing is ticked yet";
+  QModelIndex docs = documents();
+  tick(docs, true);
+  tick(open(docs, QStringLiteral("cache")), false);
+  page->otherFolderRadio()->click();
+  page->destination()->setText(QString::fromStdString(destination_));
+  ASSERT_TRUE(page->restoreButton()->isEnabled());
+  QTest::mouseClick(page->restoreButton(), Qt::LeftButton);
+  ASSERT_TRUE(handedOver);
+
+  auto choice = RestorePresets::take();
+  ASSERT_TRUE(choice);
+  EXPECT_FALSE(choice->restoreAllData);
+  control_->startNewRestore(*choice);
+  ASSERT_TRUE(waitFor([&] { return !control_->isRestoring(); }, 60000));
+  EXPECT_TRUE(restored("/home/bob/Documents/report.txt") == reportText_) << "not byte for byte";
+  EXPECT_FALSE(std::filesystem::exists(destination_ + "/home/bob/Documents/cache")) << "unticked";
 }
 
 // Every reason is the form's own (RestoreFormTest): one shows it reaches the page.

@@ -280,6 +280,24 @@ int run(QApplication& app, const QString& out, const QString& suffix) {
   restorePage->calendar()->setSelectedDate(QDate::currentDate().addDays(-3));
   restorePage->timeEdit()->setTime(QTime(14, 30));
   shots.take(&window, QStringLiteral("main-restore"));
+  {
+    // The first run's restore page once there is something on the service.
+    ui::WizardView firstRun;
+    firstRun.resize(window.size());
+    firstRun.show();
+    firstRun.showRestore();
+    ui::RestorePresetsPage* page = firstRun.restorePage();
+    page->chosenItemsRadio()->click();
+    ui::FolderTreeModel* model = page->treeModel();
+    auto* tree = page->findChild<QTreeView*>(QStringLiteral("restoreTree"));
+    for (int depth = 0; depth < 5; ++depth) {
+      UiFixture::waitFor([&] { return model->pendingFetches() == 0; }, 10000);
+      tree->expandAll();
+    }
+    UiFixture::waitFor([&] { return model->pendingFetches() == 0; }, 10000);
+    if (QModelIndex first = model->index(0, 0); first.isValid()) model->setData(first, Qt::Checked, Qt::CheckStateRole);
+    shots.take(&firstRun, QStringLiteral("wizard-restore-chosen"));
+  }
   main->showPage(2);
   ui::SettingsPage* settingsPage = main->settingsPage();
   settingsPage->advancedButton()->setChecked(true);

@@ -12,7 +12,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTextCharFormat>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -25,8 +24,9 @@
 #include "ui/Images.h"
 #include "ui/Text.h"
 #include "ui/widgets/RestoreDestinationBox.h"
-#include "ui/main/RestoreTreeSource.h"
+#include "ui/widgets/RestoreTreeSource.h"
 #include "ui/widgets/FolderTree.h"
+#include "ui/widgets/RestoreCalendar.h"
 
 namespace palvero::ui {
 namespace {
@@ -67,16 +67,7 @@ RestorePage::RestorePage(QWidget* parent) : QWidget(parent) {
   latest_ = radio(T("restoreLatest"), "restoreLatestRadio", when);
   atDate_ = radio(T("restoreAtDate"), "restoreDateRadio", when);
   latest_->setChecked(true);
-  calendar_ = new QCalendarWidget(when);
-  calendar_->setObjectName(QStringLiteral("restoreCalendar"));
-  calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
-  calendar_->setMaximumDate(QDate::currentDate());
-  calendar_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-  calendar_->setMinimumSize(QSize(300, 230));
-  QTextCharFormat weekend;
-  weekend.setForeground(calendar_->palette().brush(QPalette::Text));
-  calendar_->setWeekdayTextFormat(Qt::Saturday, weekend);
-  calendar_->setWeekdayTextFormat(Qt::Sunday, weekend);
+  calendar_ = new RestoreCalendar(QSize(300, 230), when);
   time_ = new QTimeEdit(QTime(23, 59), when);
   time_->setObjectName(QStringLiteral("restoreTime"));
   time_->setDisplayFormat(QStringLiteral("HH:mm"));

@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
-#include <QTextCharFormat>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -25,8 +24,11 @@
 #include "ui/Fonts.h"
 #include "ui/Images.h"
 #include "ui/Text.h"
-#include "ui/widgets/RestoreDestinationBox.h"
 #include "ui/widgets/ExclusionEditor.h"
+#include "ui/widgets/FolderTree.h"
+#include "ui/widgets/RestoreCalendar.h"
+#include "ui/widgets/RestoreDestinationBox.h"
+#include "ui/widgets/RestoreTreeSource.h"
 
 namespace palvero::ui {
 namespace {
@@ -317,18 +319,7 @@ RestorePresetsPage::RestorePresetsPage(QWidget* parent) : QWidget(parent) {
   atDate_ = new QRadioButton(T("restoreAtDate"), when);
   atDate_->setObjectName(QStringLiteral("restoreDateRadio"));
   latest_->setChecked(true);
-  calendar_ = new QCalendarWidget(when);
-  calendar_->setObjectName(QStringLiteral("restoreCalendar"));
-  calendar_->setGridVisible(false);
-  calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
-  calendar_->setMaximumDate(QDate::currentDate());
-  calendar_->setMinimumSize(QSize(320, 230));
-  // Weekends in the text colour: the default red is hard to read on dark themes.
-  QTextCharFormat weekend;
-  weekend.setForeground(calendar_->palette().brush(QPalette::Text));
-  calendar_->setWeekdayTextFormat(Qt::Saturday, weekend);
-  calendar_->setWeekdayTextFormat(Qt::Sunday, weekend);
-  calendar_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  calendar_ = new RestoreCalendar(QSize(320, 230), when);
   time_ = new QTimeEdit(QTime(23, 59), when);
   time_->setObjectName(QStringLiteral("restoreTime"));
   time_->setDisplayFormat(QStringLiteral("HH:mm"));
@@ -347,7 +338,14 @@ RestorePresetsPage::RestorePresetsPage(QWidget* parent) : QWidget(parent) {
   allData_ = new QRadioButton(T("restoreAllData"), what);
   allData_->setObjectName(QStringLiteral("restoreAllDataRadio"));
   allData_->setChecked(true);
+  chosen_ = new QRadioButton(T("restoreChosenItems"), what);
+  chosen_->setObjectName(QStringLiteral("restoreChosenRadio"));
+  tree_ = new FolderTree(what);
+  tree_->setObjectName(QStringLiteral("restoreTree"));
+  tree_->setMinimumHeight(140);
   whatLayout->addWidget(allData_);
+  whatLayout->addWidget(chosen_);
+  whatLayout->addWidget(tree_, 1);
 
   RestoreDestinationBox destination = RestoreDestinationBox::make(this);
   QGroupBox* where = destination.group;
@@ -363,10 +361,9 @@ RestorePresetsPage::RestorePresetsPage(QWidget* parent) : QWidget(parent) {
   left->addStretch(1);
   columns->addLayout(left, 1);
   auto* right = new QVBoxLayout();
-  right->addWidget(what);
+  right->addWidget(what, 1);
   right->addWidget(where);
   right->addWidget(replace_);
-  right->addStretch(1);
   columns->addLayout(right, 1);
   layout->addLayout(columns, 1);
 
@@ -376,6 +373,7 @@ RestorePresetsPage::RestorePresetsPage(QWidget* parent) : QWidget(parent) {
   layout->addLayout(buttonRow({cancel_}, {restore_}));
 
   connect(atDate_, &QRadioButton::toggled, this, [this] { updateEnabled(); });
+  connect(chosen_, &QRadioButton::toggled, this, [this] { updateEnabled(); });
   connect(other_, &QRadioButton::toggled, this, [this] { updateEnabled(); });
   connect(destination_, &QLineEdit::textChanged, this, [this] { updateEnabled(); });
   connect(choose_, &QPushButton::clicked, this, [this] {
@@ -390,11 +388,30 @@ RestorePresetsPage::RestorePresetsPage(QWidget* parent) : QWidget(parent) {
   updateEnabled();
 }
 
+void RestorePresetsPage::listTree(std::shared_ptr<CommunicationServer> server) {
+  if (source_) return;
+  source_ = std::make_shared<RestoreTreeSource>(std::make_shared<RemoteBrowser>(std::move(server)));
+  auto source = source_;
+  // The model belongs to the tree, a child of this page: `this` outlives it.
+  model_ = new FolderTreeModel(
+      source, [source](const std::string& key) { return source->stateOf(key); },
+      [this, source](const std::string& key, bool checked) {
+        source->setChecked(key, checked);
+        updateEnabled();
+      },
+      tree_);
+  tree_->setFolderModel(model_);
+  model_->setRoot(RestoreTreeSource::rootKey());
+}
+
 void RestorePresetsPage::updateEnabled() {
   calendar_->setEnabled(atDate_->isChecked());
   time_->setEnabled(atDate_->isChecked());
+  tree_->setEnabled(chosen_->isChecked());
   destination_->setEnabled(other_->isChecked());
-  restore_->setEnabled(!other_->isChecked() || !destination_->text().trimmed().isEmpty());
+  bool somewhere = !other_->isChecked() || !destination_->text().trimmed().isEmpty();
+  bool something = !chosen_->isChecked() || (source_ && !source_->selection().empty());
+  restore_->setEnabled(somewhere && something);
 }
 
 // --- Finish ---------------------------------------------------------------------

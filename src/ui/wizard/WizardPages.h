@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 #include <vector>
 
 #include "base/Value.h"
@@ -21,9 +22,16 @@ class QTableWidget;
 class QTableWidgetItem;
 class QTimeEdit;
 
+namespace palvero {
+class CommunicationServer;
+}  // namespace palvero
+
 namespace palvero::ui {
 
 class ExclusionEditor;
+class FolderTree;
+class FolderTreeModel;
+class RestoreTreeSource;
 
 // Title and explanation at the top of a page.
 QWidget* pageHeader(const QString& title, const QString& text, QWidget* parent);
@@ -121,6 +129,12 @@ class RestorePresetsPage : public QWidget {
   QCalendarWidget* calendar() const { return calendar_; }
   QTimeEdit* time() const { return time_; }
   QRadioButton* allDataRadio() const { return allData_; }
+  QRadioButton* chosenItemsRadio() const { return chosen_; }
+  // The service's tree, listed through `server` (once; later calls keep it).
+  void listTree(std::shared_ptr<CommunicationServer> server);
+  FolderTreeModel* treeModel() const { return model_; }
+  // What is ticked; null before the tree is listed.
+  RestoreTreeSource* treeSource() const { return source_.get(); }
   QRadioButton* originalPlaceRadio() const { return original_; }
   QRadioButton* otherFolderRadio() const { return other_; }
   QLineEdit* destination() const { return destination_; }
@@ -141,6 +155,10 @@ class RestorePresetsPage : public QWidget {
   QCalendarWidget* calendar_;
   QTimeEdit* time_;
   QRadioButton* allData_;
+  QRadioButton* chosen_;
+  FolderTree* tree_;
+  std::shared_ptr<RestoreTreeSource> source_;
+  FolderTreeModel* model_ = nullptr;
   QRadioButton* original_;
   QRadioButton* other_;
   QLineEdit* destination_;

@@ -25,6 +25,7 @@
 #include "ui/Background.h"
 #include "ui/Text.h"
 #include "ui/widgets/ExclusionEditor.h"
+#include "ui/widgets/RestoreTreeSource.h"
 #include "ui/wizard/WizardPages.h"
 
 namespace palvero::ui {
@@ -90,7 +91,12 @@ void WizardView::showExclusions() {
   pages_->setCurrentWidget(exclusions_);
 }
 
-void WizardView::showRestore() { pages_->setCurrentWidget(restore_); }
+void WizardView::showRestore() {
+  // Listed once the login has stored the device's credentials, through a
+  // client of its own (the listings run on the background queue).
+  restore_->listTree(CommunicationServer::create());
+  pages_->setCurrentWidget(restore_);
+}
 
 void WizardView::showFinish() {
   finish_->setBackupFolder(Q(CommonExtensions::sharedExtensionsManager().defaultBackupFolder()));
@@ -196,10 +202,17 @@ void WizardView::restorePressed() {
     QDateTime at(page->calendar()->selectedDate(), page->time()->time());
     presets["dateValue"] = static_cast<double>(at.toSecsSinceEpoch());
   }
+  Value items = Value::object();
+  if (page->chosenItemsRadio()->isChecked() && page->treeSource()) {
+    const RestoreSelection& selection = page->treeSource()->selection();
+    items = selection.filesAndFoldersForRestore();
+    Value removed = selection.filesAndFoldersRemovedFromRestore();
+    if (!removed.empty()) presets["filesAndFoldersRemovedFromRestore"] = removed;
+  }
   auto& extensions = CommonExtensions::sharedExtensionsManager();
   extensions.setReplaceFiles(page->replaceFilesBox()->isChecked());
   leaveExclusions();
-  firstRun_->chooseRestore(presets, Value::object());
+  firstRun_->chooseRestore(presets, items);
   // The restore runs first; the main window's start begins it, without a first scan.
   emit finished();
 }

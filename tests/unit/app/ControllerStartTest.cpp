@@ -245,6 +245,7 @@ TEST(RestorePresetsTest, ThePresetsBecomeTheChoiceOrNothing) {
   };
   Value folder = {{"/home/ann/docs", Value::array({"folder", "D1"})}};
   Value file = {{"/home/ann/a.txt", Value::array({"file", "D1"})}};
+  Value removed = {{"/home/ann/docs/cache", Value::array({"folder", "D1"})}};
   std::vector<Case> cases = {
       {"all data, in place", {{"restoreAllData", true}}, Value::object(), true,
        [](const RestoreChoice& c) {
@@ -257,7 +258,10 @@ TEST(RestorePresetsTest, ThePresetsBecomeTheChoiceOrNothing) {
          EXPECT_FALSE(c.restoreLatest);
          EXPECT_DOUBLE_EQ(c.restoreDate, 1700000000);
          EXPECT_EQ(c.filesAndFoldersForRestore, folder);
+         EXPECT_TRUE(c.filesAndFoldersRemovedFromRestore.empty());
        }},
+      {"a folder without what was unticked in it", {{"filesAndFoldersRemovedFromRestore", removed}}, folder, true,
+       [&](const RestoreChoice& c) { EXPECT_EQ(c.filesAndFoldersRemovedFromRestore, removed); }},
       {"one file", {{"restoreSingleFile", true}}, file, true,
        [](const RestoreChoice& c) {
          ASSERT_TRUE(c.singleFileForRestore);

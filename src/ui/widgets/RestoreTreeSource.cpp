@@ -1,4 +1,4 @@
-#include "ui/main/RestoreTreeSource.h"
+#include "ui/widgets/RestoreTreeSource.h"
 
 namespace palvero::ui {
 namespace {
