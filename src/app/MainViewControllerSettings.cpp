@@ -5,13 +5,16 @@
 #include "app/SettingsCatalog.h"
 #include "app/SettingsControls.h"
 #include "app/SettingsInbox.h"
+#include "base/NotificationCenter.h"
 #include "state/LocalSettings.h"
 #include "state/LogWriter.h"
 
 namespace palvero {
 
 void MainViewController::takeSettingsFromCommandLine() {
-  for (const auto& [key, value] : SettingsInbox::take()) {
+  std::vector<SettingsInbox::Change> changes = SettingsInbox::take();
+  if (changes.empty()) return;
+  for (const auto& [key, value] : changes) {
     const SettingsCatalog::Entry* entry = SettingsCatalog::find(key);
     if (!entry) {
       log(kGeneralLogEvent, kSessionOther, "Unknown setting from the command line: " + key, kLogFailure);
@@ -58,6 +61,7 @@ void MainViewController::takeSettingsFromCommandLine() {
       });
     }
   }
+  NotificationCenter::defaultCenter().post(SettingsInbox::kSettingsTaken, this);
 }
 
 }  // namespace palvero

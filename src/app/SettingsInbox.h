@@ -18,6 +18,9 @@ namespace palvero {
 class SettingsInbox {
  public:
   using Change = std::pair<std::string, Value>;
+  // Posted by the holder once it has applied changes, for the views that
+  // show settings.
+  static constexpr const char* kSettingsTaken = "SettingsTakenFromCommandLine";
 
   static std::string path();
   // Adds one change; a later change of the same key replaces the earlier.

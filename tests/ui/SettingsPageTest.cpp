@@ -1,7 +1,8 @@
 // The settings page on the real widgets, with a main window controller that
 // talks to palvero-service: what each control stores, the proxy port rule,
-// the administrator's locks, the thread positions, the upload limit, and the
-// service asked to drop what new exclusions leave out.
+// the administrator's locks, the thread positions, the upload limit (also
+// when set from the command line), and the service asked to drop what new
+// exclusions leave out.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 
 #include "UiFixture.h"
 #include "app/MainViewController.h"
+#include "app/SettingsInbox.h"
 #include "base/DispatchQueue.h"
 #include "protocol/CommunicationServer.h"
 #include "selection/CommonExtensions.h"
@@ -133,6 +135,12 @@ TEST_F(SettingsPageTest, TheUploadLimitIsStoredAndShown) {
   LocalSettings::resetForTesting();
   page_->setSettingsValues();
   EXPECT_EQ(page_->bandwidthSlider()->value(), 25) << "kept across a restart";
+
+  // Set from the command line while the app runs: the page shows it.
+  ASSERT_TRUE(SettingsInbox::post(LocalSettings::kBandwidthLimitKey, 40));
+  controller_->takeSettingsFromCommandLine();
+  EXPECT_EQ(settings().bandwidthLimit(), 40);
+  EXPECT_TRUE(waitFor([&] { return page_->bandwidthSlider()->value() == 40; }));
 }
 
 TEST_F(SettingsPageTest, SwitchesAndTimingAreStoredAtOnce) {

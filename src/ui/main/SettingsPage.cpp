@@ -17,6 +17,7 @@
 
 #include "app/MainViewController.h"
 #include "app/SettingsControls.h"
+#include "app/SettingsInbox.h"
 #include "selection/ChangeWatcher.h"
 #include "selection/CommonExtensions.h"
 #include "selection/FileScanner.h"
@@ -208,14 +209,19 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent) {
   connect(exclusionsButton_, &QPushButton::clicked, this, &SettingsPage::openExclusions);
   connect(advancedButton_, &QPushButton::toggled, advanced_, &QWidget::setVisible);
 
-  settingsLoaded_ = NotificationCenter::defaultCenter().addObserver(
-      "LoadSettingsOK", nullptr, [this](const Notification&) {
-        QMetaObject::invokeMethod(this, [this] { setSettingsValues(); }, Qt::QueuedConnection);
-      });
+  // Settings loaded from the service or handed over from the command line.
+  auto reload = [this](const Notification&) {
+    QMetaObject::invokeMethod(this, [this] { setSettingsValues(); }, Qt::QueuedConnection);
+  };
+  settingsLoaded_ = NotificationCenter::defaultCenter().addObserver("LoadSettingsOK", nullptr, reload);
+  settingsTaken_ = NotificationCenter::defaultCenter().addObserver(SettingsInbox::kSettingsTaken, nullptr, reload);
   setSettingsValues();
 }
 
-SettingsPage::~SettingsPage() { NotificationCenter::defaultCenter().removeObserver(settingsLoaded_); }
+SettingsPage::~SettingsPage() {
+  NotificationCenter::defaultCenter().removeObserver(settingsLoaded_);
+  NotificationCenter::defaultCenter().removeObserver(settingsTaken_);
+}
 
 QLabel* SettingsPage::makeLock(const char* name) {
   auto* lock = named(new QLabel(this), name);

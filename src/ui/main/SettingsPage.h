@@ -5,8 +5,8 @@
 // workers). The administrator's "AccessRights" lock the timing, the
 // exclusions and the advanced settings.
 //
-// Thread contract: GUI thread only; "LoadSettingsOK" from any thread is
-// moved to it.
+// Thread contract: GUI thread only; "LoadSettingsOK" and settings taken
+// from the command line, posted on any thread, are moved to it.
 #pragma once
 
 #include <QWidget>
@@ -92,6 +92,7 @@ class SettingsPage : public QWidget {
   ChangeWatcher* watcher_ = nullptr;
   std::shared_ptr<CommunicationServer> server_;
   NotificationCenter::Token settingsLoaded_ = 0;
+  NotificationCenter::Token settingsTaken_ = 0;
 
   QComboBox* timing_;
   QCheckBox* onlyOnSetTime_;
