@@ -62,7 +62,9 @@ std::optional<RestoreChoice> RestorePresets::choiceFrom(const Value& presets, co
 
   Value items = filesAndFolders.is_object() ? filesAndFolders : Value::object();
   if (items.empty()) return std::nullopt;
-  if (flag(presets, "restoreSingleFile", false) && items.size() == 1) {
+  // A stored single file carries no revisions: as of a date it goes through
+  // the item list, which lists them, or it would come back at its latest.
+  if (flag(presets, "restoreSingleFile", false) && items.size() == 1 && choice.restoreLatest) {
     auto only = items.begin();
     const Value& description = only.value();
     BackupedFile file;

@@ -268,6 +268,12 @@ TEST(RestorePresetsTest, ThePresetsBecomeTheChoiceOrNothing) {
          EXPECT_EQ(c.singleFileForRestore->name, "/home/ann/a.txt");
          EXPECT_EQ(c.singleFileForRestore->deviceId, "D1");
        }},
+      {"one file as of a date: through the list, which has its revisions",
+       {{"restoreSingleFile", true}, {"restoreLatest", false}, {"dateValue", 1700000000}}, file, true,
+       [&](const RestoreChoice& c) {
+         EXPECT_FALSE(c.singleFileForRestore);
+         EXPECT_EQ(c.filesAndFoldersForRestore, file);
+       }},
       {"dated without a date: the latest", {{"restoreLatest", false}}, folder, true,
        [](const RestoreChoice& c) { EXPECT_TRUE(c.restoreLatest); }},
       {"elsewhere without a folder", {{"restoreAllData", true}, {"restoreToOriginalPath", false}}, Value::object(),
