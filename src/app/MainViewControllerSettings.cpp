@@ -12,7 +12,7 @@
 namespace palvero {
 
 void MainViewController::takeSettingsFromCommandLine() {
-  std::vector<SettingsInbox::Change> changes = SettingsInbox::take();
+  std::vector<SettingsInbox::Change> changes = SettingsInbox::peek();
   if (changes.empty()) return;
   for (const auto& [key, value] : changes) {
     const SettingsCatalog::Entry* entry = SettingsCatalog::find(key);
@@ -61,6 +61,8 @@ void MainViewController::takeSettingsFromCommandLine() {
       });
     }
   }
+  // Only now: the waiting command reads the inbox's end as "in force".
+  SettingsInbox::acknowledge(changes);
   NotificationCenter::defaultCenter().post(SettingsInbox::kSettingsTaken, this);
 }
 

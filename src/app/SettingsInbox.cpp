@@ -47,17 +47,43 @@ bool SettingsInbox::post(const std::string& key, const Value& value) {
 }
 
 std::vector<SettingsInbox::Change> SettingsInbox::take() {
-  std::vector<Change> taken;
-  if (!pending()) return taken;
+  std::vector<Change> taken = peek();
+  acknowledge(taken);
+  return taken;
+}
+
+std::vector<SettingsInbox::Change> SettingsInbox::peek() {
+  std::vector<Change> changes;
+  if (!pending()) return changes;
   FileLock lock(path() + ".lock", FileLock::Mode::kWait);
-  if (!lock.locked()) return taken;
-  for (const auto& change : readChanges(path())) {
+  if (!lock.locked()) return changes;
+  Value stored = readChanges(path());
+  // What cannot be read must not block the inbox for good.
+  if (stored.empty()) ::unlink(path().c_str());
+  for (const auto& change : stored) {
     if (change.is_object() && change.contains("key") && change["key"].is_string() && change.contains("value")) {
-      taken.emplace_back(change["key"].get<std::string>(), change["value"]);
+      changes.emplace_back(change["key"].get<std::string>(), change["value"]);
     }
   }
-  ::unlink(path().c_str());
-  return taken;
+  return changes;
+}
+
+void SettingsInbox::acknowledge(const std::vector<Change>& applied) {
+  if (!pending()) return;
+  FileLock lock(path() + ".lock", FileLock::Mode::kWait);
+  if (!lock.locked()) return;
+  Value left = Value::array();
+  for (const auto& change : readChanges(path())) {
+    bool done = false;
+    for (const auto& [key, value] : applied) {
+      if (change.is_object() && change.value("key", "") == key && change.contains("value") &&
+          change["value"] == value) {
+        done = true;
+      }
+    }
+    if (!done && change.is_object() && change.contains("key") && change.contains("value")) left.push_back(change);
+  }
+  if (left.empty() || !AtomicFile::write(path(), left.dump(), 0600)) ::unlink(path().c_str());
 }
 
 bool SettingsInbox::pending() {

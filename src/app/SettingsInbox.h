@@ -27,6 +27,11 @@ class SettingsInbox {
   static bool post(const std::string& key, const Value& value);
   // Every change left, in the order posted; the inbox is empty after.
   static std::vector<Change> take();
+  // The changes left, which stay until acknowledge() removes them once
+  // applied: a command that sees the inbox gone knows they are in force.
+  static std::vector<Change> peek();
+  // Removes `applied`; a change of the same key posted meanwhile stays.
+  static void acknowledge(const std::vector<Change>& applied);
   static bool pending();
 };
 

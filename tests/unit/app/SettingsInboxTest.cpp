@@ -1,5 +1,6 @@
 // Settings handed from the command line to a running daemon: what the
-// daemon takes is what was posted last for each key, once.
+// daemon takes is what was posted last for each key, once, and a change
+// leaves the inbox only when applied.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -30,7 +31,13 @@ TEST_F(SettingsInboxTest, ALaterChangeOfAKeyReplacesTheEarlierAndEachIsTakenOnce
   ASSERT_EQ(::stat(SettingsInbox::path().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u) << "a proxy password passes through it";
 
-  EXPECT_EQ(SettingsInbox::take(), (Changes{{"proxyPassword", "secret"}, {"BandwidthLimit", 25}}));
+  Changes applying = SettingsInbox::peek();
+  EXPECT_EQ(applying, (Changes{{"proxyPassword", "secret"}, {"BandwidthLimit", 25}}));
+  EXPECT_TRUE(SettingsInbox::pending()) << "gone only once applied";
+  // Posted while the holder applies the others: it stays for the next look.
+  ASSERT_TRUE(SettingsInbox::post("BandwidthLimit", 10));
+  SettingsInbox::acknowledge(applying);
+  EXPECT_EQ(SettingsInbox::take(), (Changes{{"BandwidthLimit", 10}}));
   EXPECT_FALSE(SettingsInbox::pending());
   EXPECT_TRUE(SettingsInbox::take().empty());
 }
